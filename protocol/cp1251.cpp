@@ -1,0 +1,146 @@
+#include "protocol/cp1251.h"
+
+#include <array>
+#include <cstdio>
+
+namespace cp1251 {
+namespace {
+
+// Bytes 0x80..0xFF. 0x98 has no character in the code page; it maps to U+0098.
+constexpr std::array<char16_t, 128> kHigh = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, //
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F, //
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, //
+    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, //
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, //
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, //
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7, //
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457, //
+    0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417, //
+    0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F, //
+    0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427, //
+    0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F, //
+    0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437, //
+    0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F, //
+    0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447, //
+    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F, //
+};
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+// Decodes one UTF-8 sequence at text[i]; advances i. Returns nullopt on a
+// malformed, overlong or surrogate sequence.
+std::optional<char32_t> nextUtf8(std::string_view text, std::size_t& i) {
+    const auto b0 = static_cast<unsigned char>(text[i]);
+    int extra = 0;
+    char32_t c = 0;
+    char32_t min = 0;
+    if (b0 < 0x80) {
+        ++i;
+        return b0;
+    } else if ((b0 & 0xE0) == 0xC0) {
+        extra = 1, c = b0 & 0x1F, min = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        extra = 2, c = b0 & 0x0F, min = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        extra = 3, c = b0 & 0x07, min = 0x10000;
+    } else {
+        return std::nullopt;
+    }
+    if (i + static_cast<std::size_t>(extra) >= text.size()) {
+        return std::nullopt; // cut short
+    }
+    for (int k = 1; k <= extra; ++k) {
+        const auto b = static_cast<unsigned char>(text[i + k]);
+        if ((b & 0xC0) != 0x80) {
+            return std::nullopt;
+        }
+        c = (c << 6) | (b & 0x3F);
+    }
+    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+        return std::nullopt;
+    }
+    i += extra + 1;
+    return c;
+}
+
+} // namespace
+
+char32_t decodeByte(unsigned char byte) {
+    return byte < 0x80 ? char32_t{byte} : char32_t{kHigh[byte - 0x80]};
+}
+
+std::optional<unsigned char> encodeChar(char32_t ch) {
+    if (ch < 0x80) {
+        return static_cast<unsigned char>(ch);
+    }
+    for (std::size_t k = 0; k < kHigh.size(); ++k) {
+        if (kHigh[k] == ch) {
+            return static_cast<unsigned char>(0x80 + k);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string toUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (char b : bytes) {
+        appendUtf8(out, decodeByte(static_cast<unsigned char>(b)));
+    }
+    return out;
+}
+
+EncodeResult fromUtf8(std::string_view utf8) {
+    EncodeResult result;
+    result.bytes.reserve(utf8.size());
+    std::size_t i = 0;
+    std::size_t position = 0;
+    while (i < utf8.size()) {
+        const auto c = nextUtf8(utf8, i);
+        if (!c) {
+            result.error = EncodeError{0, position, true};
+            result.bytes.clear();
+            return result;
+        }
+        const auto b = encodeChar(*c);
+        if (!b) {
+            result.error = EncodeError{*c, position, false};
+            result.bytes.clear();
+            return result;
+        }
+        result.bytes.push_back(static_cast<char>(*b));
+        ++position;
+    }
+    return result;
+}
+
+std::string EncodeError::message() const {
+    if (invalidUtf8) {
+        return "Текст содержит испорченные символы (позиция " + std::to_string(position + 1) + ")";
+    }
+    std::string shown;
+    appendUtf8(shown, character);
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(character));
+    return "Символ \"" + shown + "\" (" + code + ", позиция " + std::to_string(position + 1) +
+           ") нельзя записать в кодировке Windows-1251";
+}
+
+} // namespace cp1251

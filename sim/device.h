@@ -1,0 +1,2 @@
+// The simulated VX-RT-7 device.
+#pragma once
