@@ -19,12 +19,14 @@ int main(int argc, char* argv[]) {
     parser.addVersionOption();
     QCommandLineOption portOption(
         QStringList{QStringLiteral("port")},
-        QString::fromUtf8("Последовательный порт на этот запуск (имя в /dev, полный путь или COMn)"),
+        QString::fromUtf8(
+            "Последовательный порт на этот запуск (имя в /dev, полный путь или COMn)"),
         QStringLiteral("NAME"));
     parser.addOption(portOption);
     parser.process(app);
 
     TForm1::Options options;
+    options.handleSignals = true;
     if (parser.isSet(portOption)) {
         options.portOverride = parser.value(portOption);
     }

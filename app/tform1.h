@@ -10,6 +10,7 @@ class TForm1 : public QMainWindow {
     struct Options {
         // A port named on the command line; it replaces the stored "Port" for this run.
         std::optional<QString> portOverride;
+        bool handleSignals = false;
     };
     explicit TForm1(const Options& options, QWidget* parent = nullptr);
     ~TForm1() override;

@@ -12,16 +12,16 @@ namespace cp1251 {
 
 // Why a text could not be put into code page 1251.
 struct EncodeError {
-    char32_t character = 0;  // the first character with no 1251 form (0 for bad UTF-8)
+    char32_t character = 0;   // the first character with no 1251 form (0 for bad UTF-8)
     std::size_t position = 0; // its index in characters, counted from 0
-    bool invalidUtf8 = false;  // the input itself was not valid UTF-8
+    bool invalidUtf8 = false; // the input itself was not valid UTF-8
     // A message for the user, in Russian, naming the character.
     std::string message() const;
 };
 
 struct EncodeResult {
-    std::string bytes;                 // the 1251 bytes when ok
-    std::optional<EncodeError> error;  // set when the text cannot be held
+    std::string bytes;                // the 1251 bytes when ok
+    std::optional<EncodeError> error; // set when the text cannot be held
     bool ok() const { return !error.has_value(); }
 };
 

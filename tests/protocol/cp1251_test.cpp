@@ -48,7 +48,7 @@ TEST(Cp1251, RussianTextBothWays) {
     // Latin C, o, e, then Cyrillic д (0xE4).
     EXPECT_EQ(enc.bytes.substr(0, 4), std::string("Coe\xE4"));
     EXPECT_EQ(static_cast<unsigned char>(enc.bytes[enc.bytes.size() - 2]), 0xA8); // Ё
-    EXPECT_EQ(static_cast<unsigned char>(enc.bytes.back()), 0xB8);                 // ё
+    EXPECT_EQ(static_cast<unsigned char>(enc.bytes.back()), 0xB8);                // ё
     EXPECT_EQ(cp1251::toUtf8(enc.bytes), text);
 }
 

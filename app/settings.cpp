@@ -1,0 +1,88 @@
+#include "app/settings.h"
+
+#include "lists/ini_file.h"
+#include "protocol/cp1251.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <cerrno>
+#include <unistd.h>
+
+namespace {
+
+const char* const kSection = "Config";
+
+bool folderWritable(const QString& folder) {
+    return ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
+}
+
+} // namespace
+
+QString Settings::fileName() {
+    return QString::fromUtf8("Сonfig.ini");
+}
+
+QString Settings::defaultPath() {
+    const QString besideFolder = QCoreApplication::applicationDirPath();
+    const QString beside = QDir(besideFolder).filePath(fileName());
+    const QString userFolder =
+        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+            .filePath(QStringLiteral("vxrt7-config"));
+    const QString user = QDir(userFolder).filePath(fileName());
+    if (QFileInfo::exists(beside)) {
+        return beside;
+    }
+    if (QFileInfo::exists(user)) {
+        return user;
+    }
+    return folderWritable(besideFolder) ? beside : user;
+}
+
+Settings Settings::read(const QString& path) {
+    Settings settings;
+    IniFileError error;
+    const auto ini = IniFile::load(QFile::encodeName(path).toStdString(), &error);
+    if (!ini) {
+        return settings; // no file yet, or unreadable: the defaults
+    }
+    settings.port = cp1251::toUtf8(ini->readString(kSection, "Port", "COM1"));
+    settings.baudrate = ini->readInteger(kSection, "Baudrate", 12);
+    settings.modProv = ini->readInteger(kSection, "Mod_prov", 2);
+    settings.devProv = ini->readInteger(kSection, "Dev_prov", 2);
+    settings.serverPort =
+        static_cast<std::uint32_t>(ini->readInteger(kSection, "Server_port", 2020));
+    return settings;
+}
+
+std::optional<std::string> Settings::write(const QString& path) const {
+    const std::string file = QFile::encodeName(path).toStdString();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+
+    IniFileError error;
+    auto ini = IniFile::load(file, &error);
+    if (!ini) {
+        if (error.code != ENOENT) {
+            return error.message;
+        }
+        ini = IniFile();
+    }
+    std::optional<std::string> problem;
+    const auto portBytes = cp1251::fromUtf8(port);
+    if (portBytes.ok()) {
+        ini->writeString(kSection, "Port", portBytes.bytes);
+    } else {
+        problem =
+            "Порт \"" + port + "\" не сохранен в файле настроек: " + portBytes.error->message();
+        ini->writeString(kSection, "Port", ini->readString(kSection, "Port", "COM1"));
+    }
+    ini->writeInteger(kSection, "Baudrate", baudrate & 0xFF);
+    ini->writeInteger(kSection, "Mod_prov", modProv);
+    ini->writeInteger(kSection, "Dev_prov", devProv);
+    ini->writeInteger(kSection, "Server_port", serverPort);
+    if (!ini->save(file, &error)) {
+        return error.message;
+    }
+    return problem;
+}

@@ -1,0 +1,319 @@
+#include "link/link_controller.h"
+
+#include "comm/tcomm.h"
+#include "link/port_names.h"
+#include "protocol/cp1251.h"
+
+#include <algorithm>
+
+namespace {
+
+const char* const kLostReply = "Потеряна связь (нет ответа)!";
+const char* const kNoLink = "Установите соединение";
+
+// Log lines show the text without its trailing carriage return.
+std::string forLog(std::string_view bytes1251) {
+    while (!bytes1251.empty() && (bytes1251.back() == '\r' || bytes1251.back() == '\n')) {
+        bytes1251.remove_suffix(1);
+    }
+    return cp1251::toUtf8(bytes1251);
+}
+
+} // namespace
+
+LinkController::LinkController(TThreadComm& port, LinkView& view) : port_(port), view_(view) {}
+
+int LinkController::Send(const std::uint8_t* bytes, std::size_t count) {
+    if (bytes == nullptr || count == 0) {
+        return 0;
+    }
+    return port_.Write(bytes, static_cast<std::uint32_t>(count));
+}
+
+int LinkController::SendStr(std::string_view text) {
+    const int result = Send(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    if (state.debugMode) {
+        view_.logLine(forLog(text));
+    }
+    return result;
+}
+
+void LinkController::Comm_portRxChar(std::uint32_t count) {
+    const std::uint64_t sum = std::uint64_t{state.rxCount} + count;
+    state.rxCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(sum, kRxBufferSize));
+    state.rxCountdown = state.quietTicks;
+    notifyTimers();
+}
+
+void LinkController::TimerTimer() {
+    // Receive pacing: the chunk is analysed once the line has been quiet for
+    // quietTicks - 1 ticks.
+    if (state.rxCountdown > 0) {
+        --state.rxCountdown;
+    }
+    if (state.rxCountdown == 1) {
+        if (analyse) {
+            analyse();
+        }
+        state.rxCount = 0;
+        port_.PurgeIn();
+    }
+
+    // Reply watchdog: 1000 ticks (20 s) without a reply that stops it.
+    if (state.replyTimer > 0) {
+        ++state.replyTimer;
+        if (state.replyTimer > 1000) {
+            state.replyTimer = 0;
+            view_.logLine(kLostReply);
+            state.remoteConnected = false;
+            view_.setButtonEnabled(LinkButton::Disconnect, false);
+        }
+    }
+
+    // Bootloader watchdog: 100 ticks (2 s) without an answer from the bootloader.
+    if (state.bootTimer > 0) {
+        ++state.bootTimer;
+        if (state.bootTimer > 100) {
+            bootWatchdogFired();
+        }
+    }
+
+    if (writerStep) {
+        writerStep();
+    }
+    notifyTimers();
+}
+
+void LinkController::bootWatchdogFired() {
+    state.bootTimer = 0;
+    view_.setButtonEnabled(LinkButton::Program, false);
+    view_.setButtonEnabled(LinkButton::OpenFirmware, false);
+    state.bootloaderMode = true;
+    setPortTimerEnabled(false);
+    view_.setStatusPanel(2, "Ожидается соединение с загрузчиком...");
+    if (closeFirmwareFile) {
+        closeFirmwareFile();
+    }
+    state.linkUp = false;
+    view_.resetFirmwarePage();
+    view_.logLine(kLostReply);
+    view_.showMessage(kLostReply);
+}
+
+bool LinkController::Open_port(const std::string& path) {
+    if (port_.Enabled()) {
+        port_.Close();
+    }
+    port_.SetDeviceName(path);
+    port_.Open();
+    return port_.Enabled();
+}
+
+std::string LinkController::devicePath() const {
+    return devicePathForPort(state.portName);
+}
+
+void LinkController::Timer_sysTimer() {
+    if (!state.portReady) {
+        state.linkUp = false;
+        if (Open_port(devicePath())) {
+            state.portReady = true;
+            lostPortSearch_ = false;
+            view_.setStatusPanel(1, state.portName);
+            view_.setStatusPanel(2, "Порт " + state.portName + " открыт");
+        } else if (lostPortSearch_) {
+            // The port went away; keep looking for it every second until it
+            // comes back or the user chooses something else.
+            view_.setStatusPanel(1, "NC");
+            view_.setStatusPanel(2, "Порт " + state.portName + " отключен. Поиск...");
+        } else {
+            setPortTimerEnabled(false);
+            view_.setStatusPanel(1, "NC");
+            view_.setStatusPanel(2, "Порт " + state.portName + " занят");
+        }
+    } else if (state.linkUp) {
+        setPortTimerEnabled(false);
+        view_.setButtonEnabled(LinkButton::Connect, true);
+        view_.setButtonEnabled(LinkButton::Disconnect, true);
+    } else {
+        SendStr("CONFO");
+        view_.setStatusPanel(2, "Поиск...");
+    }
+}
+
+void LinkController::portLost() {
+    if (!port_.Enabled()) {
+        return;
+    }
+    view_.logLine("Потеряна связь с портом " + state.portName + " (устройство отключено)");
+    port_.Close();
+    state.portReady = false;
+    state.linkUp = false;
+    state.remoteConnected = false;
+    state.replyTimer = 0;
+    state.rxCountdown = 0;
+    state.rxCount = 0;
+    view_.setButtonEnabled(LinkButton::Disconnect, false);
+    view_.setStatusPanel(1, "NC");
+    view_.setStatusPanel(2, "Порт " + state.portName + " отключен. Поиск...");
+    if (state.bootloaderMode) {
+        // The firmware page opens the port itself when it is selected again.
+        notifyTimers();
+        return;
+    }
+    lostPortSearch_ = true;
+    setPortTimerEnabled(true);
+    notifyTimers();
+}
+
+void LinkController::ConnectClick() {
+    state.quietTicks = 15;
+    if (!state.portReady) {
+        setPortTimerEnabled(true);
+    } else if (state.remoteConnected) {
+        view_.logLine("Соединение уже установлено");
+    } else {
+        if (state.directDevice) {
+            SendStr("CONFO");
+        } else if (state.dialing) {
+            view_.logLine("Соединение в процессе установки");
+        } else if (view_.numberDeviceText() == "00000000000") {
+            view_.logLine("Введите номер устройства");
+        } else {
+            // The server port must be a number that a TCP port can be.
+            const std::string text = view_.servPortText();
+            std::size_t used = 0;
+            long value = -1;
+            try {
+                value = std::stol(text, &used);
+            } catch (const std::exception&) {
+                value = -1;
+            }
+            if (used != text.size() || value < 1 || value > 65535) {
+                view_.showMessage("Неверный порт сервера: \"" + text +
+                                  "\". Введите число от 1 до 65535");
+            } else {
+                SendStr("AT\r");
+                state.dialing = true;
+                state.serverPort = static_cast<std::uint32_t>(value);
+            }
+        }
+        view_.setButtonEnabled(LinkButton::Disconnect, true);
+    }
+    view_.setButtonEnabled(LinkButton::WorkOffline, true);
+    notifyTimers();
+}
+
+void LinkController::DisconnectClick() {
+    state.quietTicks = 15;
+    if (state.remoteConnected || state.dialing) {
+        if (state.directDevice) {
+            SendStr("CONFC\r");
+        } else {
+            static const std::uint8_t kClosed[] = {'C', 'L', 'O', 'S', 'E', 'D'};
+            if (sendData) {
+                sendData(kClosed, sizeof kClosed);
+            }
+            // The device needs a moment to take "CLOSED" before the server goes.
+            auto stop = [this] {
+                if (stopServer) {
+                    stopServer();
+                }
+            };
+            if (defer) {
+                defer(100, stop);
+            } else {
+                stop();
+            }
+        }
+        state.remoteConnected = false;
+    } else {
+        view_.logLine(kNoLink);
+    }
+    state.replyTimer = 0;
+    notifyTimers();
+}
+
+void LinkController::RzToolButton6Click() {
+    if (state.portReady) {
+        state.portReady = false;
+        if (state.remoteConnected || state.dialing) {
+            DisconnectClick();
+        }
+    }
+    lostPortSearch_ = false;
+    state.linkUp = false;
+    setPortTimerEnabled(false);
+    view_.setStatusPanel(1, "NC");
+    view_.setStatusPanel(2, "Автономный режим");
+    view_.setButtonEnabled(LinkButton::WorkOffline, false);
+    view_.setButtonEnabled(LinkButton::Connect, true);
+    view_.setButtonEnabled(LinkButton::Disconnect, false);
+    if (port_.Enabled()) {
+        port_.Close();
+    }
+    notifyTimers();
+}
+
+void LinkController::Debug_enClick(bool checked) {
+    state.debugMode = checked;
+    view_.setDiagnosticControlsVisible(checked);
+}
+
+void LinkController::Button1Click(const std::string& command) {
+    const auto encoded = cp1251::fromUtf8(command);
+    if (!encoded.ok()) {
+        view_.logLine("Команда не отправлена: " + encoded.error->message());
+        return;
+    }
+    // sendBuffer holds 99 characters: the command, \r and nothing more.
+    if (encoded.bytes.size() > 98) {
+        view_.logLine("Команда не отправлена: длиннее 98 символов");
+        return;
+    }
+    SendStr(encoded.bytes + "\r");
+}
+
+void LinkController::startReplyWatchdog() {
+    state.replyTimer = 1;
+    notifyTimers();
+}
+
+void LinkController::startBootWatchdog() {
+    state.bootTimer = 1;
+    notifyTimers();
+}
+
+std::size_t LinkController::readChunk(std::uint8_t* buffer, std::size_t capacity) {
+    const std::size_t want = std::min<std::size_t>(state.rxCount, capacity);
+    if (want == 0) {
+        return 0;
+    }
+    const int got = port_.Read(buffer, static_cast<std::uint32_t>(want));
+    return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
+
+void LinkController::setPortTimerEnabled(bool enabled) {
+    if (portTimerEnabled_ == enabled) {
+        return;
+    }
+    portTimerEnabled_ = enabled;
+    if (timersChanged) {
+        timersChanged();
+    }
+}
+
+bool LinkController::tickNeeded() const {
+    return state.rxCountdown > 0 || state.replyTimer > 0 || state.bootTimer > 0 ||
+           (writerBusy && writerBusy());
+}
+
+void LinkController::notifyTimers() {
+    const bool needed = tickNeeded();
+    if (needed != lastTickNeeded_) {
+        lastTickNeeded_ = needed;
+        if (timersChanged) {
+            timersChanged();
+        }
+    }
+}

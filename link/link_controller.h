@@ -1,0 +1,112 @@
+// The link controller: LinkState, the 20 ms tick (receive pacing and the two
+// watchdogs), the 1 s port tick (open the port, greet the device), the send
+// path, Connect / Disconnect / work offline and the diagnostic mode.
+//
+// Time is explicit: the window calls TimerTimer() every 20 ms and
+// Timer_sysTimer() every second while the port timer is enabled; tests call
+// them directly. To let an idle configurator sleep, the 20 ms tick is only
+// needed while something counts (tickNeeded()); every change of that, and of
+// the port timer, is announced through timersChanged.
+#pragma once
+
+#include "link/link_state.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+class TThreadComm;
+
+// The buttons and controls whose state the link logic drives.
+enum class LinkButton { Connect, Disconnect, WorkOffline, Program, OpenFirmware };
+
+// What the link logic needs of the window.
+class LinkView {
+  public:
+    virtual ~LinkView() = default;
+    virtual void logLine(const std::string& text) = 0;                   // append a line to Log
+    virtual void setStatusPanel(int panel, const std::string& text) = 0; // panel 1 or 2
+    virtual void setButtonEnabled(LinkButton button, bool enabled) = 0;
+    virtual bool isButtonEnabled(LinkButton button) const = 0;
+    virtual void showMessage(const std::string& text) = 0;       // a message box
+    virtual void setDiagnosticControlsVisible(bool visible) = 0; // Label12, Comand_box, Button1
+    virtual void resetFirmwarePage() = 0; // FW_load 0, FW_ver "Версия:", Firmware_file emptied
+    virtual std::string numberDeviceText() const = 0; // Number_device
+    virtual std::string servPortText() const = 0;     // Serv_port
+};
+
+class LinkController {
+  public:
+    LinkController(TThreadComm& port, LinkView& view);
+
+    LinkState state;
+
+    // Calls into the rest of the program, set by the window.
+    std::function<void()> analyse;    // Receive_analyse: reads the chunk with readChunk()
+    std::function<void()> writerStep; // WriteNumbers(3), once per tick
+    std::function<bool()> writerBusy; // the number writer waits for something
+    std::function<int(const std::uint8_t*, std::size_t)> sendData; // Send_data
+    std::function<void()> stopServer;                              // Start_server_fun(false)
+    std::function<bool()> serverListening;                         // the Internet server listens
+    std::function<void()> closeFirmwareFile; // the firmware session's open image
+    // Runs a call after the given milliseconds without blocking the window.
+    std::function<void(int ms, std::function<void()> call)> defer;
+    std::function<void()> timersChanged; // tickNeeded() or portTimerEnabled() changed
+
+    // --- send path -------------------------------------------------------
+    // Writes the bytes to the serial port; -1 when it is not open, 0 for nothing.
+    int Send(const std::uint8_t* bytes, std::size_t count);
+    // Sends code-page-1251 text; in diagnostic mode the text also goes to the log.
+    int SendStr(std::string_view text);
+
+    // --- events ----------------------------------------------------------
+    void Comm_portRxChar(std::uint32_t count);
+    void TimerTimer();
+    void Timer_sysTimer();
+    // The port's device went away (adapter unplugged): report it once, close
+    // the port and search for it again every second.
+    void portLost();
+
+    // --- buttons ---------------------------------------------------------
+    void ConnectClick();
+    void DisconnectClick();
+    void RzToolButton6Click(); // "Работать автономно"
+    void Debug_enClick(bool checked);
+    // Sends the diagnostic command (UTF-8 text of Comand_box) followed by \r.
+    void Button1Click(const std::string& command);
+
+    // --- helpers for the other parts -------------------------------------
+    bool Open_port(const std::string& devicePath);
+    std::string devicePath() const; // the device behind state.portName
+    void startReplyWatchdog();      // replyTimer := 1
+    void startBootWatchdog();       // bootTimer := 1
+    // Reads the announced chunk (at most rxCount bytes, at most capacity).
+    std::size_t readChunk(std::uint8_t* buffer, std::size_t capacity);
+    void logLine(const std::string& text) { view_.logLine(text); }
+    void setStatusPanel(int panel, const std::string& text) { view_.setStatusPanel(panel, text); }
+    LinkView& view() { return view_; }
+    TThreadComm& port() { return port_; }
+
+    // Timer_sys.
+    bool portTimerEnabled() const { return portTimerEnabled_; }
+    void setPortTimerEnabled(bool enabled);
+    // Whether the 20 ms tick has anything to count.
+    bool tickNeeded() const;
+    // True while the port is searched for again after it went away.
+    bool searchingLostPort() const { return lostPortSearch_; }
+    void clearLostPortSearch() { lostPortSearch_ = false; }
+    // Announces timer needs after a change made from outside (a command that
+    // started the watchdog, a receive event).
+    void notifyTimers();
+
+  private:
+    void bootWatchdogFired();
+
+    TThreadComm& port_;
+    LinkView& view_;
+    bool portTimerEnabled_ = true;
+    bool lostPortSearch_ = false;
+    bool lastTickNeeded_ = false;
+};

@@ -1,0 +1,501 @@
+// The link controller driven tick by tick, with the real serial port
+// component on a pseudo-terminal whose master plays the device.
+#include "comm/tcomm.h"
+#include "link/link_controller.h"
+#include "protocol/reply_analysis.h"
+#include "tests/support/manual_dispatcher.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <map>
+#include <poll.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+struct RecordingView : LinkView {
+    std::vector<std::string> log;
+    std::string panels[3];
+    std::map<LinkButton, bool> buttons{{LinkButton::Connect, false},
+                                       {LinkButton::Disconnect, false},
+                                       {LinkButton::WorkOffline, true},
+                                       {LinkButton::Program, false},
+                                       {LinkButton::OpenFirmware, false}};
+    std::vector<std::string> messages;
+    bool diagnosticVisible = false;
+    int firmwareResets = 0;
+    std::string numberDevice = "00000000000";
+    std::string servPort = "2020";
+
+    void logLine(const std::string& text) override { log.push_back(text); }
+    void setStatusPanel(int panel, const std::string& text) override { panels[panel] = text; }
+    void setButtonEnabled(LinkButton b, bool e) override { buttons[b] = e; }
+    bool isButtonEnabled(LinkButton b) const override { return buttons.at(b); }
+    void showMessage(const std::string& text) override { messages.push_back(text); }
+    void setDiagnosticControlsVisible(bool v) override { diagnosticVisible = v; }
+    void resetFirmwarePage() override { ++firmwareResets; }
+    std::string numberDeviceText() const override { return numberDevice; }
+    std::string servPortText() const override { return servPort; }
+};
+
+// A pseudo-terminal: the configurator opens the slave, the test is the device on the master.
+struct Device {
+    int master = -1;
+    int slave = -1; // kept open so the master never sees a hang-up while the port is closed
+    std::string path;
+    Device() {
+        char name[128] = {};
+        EXPECT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+        path = name;
+        termios t{};
+        ::tcgetattr(master, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(master, TCSANOW, &t);
+        ::tcgetattr(slave, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(slave, TCSANOW, &t);
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    }
+    ~Device() { closeAll(); }
+    void closeAll() {
+        if (slave >= 0) {
+            ::close(slave);
+        }
+        if (master >= 0) {
+            ::close(master);
+        }
+        slave = master = -1;
+    }
+    void send(const std::string& bytes) const {
+        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    // Everything the configurator wrote, waiting up to timeoutMs for the first byte.
+    std::string received(int timeoutMs = 500) const {
+        std::string out;
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0) {
+            return out;
+        }
+        char buf[4096];
+        for (;;) {
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n <= 0) {
+                break;
+            }
+            out.append(buf, static_cast<std::size_t>(n));
+            if (::poll(&p, 1, 20) <= 0) {
+                break;
+            }
+        }
+        return out;
+    }
+};
+
+const std::string kGreeting = std::string("VELIRAN ") + char(30) + "#";
+
+struct Harness {
+    Device device;
+    ManualDispatcher dispatcher;
+    TComm port;
+    RecordingView view;
+    LinkController link{port, view};
+    ReplyAnalyser analyser{link};
+    int analyses = 0;
+
+    Harness() {
+        port.SetDispatcher(&dispatcher);
+        port.OnRxChar = [this](TThreadComm*, std::uint32_t n) { link.Comm_portRxChar(n); };
+        link.analyse = [this] {
+            ++analyses;
+            analyser.Receive_analyse();
+        };
+        link.state.portName = device.path;
+    }
+    ~Harness() { port.Close(); }
+
+    void ticks(int n) {
+        for (int i = 0; i < n; ++i) {
+            link.TimerTimer();
+        }
+    }
+    // Runs the receive events until the controller has counted `bytes`.
+    void deliver(std::uint32_t bytes) {
+        ASSERT_TRUE(dispatcher.runUntil([&] { return link.state.rxCount >= bytes; }, 2000))
+            << "rxCount " << link.state.rxCount;
+    }
+    // Opens the port and answers the greeting: the Linked (serial) state.
+    void linkUp() {
+        link.Timer_sysTimer();
+        ASSERT_TRUE(link.state.portReady);
+        link.Timer_sysTimer();
+        ASSERT_EQ(device.received(), "CONFO");
+        device.send(kGreeting);
+        deliver(static_cast<std::uint32_t>(kGreeting.size()));
+        ticks(14);
+        link.Timer_sysTimer();
+        ASSERT_TRUE(link.state.remoteConnected);
+        view.log.clear();
+    }
+};
+
+TEST(LinkController, PortTimerOpensGreetsAndLinks) {
+    Harness h;
+    h.link.Timer_sysTimer();
+    EXPECT_TRUE(h.link.state.portReady);
+    EXPECT_TRUE(h.port.Enabled());
+    EXPECT_EQ(h.view.panels[1], h.device.path);
+    EXPECT_EQ(h.view.panels[2], "Порт " + h.device.path + " открыт");
+
+    // Without an answer "CONFO" goes out once a second, indefinitely.
+    for (int second = 0; second < 3; ++second) {
+        h.link.Timer_sysTimer();
+        EXPECT_EQ(h.device.received(), "CONFO");
+        EXPECT_EQ(h.view.panels[2], "Поиск...");
+    }
+    EXPECT_TRUE(h.link.portTimerEnabled());
+
+    h.device.send(kGreeting);
+    h.deliver(10);
+    h.ticks(14);
+    EXPECT_TRUE(h.link.state.linkUp);
+    EXPECT_TRUE(h.link.state.remoteConnected);
+    EXPECT_TRUE(h.link.state.directDevice);
+    EXPECT_EQ(h.view.panels[2], "Coeдинение установлено: \"Велиран\", версия ПО: 30");
+    EXPECT_EQ(h.view.log.back(), "Соединение установлено");
+
+    // The next port tick stops the greeting and enables the link buttons.
+    h.link.Timer_sysTimer();
+    EXPECT_FALSE(h.link.portTimerEnabled());
+    EXPECT_TRUE(h.view.buttons[LinkButton::Connect]);
+    EXPECT_TRUE(h.view.buttons[LinkButton::Disconnect]);
+    EXPECT_EQ(h.device.received(100), "");
+}
+
+TEST(LinkController, GreetingWithoutHashShowsVersionZero) {
+    Harness h;
+    h.link.Timer_sysTimer();
+    h.device.send(std::string("xxVELIRAN ") + char(30) + "!");
+    h.deliver(12);
+    h.ticks(14);
+    EXPECT_EQ(h.view.panels[2], "Coeдинение установлено: \"Велиран\", версия ПО: 0");
+}
+
+TEST(LinkController, PortHeldElsewhereIsBusyAndStopsTheTimer) {
+    Harness h;
+    const int holder = ::open(h.device.path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    h.link.Timer_sysTimer();
+    ::close(holder);
+    EXPECT_FALSE(h.link.state.portReady);
+    EXPECT_FALSE(h.link.portTimerEnabled());
+    EXPECT_EQ(h.view.panels[1], "NC");
+    EXPECT_EQ(h.view.panels[2], "Порт " + h.device.path + " занят");
+
+    // Connect without a ready port only re-enables the port timer.
+    h.link.ConnectClick();
+    EXPECT_TRUE(h.link.portTimerEnabled());
+    EXPECT_EQ(h.device.received(100), "");
+    h.link.Timer_sysTimer();
+    EXPECT_TRUE(h.link.state.portReady);
+}
+
+TEST(LinkController, AnalysisRunsOnTheQuietTick) {
+    Harness h;
+    h.link.Timer_sysTimer();
+    h.device.send(kGreeting);
+    h.deliver(10);
+    EXPECT_EQ(h.link.state.rxCountdown, 15);
+    h.ticks(13);
+    EXPECT_EQ(h.analyses, 0);
+    EXPECT_FALSE(h.link.state.linkUp);
+    h.ticks(1);
+    EXPECT_EQ(h.analyses, 1);
+    EXPECT_TRUE(h.link.state.linkUp);
+    EXPECT_EQ(h.link.state.rxCount, 0u);
+    h.ticks(1);
+    EXPECT_EQ(h.link.state.rxCountdown, 0);
+    h.ticks(50);
+    EXPECT_EQ(h.analyses, 1);
+    EXPECT_FALSE(h.link.tickNeeded());
+
+    // With the quiet time of a configuration write, the 4th tick.
+    h.link.state.quietTicks = 5;
+    h.link.Comm_portRxChar(1);
+    h.ticks(3);
+    EXPECT_EQ(h.analyses, 1);
+    h.ticks(1);
+    EXPECT_EQ(h.analyses, 2);
+}
+
+TEST(LinkController, ReceiveEventsPostponeTheAnalysisAndCapTheCount) {
+    Harness h;
+    // An event every 10 ticks (200 ms) keeps the analysis from running at all.
+    for (int i = 0; i < 20; ++i) {
+        h.link.Comm_portRxChar(1);
+        h.ticks(10);
+    }
+    EXPECT_EQ(h.analyses, 0);
+    h.ticks(3);
+    EXPECT_EQ(h.analyses, 0);
+    h.ticks(1); // 14 ticks after the last event
+    EXPECT_EQ(h.analyses, 1);
+
+    h.link.Comm_portRxChar(700);
+    h.link.Comm_portRxChar(600);
+    EXPECT_EQ(h.link.state.rxCount, 1024u);
+    h.link.Comm_portRxChar(0xFFFFFFFFu);
+    EXPECT_EQ(h.link.state.rxCount, 1024u);
+}
+
+TEST(LinkController, AnalysisDiscardsWhatItDidNotRead) {
+    Harness h;
+    h.link.Timer_sysTimer();
+    const std::string big(3000, 'x');
+    h.device.send(big);
+    h.deliver(1024);
+    // Let the rest of the bytes arrive and be announced before the quiet tick.
+    h.dispatcher.runUntil([&] { return h.port.InQueCount() >= 3000; }, 1000);
+    h.dispatcher.runPending();
+    h.ticks(14);
+    EXPECT_EQ(h.analyses, 1);
+    EXPECT_EQ(h.port.InQueCount(), 0);
+}
+
+TEST(LinkController, ReplyWatchdogFiresOnThe1000thTick) {
+    Harness h;
+    h.linkUp();
+    h.link.startReplyWatchdog();
+    EXPECT_TRUE(h.link.tickNeeded());
+    h.ticks(999);
+    EXPECT_TRUE(h.link.state.remoteConnected);
+    EXPECT_TRUE(h.view.log.empty());
+    h.ticks(1);
+    EXPECT_EQ(h.link.state.replyTimer, 0u);
+    EXPECT_FALSE(h.link.state.remoteConnected);
+    EXPECT_EQ(h.view.log, std::vector<std::string>{"Потеряна связь (нет ответа)!"});
+    EXPECT_FALSE(h.view.buttons[LinkButton::Disconnect]);
+    // Nothing else changes: the port, linkUp and the port timer stay.
+    EXPECT_TRUE(h.link.state.linkUp);
+    EXPECT_TRUE(h.port.Enabled());
+    EXPECT_FALSE(h.link.portTimerEnabled());
+    EXPECT_FALSE(h.link.tickNeeded());
+
+    // Connect sends the greeting again and the greeting restores the link.
+    h.link.ConnectClick();
+    EXPECT_EQ(h.device.received(), "CONFO");
+    EXPECT_TRUE(h.view.buttons[LinkButton::Disconnect]);
+    h.device.send(kGreeting);
+    h.deliver(10);
+    h.ticks(14);
+    EXPECT_TRUE(h.link.state.remoteConnected);
+}
+
+TEST(LinkController, BootloaderWatchdogFiresOnThe100thTick) {
+    Harness h;
+    h.linkUp();
+    int firmwareClosed = 0;
+    h.link.closeFirmwareFile = [&] { ++firmwareClosed; };
+    h.view.buttons[LinkButton::Program] = true;
+    h.view.buttons[LinkButton::OpenFirmware] = true;
+    h.link.setPortTimerEnabled(true);
+    h.link.startBootWatchdog();
+    h.ticks(99);
+    EXPECT_TRUE(h.view.messages.empty());
+    h.ticks(1);
+    EXPECT_EQ(h.link.state.bootTimer, 0u);
+    EXPECT_FALSE(h.view.buttons[LinkButton::Program]);
+    EXPECT_FALSE(h.view.buttons[LinkButton::OpenFirmware]);
+    EXPECT_TRUE(h.link.state.bootloaderMode);
+    EXPECT_FALSE(h.link.portTimerEnabled());
+    EXPECT_EQ(h.view.panels[2], "Ожидается соединение с загрузчиком...");
+    EXPECT_EQ(firmwareClosed, 1);
+    EXPECT_FALSE(h.link.state.linkUp);
+    EXPECT_EQ(h.view.firmwareResets, 1);
+    EXPECT_EQ(h.view.log, std::vector<std::string>{"Потеряна связь (нет ответа)!"});
+    EXPECT_EQ(h.view.messages, std::vector<std::string>{"Потеряна связь (нет ответа)!"});
+}
+
+TEST(LinkController, ConnectDisconnectAndOfflineInEachState) {
+    Harness h;
+    // Disconnect without a link.
+    h.link.DisconnectClick();
+    EXPECT_EQ(h.view.log.back(), "Установите соединение");
+
+    h.linkUp();
+    h.link.ConnectClick();
+    EXPECT_EQ(h.view.log.back(), "Соединение уже установлено");
+
+    h.link.startReplyWatchdog();
+    h.link.DisconnectClick();
+    EXPECT_EQ(h.device.received(), "CONFC\r");
+    EXPECT_FALSE(h.link.state.remoteConnected);
+    EXPECT_TRUE(h.link.state.linkUp);
+    EXPECT_EQ(h.link.state.replyTimer, 0u);
+    EXPECT_TRUE(h.port.Enabled());
+
+    // Linked again, then work offline: "CONFC\r" goes out before the port closes.
+    h.link.ConnectClick();
+    EXPECT_EQ(h.device.received(), "CONFO");
+    h.device.send(kGreeting);
+    h.deliver(10);
+    h.ticks(14);
+    h.link.RzToolButton6Click();
+    EXPECT_EQ(h.device.received(), "CONFC\r");
+    EXPECT_FALSE(h.port.Enabled());
+    EXPECT_FALSE(h.link.state.portReady);
+    EXPECT_FALSE(h.link.state.linkUp);
+    EXPECT_FALSE(h.link.portTimerEnabled());
+    EXPECT_EQ(h.view.panels[1], "NC");
+    EXPECT_EQ(h.view.panels[2], "Автономный режим");
+    EXPECT_FALSE(h.view.buttons[LinkButton::WorkOffline]);
+    EXPECT_TRUE(h.view.buttons[LinkButton::Connect]);
+    EXPECT_FALSE(h.view.buttons[LinkButton::Disconnect]);
+
+    // Connect from offline searches again.
+    h.link.ConnectClick();
+    EXPECT_TRUE(h.link.portTimerEnabled());
+    EXPECT_TRUE(h.view.buttons[LinkButton::WorkOffline]);
+}
+
+TEST(LinkController, ModemCallNeedsANumberAndAServerPort) {
+    Harness h;
+    h.link.Timer_sysTimer();
+    h.link.state.directDevice = false; // a modem answered on the port
+    h.link.ConnectClick();
+    EXPECT_EQ(h.view.log.back(), "Введите номер устройства");
+    EXPECT_EQ(h.device.received(100), "");
+    EXPECT_TRUE(h.view.buttons[LinkButton::Disconnect]);
+
+    h.view.numberDevice = "89001234567";
+    h.view.servPort = "70000";
+    h.link.ConnectClick();
+    EXPECT_EQ(h.view.messages.size(), 1u);
+    EXPECT_FALSE(h.link.state.dialing);
+    EXPECT_EQ(h.device.received(100), "");
+
+    h.view.servPort = "3030";
+    h.link.ConnectClick();
+    EXPECT_EQ(h.device.received(), "AT\r");
+    EXPECT_TRUE(h.link.state.dialing);
+    EXPECT_EQ(h.link.state.serverPort, 3030u);
+    h.link.ConnectClick();
+    EXPECT_EQ(h.view.log.back(), "Соединение в процессе установки");
+}
+
+TEST(LinkController, DisconnectOnTheInternetLinkSendsClosedThenStopsTheServer) {
+    Harness h;
+    std::string sent;
+    int stops = 0;
+    std::function<void()> pending;
+    int delay = 0;
+    h.link.sendData = [&](const std::uint8_t* b, std::size_t n) {
+        sent.append(reinterpret_cast<const char*>(b), n);
+        return static_cast<int>(n);
+    };
+    h.link.stopServer = [&] { ++stops; };
+    h.link.defer = [&](int ms, std::function<void()> call) {
+        delay = ms;
+        pending = std::move(call);
+    };
+    h.link.state.remoteConnected = true;
+    h.link.state.directDevice = false;
+    h.link.DisconnectClick();
+    EXPECT_EQ(sent, "CLOSED");
+    EXPECT_EQ(stops, 0); // not yet: the device gets 100 ms to take it
+    EXPECT_EQ(delay, 100);
+    ASSERT_TRUE(pending);
+    pending();
+    EXPECT_EQ(stops, 1);
+    EXPECT_FALSE(h.link.state.remoteConnected);
+    EXPECT_EQ(h.device.received(100), "");
+}
+
+TEST(LinkController, DiagnosticModeSendsAndEchoes) {
+    Harness h;
+    h.link.Timer_sysTimer();
+    h.link.Debug_enClick(true);
+    EXPECT_TRUE(h.view.diagnosticVisible);
+    h.link.Button1Click("AT");
+    EXPECT_EQ(h.device.received(), "AT\r");
+    EXPECT_EQ(h.view.log.back(), "AT");
+
+    // Received text is shown too.
+    h.device.send("OK\r\n");
+    h.deliver(4);
+    h.ticks(14);
+    EXPECT_EQ(h.view.log.back(), "OK\r\n");
+
+    // Cyrillic goes out as code page 1251.
+    h.link.Button1Click("Ж");
+    EXPECT_EQ(h.device.received(), "\xC6\r");
+
+    // Too long for the send buffer, or not representable: refused, nothing sent.
+    h.link.Button1Click(std::string(99, 'A'));
+    EXPECT_EQ(h.device.received(100), "");
+    EXPECT_NE(h.view.log.back().find("98"), std::string::npos);
+    h.link.Button1Click(std::string(98, 'A'));
+    EXPECT_EQ(h.device.received(), std::string(98, 'A') + "\r");
+    h.link.Button1Click("Ω");
+    EXPECT_EQ(h.device.received(100), "");
+
+    h.link.Debug_enClick(false);
+    EXPECT_FALSE(h.view.diagnosticVisible);
+    const auto lines = h.view.log.size();
+    h.link.Button1Click("AT");
+    EXPECT_EQ(h.device.received(), "AT\r");
+    EXPECT_EQ(h.view.log.size(), lines);
+}
+
+TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
+    // The port is reached through a link, as /dev/serial/by-id names are.
+    const std::string link = ::testing::TempDir() + "vxrt7-lost-" + std::to_string(::getpid());
+    auto device = std::make_unique<Device>();
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink(device->path.c_str(), link.c_str()), 0);
+
+    ManualDispatcher dispatcher;
+    TComm port;
+    RecordingView view;
+    LinkController ctl{port, view};
+    port.SetDispatcher(&dispatcher);
+    port.OnLineLost = [&](TThreadComm*) { ctl.portLost(); };
+    ctl.state.portName = link;
+    ctl.Timer_sysTimer();
+    ASSERT_TRUE(ctl.state.portReady);
+
+    device->closeAll(); // the adapter is pulled out
+    ASSERT_TRUE(dispatcher.runUntil([&] { return !port.Enabled(); }, 3000));
+    dispatcher.runUntil([] { return false; }, 200);
+    int lossLines = 0;
+    for (const auto& line : view.log) {
+        lossLines += line == "Потеряна связь с портом " + link + " (устройство отключено)";
+    }
+    EXPECT_EQ(lossLines, 1);
+    EXPECT_FALSE(ctl.state.portReady);
+    EXPECT_TRUE(ctl.portTimerEnabled());
+    EXPECT_EQ(view.panels[1], "NC");
+
+    // Searching while it is away keeps the timer running.
+    ctl.Timer_sysTimer();
+    EXPECT_FALSE(ctl.state.portReady);
+    EXPECT_TRUE(ctl.portTimerEnabled());
+    EXPECT_EQ(view.panels[2], "Порт " + link + " отключен. Поиск...");
+
+    // Plugged in again (a new terminal behind the same name).
+    device = std::make_unique<Device>();
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink(device->path.c_str(), link.c_str()), 0);
+    ctl.Timer_sysTimer();
+    EXPECT_TRUE(ctl.state.portReady);
+    EXPECT_EQ(view.panels[2], "Порт " + link + " открыт");
+    ctl.Timer_sysTimer();
+    EXPECT_EQ(device->received(), "CONFO");
+    port.Close();
+    ::unlink(link.c_str());
+}
+
+} // namespace

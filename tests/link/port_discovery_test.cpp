@@ -1,0 +1,84 @@
+// Port discovery over a made-up /sys/class/tty and /dev whose entries lead to
+// real pseudo-terminals.
+#include "link/port_discovery.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    std::string path;
+    Pty() {
+        char name[128] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+            ADD_FAILURE() << "openpty failed";
+        }
+        path = name;
+    }
+    ~Pty() {
+        ::close(slave);
+        ::close(master);
+    }
+};
+
+struct FakeTree {
+    fs::path root = fs::temp_directory_path() / ("vxrt7-ports-" + std::to_string(::getpid()));
+    fs::path sys = root / "sys";
+    fs::path dev = root / "dev";
+    FakeTree() {
+        fs::remove_all(root);
+        fs::create_directories(sys);
+        fs::create_directories(dev);
+    }
+    ~FakeTree() { fs::remove_all(root); }
+    // A tty with a device behind it, whose /dev node is the given terminal.
+    void addPort(const std::string& name, const std::string& terminal, bool withDevice = true) {
+        fs::create_directories(sys / name);
+        if (withDevice) {
+            fs::create_directories(sys / name / "device");
+        }
+        fs::create_symlink(terminal, dev / name);
+    }
+};
+
+} // namespace
+
+TEST(FindPorts, ListsFreeDevicesInNameAndNumberOrderOnly) {
+    FakeTree tree;
+    Pty usb2, usb10, acm0, held, virtualTty;
+    tree.addPort("ttyUSB10", usb10.path);
+    tree.addPort("ttyUSB2", usb2.path);
+    tree.addPort("ttyACM0", acm0.path);
+    tree.addPort("ttyUSB5", held.path);
+    tree.addPort("tty7", virtualTty.path, /*withDevice=*/false);
+    // An on-board port with no UART behind it (a pseudo-terminal has no serial info).
+    Pty noUart;
+    tree.addPort("ttyS0", noUart.path);
+    // A node whose device is gone.
+    tree.addPort("ttyUSB9", (tree.root / "missing").string());
+
+    // Another program holds ttyUSB5.
+    const int holder = ::open(held.path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+
+    const auto ports = Find_Ports(tree.sys.string(), tree.dev.string());
+    EXPECT_EQ(ports, (std::vector<std::string>{"ttyACM0", "ttyUSB2", "ttyUSB10"}));
+
+    // Once released it is offered again.
+    ::close(holder);
+    const auto again = Find_Ports(tree.sys.string(), tree.dev.string());
+    EXPECT_EQ(again, (std::vector<std::string>{"ttyACM0", "ttyUSB2", "ttyUSB5", "ttyUSB10"}));
+}
+
+TEST(FindPorts, NoSysfsGivesAnEmptyList) {
+    EXPECT_TRUE(Find_Ports("/nonexistent/sys/class/tty", "/dev").empty());
+}
