@@ -40,7 +40,7 @@ std::unique_ptr<QTcpSocket> connectTo(quint16 port) {
 
 std::string receive(QTcpSocket& socket, std::size_t bytes, int ms = 3000) {
     QByteArray got;
-    QTest::qWaitFor(
+    [[maybe_unused]] const bool done = QTest::qWaitFor(
         [&] {
             got += socket.readAll();
             return static_cast<std::size_t>(got.size()) >= bytes;
