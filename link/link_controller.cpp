@@ -106,6 +106,12 @@ bool LinkController::Open_port(const std::string& path) {
     }
     port_.SetDeviceName(path);
     port_.Open();
+    if (port_.Enabled()) {
+        // A freshly opened port starts empty, as a serial driver that was
+        // closed has kept nothing: whatever a pseudo-terminal queued while no
+        // one had it open is stale.
+        port_.PurgeIn();
+    }
     return port_.Enabled();
 }
 
