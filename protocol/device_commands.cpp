@@ -1,0 +1,160 @@
+#include "protocol/device_commands.h"
+
+#include "link/link_controller.h"
+#include "protocol/cp1251.h"
+
+namespace {
+
+const char* const kNoLink = "Установите соединение";
+const char* const kNoSendPath = "Команда не отправлена: сервер Интернет-соединения не создан";
+
+} // namespace
+
+DeviceCommands::DeviceCommands(LinkController& link, ProtocolState& protocol)
+    : link_(link), protocol_(protocol) {}
+
+void DeviceCommands::N6Click(const std::string& passwordText) {
+    link_.state.quietTicks = 15;
+    if (!link_.state.remoteConnected) {
+        link_.logLine(kNoLink);
+        return;
+    }
+    link_.logLine("Идет чтение конфигурации. Ждите...");
+    std::uint16_t password = 0;
+    if (!passwordOrRefuse(passwordText, "Чтение конфигурации", password)) {
+        return;
+    }
+    protocol_.configReadPending = true;
+    if (!sendBinary(frames::frameConfigRead(password))) {
+        protocol_.configReadPending = false;
+        return;
+    }
+    link_.startReplyWatchdog();
+}
+
+void DeviceCommands::N7Click(const std::string& passwordText,
+                             const frames::ConfigBlockBytes& block) {
+    link_.state.quietTicks = 5;
+    if (!link_.state.remoteConnected) {
+        link_.logLine(kNoLink);
+        return;
+    }
+    link_.logLine("Идет запись конфигурации. Ждите...");
+    std::uint16_t password = 0;
+    if (!passwordOrRefuse(passwordText, "Запись конфигурации", password)) {
+        return;
+    }
+    if (!sendBinary(frames::frameConfigWrite(block))) {
+        return;
+    }
+    link_.startReplyWatchdog();
+}
+
+void DeviceCommands::ChPassClick(const std::string& passwordText, const std::string& newPassText) {
+    if (!link_.state.remoteConnected) {
+        link_.logLine(kNoLink);
+        return;
+    }
+    std::string password;
+    std::string newPassword;
+    if (!toDeviceText(passwordText, password) || !toDeviceText(newPassText, newPassword)) {
+        return;
+    }
+    const bool direct = link_.state.directDevice;
+    if (!sendText(frames::frameChangePassword(password, newPassword, direct), !direct)) {
+        return;
+    }
+    link_.startReplyWatchdog();
+    link_.logLine("Идет смена пароля. Ждите...");
+}
+
+void DeviceCommands::Send_APNClick(const std::string& passwordText, const std::string& deviceApn) {
+    if (!link_.state.remoteConnected) {
+        link_.logLine(kNoLink);
+        return;
+    }
+    if (!link_.state.directDevice) {
+        // The device takes its access point only on its serial interface.
+        link_.logLine("APN не изменен: смена APN возможна только при подключении устройства к "
+                      "COM-порту");
+        return;
+    }
+    std::string password;
+    std::string apn;
+    if (!toDeviceText(passwordText, password) || !toDeviceText(deviceApn, apn)) {
+        return;
+    }
+    if (!sendText(frames::frameApn(password, apn), false)) {
+        return;
+    }
+    link_.startReplyWatchdog();
+    link_.logLine("Идет смена APN. Ждите...");
+}
+
+void DeviceCommands::Reset_butClick() {
+    const std::string reset = frames::frameReset();
+    link_.Send(reinterpret_cast<const std::uint8_t*>(reset.data()), reset.size());
+}
+
+bool DeviceCommands::toDeviceText(const std::string& utf8, std::string& out) {
+    auto encoded = cp1251::fromUtf8(utf8);
+    if (!encoded.ok()) {
+        link_.logLine("Команда не отправлена: " + encoded.error->message());
+        return false;
+    }
+    out = std::move(encoded.bytes);
+    return true;
+}
+
+bool DeviceCommands::sendText(const frames::TextFrame& frame, bool internet) {
+    if (!frame.ok()) {
+        link_.logLine(frame.error);
+        return false;
+    }
+    if (internet) {
+        return sendInternet(frame.bytes);
+    }
+    link_.SendStr(frame.bytes);
+    return true;
+}
+
+bool DeviceCommands::sendInternet(std::string_view bytes) {
+    if (!link_.sendData) {
+        link_.logLine(kNoSendPath);
+        return false;
+    }
+    const int sent =
+        link_.sendData(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    if (sent < 0) {
+        // No device connected to the server; Send_data has said so in the log.
+        return false;
+    }
+    if (static_cast<std::size_t>(sent) < bytes.size()) {
+        link_.logLine("Команда отправлена не полностью: передано " + std::to_string(sent) +
+                      " байт из " + std::to_string(bytes.size()));
+        return false;
+    }
+    return true;
+}
+
+bool DeviceCommands::passwordOrRefuse(const std::string& passwordText, const char* what,
+                                      std::uint16_t& value) {
+    const auto parsed = frames::passwordValue(passwordText);
+    if (!parsed) {
+        const std::string message = std::string(what) + " не начата: неверный пароль \"" +
+                                    passwordText + "\". Пароль должен быть числом от 0 до 65535";
+        link_.logLine(message);
+        link_.view().showMessage(message);
+        return false;
+    }
+    value = *parsed;
+    return true;
+}
+
+bool DeviceCommands::sendBinary(const std::string& bytes) {
+    if (!link_.state.directDevice) {
+        return sendInternet(bytes);
+    }
+    link_.Send(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    return true;
+}
