@@ -1,0 +1,264 @@
+// Opening and closing the serial port on real pseudo-terminals: exclusive
+// use within and across processes, names that are no serial device, and
+// the state the component leaves the tty in.
+#include "comm_fixture.h"
+#include "tty_probe.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+class CommOpenTest : public CommPortTest {};
+
+namespace {
+
+// Runs body in a forked child and returns its exit status (or -1).
+int inChild(const std::function<int()>& body) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::_exit(body());
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+} // namespace
+
+TEST(CommDefaults, PropertiesAfterConstruction) {
+    TComm comm;
+    EXPECT_EQ(comm.DeviceName(), "Com2");
+    EXPECT_EQ(comm.ReadTimeout(), 1000);
+    EXPECT_EQ(comm.WriteTimeout(), 1000);
+    EXPECT_EQ(comm.ReadBufSize(), 4096);
+    EXPECT_EQ(comm.WriteBufSize(), 2048);
+    EXPECT_EQ(comm.SuspendTime(), 5u);
+    EXPECT_EQ(comm.MonitorEvents(), TCommEventTypes::All());
+    EXPECT_EQ(comm.BaudRate(), br9600);
+    EXPECT_EQ(comm.Parity(), paNone);
+    EXPECT_EQ(comm.StopBits(), sb10);
+    EXPECT_EQ(comm.DataBits(), da8);
+    EXPECT_TRUE(comm.Options().Empty());
+    EXPECT_EQ(comm.FlowControl(), fcDefault);
+    EXPECT_EQ(comm.EventChars().XOnChar(), 17);
+    EXPECT_EQ(comm.EventChars().XOffChar(), 19);
+    EXPECT_EQ(comm.EventChars().ErrorChar(), 0);
+    EXPECT_EQ(comm.EventChars().EofChar(), 0);
+    EXPECT_EQ(comm.EventChars().EvtChar(), 0);
+    EXPECT_FALSE(comm.Enabled());
+    EXPECT_EQ(comm.PortHandle(), -1);
+    EXPECT_EQ(comm.EventThread(), nullptr);
+}
+
+TEST(CommDefaults, EnumerationOrdinalsAndRates) {
+    EXPECT_EQ(static_cast<int>(br256000), 14);
+    EXPECT_EQ(static_cast<int>(paSpace), 4);
+    EXPECT_EQ(static_cast<int>(sb20), 2);
+    EXPECT_EQ(static_cast<int>(da8), 4);
+    EXPECT_EQ(static_cast<int>(fcDefault), 4);
+    EXPECT_EQ(static_cast<int>(coNullStrip), 4);
+    EXPECT_EQ(static_cast<int>(evTxEmpty), 8);
+    const uint32_t rates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
+                              19200, 38400, 56000, 57600, 115200, 128000, 256000};
+    for (int i = 0; i < 15; ++i) {
+        EXPECT_EQ(BaudRateValue(static_cast<TBaudRate>(i)), rates[i]) << "member " << i;
+    }
+    EXPECT_EQ(BaudRateValue(static_cast<TBaudRate>(15)), 0u);
+    EXPECT_EQ(BaudRateValue(static_cast<TBaudRate>(-1)), 0u);
+}
+
+TEST(CommDefaults, EnumSetKeepsItsMembers) {
+    TCommEventTypes set{evRxChar, evTxEmpty};
+    EXPECT_TRUE(set.Contains(evRxChar));
+    EXPECT_TRUE(set.Contains(evTxEmpty));
+    EXPECT_FALSE(set.Contains(evRxFlag));
+    EXPECT_EQ(set.Bits(), (1u << 6) | (1u << 8));
+    set.Exclude(evRxChar);
+    set.Include(evCts);
+    EXPECT_EQ(set, (TCommEventTypes{evCts, evTxEmpty}));
+    EXPECT_EQ(TCommEventTypes::All().Bits(), 0x1FF);
+    EXPECT_EQ(TCommEventTypes::FromBits(0xFFFF), TCommEventTypes::All());
+    EXPECT_FALSE(set.Contains(static_cast<TCommEventType>(12)));
+    EXPECT_EQ(ECommError("Port not open", -1).what(), std::string("Port not open (Error: -1)"));
+}
+
+TEST_F(CommOpenTest, OpensAPseudoTerminalAndClosesIt) {
+    openPort();
+    EXPECT_GE(comm.PortHandle(), 0);
+    ASSERT_NE(comm.EventThread(), nullptr);
+    EXPECT_TRUE(comm.EventThread()->Running());
+    EXPECT_EQ(comm.CommMask(), 0x1FFu);
+    EXPECT_TRUE(ttyExclusive(pty.slaveFd));
+
+    comm.Close();
+    EXPECT_FALSE(comm.Enabled());
+    EXPECT_EQ(comm.PortHandle(), -1);
+    EXPECT_EQ(comm.EventThread(), nullptr);
+    // Exclusive use ends with the component's use, though the tty lives on.
+    EXPECT_FALSE(ttyExclusive(pty.slaveFd));
+    comm.Close(); // closing a closed port does nothing
+
+    comm.Open();
+    EXPECT_TRUE(comm.Enabled()) << "a closed port opens again";
+}
+
+TEST_F(CommOpenTest, OpenedLineIsRawWithReadsThatNeverBlock) {
+    openPort();
+    TtyLine line = readTtyLine(pty.slaveFd);
+    EXPECT_FALSE(line.canonical);
+    EXPECT_FALSE(line.echo);
+    EXPECT_FALSE(line.outputProcessing);
+    EXPECT_TRUE(line.local);
+    EXPECT_TRUE(line.receiverOn);
+    EXPECT_EQ(line.vmin, 0);
+    EXPECT_EQ(line.vtime, 0);
+    EXPECT_EQ(line.outputRate, 9600u);
+    EXPECT_EQ(line.dataBits, 8);
+    EXPECT_FALSE(line.parityEnabled);
+    EXPECT_FALSE(line.twoStopBits);
+}
+
+TEST(CommOpen, NamesThatAreNoSerialPortStayClosedWithoutError) {
+    ManualDispatcher dispatcher;
+    char dir[] = "/tmp/comm_open_XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    std::string plainFile = std::string(dir) + "/Com2";
+    std::FILE* f = std::fopen(plainFile.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+
+    for (std::string name :
+         {std::string("Com2"), std::string("/dev/no-such-port"), std::string("/dev/null"),
+          plainFile, std::string(dir), std::string("")}) {
+        TComm comm;
+        comm.SetDispatcher(&dispatcher);
+        comm.SetDeviceName(name);
+        EXPECT_NO_THROW(comm.Open()) << name;
+        EXPECT_FALSE(comm.Enabled()) << name;
+        EXPECT_EQ(comm.PortHandle(), -1) << name;
+        EXPECT_EQ(comm.EventThread(), nullptr) << name;
+    }
+    std::remove(plainFile.c_str());
+    ::rmdir(dir);
+}
+
+TEST_F(CommOpenTest, SecondOpenOfAnOpenPortRaisesAndKeepsItOpen) {
+    openPort();
+    int handle = comm.PortHandle();
+    expectCommError([&] { comm.Open(); }, "Port already assigned (open) (Error: -1)", -1);
+    EXPECT_TRUE(comm.Enabled());
+    EXPECT_EQ(comm.PortHandle(), handle);
+    // Still working after the refused open.
+    ASSERT_TRUE(pty.writeMaster("ok"));
+    char buf[8] = {};
+    EXPECT_EQ(comm.Read(buf, sizeof buf), 2);
+}
+
+TEST_F(CommOpenTest, SecondComponentInTheSameProcessCannotOpenIt) {
+    openPort();
+    TComm second;
+    second.SetDispatcher(&dispatcher);
+    second.SetDeviceName(pty.slavePath);
+    EXPECT_NO_THROW(second.Open());
+    EXPECT_FALSE(second.Enabled());
+    EXPECT_TRUE(ttyExclusive(pty.slaveFd)) << "the refused open freed the owner's port";
+
+    comm.Close();
+    second.Open();
+    EXPECT_TRUE(second.Enabled()) << "free again once the first has closed it";
+}
+
+TEST_F(CommOpenTest, AnotherProcessCannotOpenItWhileOpen) {
+    openPort();
+    const std::string path = pty.slavePath;
+    int childOpened = inChild([&] {
+        ManualDispatcher d;
+        TComm other;
+        other.SetDispatcher(&d);
+        other.SetDeviceName(path);
+        other.Open();
+        return other.Enabled() ? 1 : 0;
+    });
+    EXPECT_EQ(childOpened, 0);
+
+    comm.Close();
+    childOpened = inChild([&] {
+        ManualDispatcher d;
+        TComm other;
+        other.SetDispatcher(&d);
+        other.SetDeviceName(path);
+        other.Open();
+        bool opened = other.Enabled();
+        other.Close();
+        return opened ? 1 : 0;
+    });
+    EXPECT_EQ(childOpened, 1) << "a closed port is free for other programs";
+}
+
+TEST_F(CommOpenTest, PortLockedByAnotherProcessCannotBeOpened) {
+    int toChild[2];
+    int toParent[2];
+    ASSERT_EQ(::pipe(toChild), 0);
+    ASSERT_EQ(::pipe(toParent), 0);
+    const std::string path = pty.slavePath;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        // The child holds the line the way another program would.
+        int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        char ok = (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) ? 'L' : 'F';
+        [[maybe_unused]] ssize_t w = ::write(toParent[1], &ok, 1);
+        char go = 0;
+        [[maybe_unused]] ssize_t r = ::read(toChild[0], &go, 1);
+        ::_exit(0);
+    }
+    ASSERT_GT(pid, 0);
+    char state = 0;
+    ASSERT_EQ(::read(toParent[0], &state, 1), 1);
+    ASSERT_EQ(state, 'L');
+
+    comm.SetDispatcher(&dispatcher);
+    comm.SetDeviceName(path);
+    EXPECT_NO_THROW(comm.Open());
+    EXPECT_FALSE(comm.Enabled());
+    EXPECT_FALSE(ttyExclusive(pty.slaveFd)) << "the refused open took the other program's port";
+
+    char go = 'x';
+    ASSERT_EQ(::write(toChild[1], &go, 1), 1);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) {
+        ::close(fd);
+    }
+    comm.Open();
+    EXPECT_TRUE(comm.Enabled()) << "the lock went with the other process";
+}
+
+TEST_F(CommOpenTest, OpenWithoutADispatcherRaisesAndStaysClosed) {
+    comm.SetDeviceName(pty.slavePath);
+    expectCommError([&] { comm.Open(); }, "No main thread dispatcher set (Error: -1)", -1);
+    EXPECT_FALSE(comm.Enabled());
+    EXPECT_FALSE(ttyExclusive(pty.slaveFd));
+}
+
+TEST_F(CommOpenTest, DestroyingAnOpenComponentClosesIt) {
+    int calls = 0;
+    {
+        TComm temporary;
+        temporary.OnRxChar = [&](TThreadComm*, uint32_t) { ++calls; };
+        temporary.OnComStatEvent = [&](TThreadComm*, uint32_t, TComStat) { ++calls; };
+        temporary.SetDispatcher(&dispatcher);
+        temporary.SetDeviceName(pty.slavePath);
+        temporary.Open();
+        ASSERT_TRUE(temporary.Enabled());
+        ASSERT_TRUE(pty.writeMaster("x"));
+        ASSERT_TRUE(dispatcher.waitForPost(2000));
+    }
+    // The delivery that was waiting when it went runs nothing.
+    EXPECT_EQ(dispatcher.runPending(), 1);
+    EXPECT_EQ(calls, 0);
+    openPort();
+}
