@@ -3,34 +3,37 @@
 // and place. It builds the widgets only; what they do is in `TForm1`.
 #pragma once
 
-#include <QString>
-#include <array>
+// Like a generated form header, this one brings in every widget class it
+// names, so code that holds a TForm1Ui can use the controls directly.
+#include "app/digit_filter.h"
+#include "app/grid_delegates.h"
 
-class DigitFilter;
-class KeyGridDelegate;
-class NumberGridDelegate;
-class QAction;
-class QChartView;
-class QCheckBox;
-class QComboBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QLineSeries;
-class QMainWindow;
-class QMenu;
-class QMenuBar;
-class QPlainTextEdit;
-class QProgressBar;
-class QPushButton;
-class QRadioButton;
-class QStackedWidget;
-class QStatusBar;
-class QTableWidget;
-class QToolButton;
-class QTreeWidget;
-class QValueAxis;
-class QWidget;
+#include <QAction>
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QString>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QValueAxis>
+#include <QWidget>
+#include <array>
 
 class TForm1Ui {
   public:
