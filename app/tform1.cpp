@@ -1,7 +1,483 @@
 #include "app/tform1.h"
 
-TForm1::TForm1(const Options& options, QWidget* parent) : QMainWindow(parent), options_(options) {
-    setWindowTitle(QString::fromUtf8("Ключ GSM VX-RT-7 \"Велиран\" v3.0"));
+#include "app/port_combo_box.h"
+#include "app/settings.h"
+#include "app/tform2.h"
+#include "link/port_discovery.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSocketNotifier>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kInternet = QString::fromUtf8(kInternetEntry);
+const QString kStartCaption = QString::fromUtf8("Запустить");
+
+int signalPipe[2] = {-1, -1};
+
+void onUnixSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
 }
 
-TForm1::~TForm1() = default;
+QString q(const std::string& utf8) {
+    return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+}
+std::string s(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+} // namespace
+
+TForm1::TForm1(const Options& options, QWidget* parent)
+    : QMainWindow(parent), options_(options), dispatcher_(this) {
+    ui.setupUi(this);
+    about_ = new TForm2(this);
+
+    // The serial port as the window description has it.
+    Comm_port.SetDispatcher(&dispatcher_);
+    Comm_port.SetDeviceName("Com1");
+    Comm_port.SetReadBufSize(1024);
+    Comm_port.SetWriteBufSize(1024);
+    Comm_port.SetMonitorEvents(TCommEventTypes{evRxChar, evRxFlag, evTxEmpty});
+    Comm_port.SetBaudRate(br115200);
+    Comm_port.OnRxChar = [this](TThreadComm*, std::uint32_t count) {
+        link.Comm_portRxChar(count);
+        syncTimers();
+    };
+    Comm_port.OnLineLost = [this](TThreadComm*) { guarded([this] { link.portLost(); }); };
+
+    link.analyse = [this] { analyser.Receive_analyse(); };
+    link.timersChanged = [this] { syncTimers(); };
+    link.defer = [this](int ms, std::function<void()> call) {
+        QTimer::singleShot(ms, this, [this, call = std::move(call)] { guarded(call); });
+    };
+
+    link.sendData = [this](const std::uint8_t* bytes, std::size_t count) {
+        return ServerSocket1.Send_data(bytes, count);
+    };
+    link.stopServer = [this] { ServerSocket1.Start_server_fun(false); };
+    link.serverListening = [this] { return ServerSocket1.isListening(); };
+    ServerSocket1.setStartCaption = [this](const QString& caption) {
+        ui.Start_server->setText(caption);
+    };
+
+    Timer.setInterval(20);
+    Timer.setTimerType(Qt::PreciseTimer);
+    Timer_sys.setInterval(1000);
+    connect(&Timer, &QTimer::timeout, this, [this] { guarded([this] { link.TimerTimer(); }); });
+    connect(&Timer_sys, &QTimer::timeout, this,
+            [this] { guarded([this] { link.Timer_sysTimer(); }); });
+
+    // Only a mouse click on the tree changes the page.
+    ui.TreeView->viewport()->installEventFilter(this);
+    connect(ui.Port_Box, &PortComboBox::aboutToDropDown, this, [this] { Port_BoxDropDown(); });
+    connect(ui.Port_Box, &QComboBox::currentTextChanged, this, [this] { Port_BoxChange(); });
+    connect(ui.Rate, &QComboBox::activated, this, [this] { RateChange(); });
+    connect(ui.Start_server, &QAbstractButton::clicked, this, [this] { Start_serverClick(); });
+    connect(ui.Connect, &QAbstractButton::clicked, this,
+            [this] { guarded([this] { link.ConnectClick(); }); });
+    connect(ui.Disconnect, &QAbstractButton::clicked, this,
+            [this] { guarded([this] { link.DisconnectClick(); }); });
+    connect(ui.RzToolButton6, &QAbstractButton::clicked, this,
+            [this] { guarded([this] { link.RzToolButton6Click(); }); });
+    connect(ui.Debug_en, &QAbstractButton::clicked, this,
+            [this](bool checked) { link.Debug_enClick(checked); });
+    connect(ui.Button1, &QAbstractButton::clicked, this,
+            [this] { guarded([this] { link.Button1Click(s(ui.Comand_box->text())); }); });
+    connect(ui.N9, &QAction::triggered, this, [this] { N9Click(); });
+    connect(ui.N1, &QAction::triggered, this, [this] { N1Click(); });
+    connect(ui.N4, &QAction::triggered, this, [this] { N4Click(); });
+
+    if (options_.handleSignals && ::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
+        signalNotifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
+        connect(signalNotifier_, &QSocketNotifier::activated, this, [this] { onSignal(); });
+        struct sigaction sa {};
+        sa.sa_handler = onUnixSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        ::sigaction(SIGTERM, &sa, nullptr);
+        ::sigaction(SIGINT, &sa, nullptr);
+        ::sigaction(SIGHUP, &sa, nullptr);
+    }
+
+    FormCreate();
+}
+
+TForm1::~TForm1() {
+    // The port's event thread must be gone before the window's members are.
+    Comm_port.Close();
+}
+
+void TForm1::FormCreate() {
+    // 1. The serial ports that can be opened now.
+    {
+        const QSignalBlocker block(ui.Port_Box);
+        ui.Port_Box->clear();
+        for (const auto& name : Find_Ports(s(options_.sysClassTty), s(options_.devDir))) {
+            ui.Port_Box->addItem(q(name));
+        }
+    }
+
+    // 2-8. The settings.
+    settingsPath_ =
+        options_.settingsPath.isEmpty() ? Settings::defaultPath() : options_.settingsPath;
+    const Settings settings = Settings::read(settingsPath_);
+    link.state.portName = settings.port;
+    storedPort_ = settings.port;
+    if (options_.portOverride) {
+        link.state.portName = s(*options_.portOverride);
+    }
+    {
+        const QSignalBlocker block(ui.Port_Box);
+        ui.Port_Box->setEditText(q(link.state.portName));
+    }
+
+    std::uint8_t baud = static_cast<std::uint8_t>(settings.baudrate & 0xFF);
+    if (baud > br256000) {
+        logLine("Скорость порта из файла настроек (" + std::to_string(baud) +
+                ") не поддерживается, установлено 115200");
+        baud = br115200;
+    }
+    link.state.baudIndex = baud;
+    ui.Rate->setCurrentIndex(baud < ui.Rate->count() ? baud : -1);
+    Comm_port.SetBaudRate(static_cast<TBaudRate>(baud));
+
+    ui.Modem_prov->setCurrentIndex(
+        settings.modProv >= 0 && settings.modProv < ui.Modem_prov->count() ? settings.modProv : -1);
+    ui.Dev_prov->setCurrentIndex(
+        settings.devProv >= 0 && settings.devProv < ui.Dev_prov->count() ? settings.devProv : -1);
+    link.state.serverPort = settings.serverPort;
+    ui.Serv_port->setText(QString::number(settings.serverPort));
+
+    // Both timers run from the start: the port timer's first tick comes a second
+    // later.
+    Timer_sys.start();
+    syncTimers();
+}
+
+void TForm1::FormClose() {
+    if (link.state.linkUp && link.state.directDevice) {
+        link.SendStr("CONFC\r");
+    }
+    Settings settings;
+    settings.port = link.state.portName;
+    if (options_.portOverride && link.state.portName == s(*options_.portOverride)) {
+        settings.port = storedPort_; // the command line named it for this run only
+    }
+    settings.baudrate = link.state.baudIndex;
+    settings.modProv = ui.Modem_prov->currentIndex();
+    settings.devProv = ui.Dev_prov->currentIndex();
+    settings.serverPort = link.state.serverPort;
+    if (const auto error = settings.write(settingsPath_)) {
+        // The settings are lost for the next run, but the port is still
+        // closed and the device unlinked.
+        QMessageBox::warning(this, windowTitle(), q(*error));
+    }
+    Timer.stop();
+    Timer_sys.stop();
+    Comm_port.Close();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (!closing_) {
+        closing_ = true;
+        FormClose();
+    }
+    event->accept();
+}
+
+void TForm1::onSignal() {
+    char buf[16];
+    [[maybe_unused]] const auto n = ::read(signalPipe[0], buf, sizeof buf);
+    close();
+    QCoreApplication::quit();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui.TreeView->viewport() && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        // The tree has updated its selection on the press; the click acts on it.
+        QTimer::singleShot(0, this, [this] { guarded([this] { TreeViewClick(); }); });
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+int TForm1::currentPage() const {
+    return ui.PageControl->isHidden() ? -1 : ui.PageControl->currentIndex();
+}
+
+void TForm1::TreeViewClick() {
+    const auto selected = ui.TreeView->selectedItems();
+    const int index = selected.isEmpty() ? -1 : ui.TreeView->indexOfTopLevelItem(selected.front());
+    if (index >= 0) {
+        ui.PageControl->setCurrentIndex(index);
+        ui.PageControl->setVisible(true);
+    } else {
+        ui.PageControl->setVisible(false);
+    }
+
+    LinkState& st = link.state;
+    if (index == 3) {
+        // The firmware page: the line belongs to the bootloader from now on.
+        st.quietTicks = 5;
+        st.bootloaderMode = true;
+        link.setPortTimerEnabled(false);
+        setStatusPanel(2, "Ожидается соединение с загрузчиком...");
+        ui.FW_load->setValue(0);
+        if (Comm_port.Enabled()) {
+            return;
+        }
+        if (link.Open_port(link.devicePath())) {
+            st.portReady = true;
+            setStatusPanel(1, st.portName);
+            setStatusPanel(2, "Порт " + st.portName + " открыт");
+        } else {
+            link.setPortTimerEnabled(false);
+            setStatusPanel(1, "NC");
+            setStatusPanel(2, "Порт " + st.portName + " занят");
+        }
+        return;
+    }
+
+    const bool listening = link.serverListening && link.serverListening();
+    if (listening) {
+        setStatusPanel(1, "NC");
+        setStatusPanel(2, st.remoteConnected ? "Интернет - Соединение установлено"
+                                             : "Интернет - Ожидается соединение...");
+    } else if (ui.RzToolButton6->isEnabled()) {
+        if (ui.Open_FW->isEnabled()) {
+            ui.Open_FW->setEnabled(false);
+        }
+        st.bootloaderMode = false;
+        if (!st.linkUp) {
+            link.setPortTimerEnabled(true);
+        } else {
+            setStatusPanel(2, st.directDevice ? "Coeдинение установлено: " + st.deviceName
+                                              : std::string("Coeдинение установлено: модем"));
+        }
+    } else {
+        setStatusPanel(1, "NC");
+        setStatusPanel(2, "Автономный режим");
+    }
+}
+
+void TForm1::Port_BoxDropDown() {
+    const QSignalBlocker block(ui.Port_Box);
+    ui.Port_Box->clear();
+    for (const auto& name : Find_Ports(s(options_.sysClassTty), s(options_.devDir))) {
+        ui.Port_Box->addItem(q(name));
+    }
+    ui.Port_Box->addItem(kInternet);
+    ui.Port_Box->setCurrentIndex(-1);
+    ui.Port_Box->setEditText(QString());
+}
+
+void TForm1::Port_BoxChange() {
+    guarded([this] {
+        LinkState& st = link.state;
+        const QString text = ui.Port_Box->currentText();
+        link.clearLostPortSearch();
+        if (text != kInternet) {
+            st.portName = s(text);
+            st.portReady = false;
+            link.setPortTimerEnabled(true);
+            ui.Label29->setVisible(false);
+            ui.Edit2->setVisible(false);
+            ui.Start_server->setVisible(false);
+            if (ui.Start_server->text() != kStartCaption && link.stopServer) {
+                link.stopServer();
+            }
+            return;
+        }
+        if (st.portReady) {
+            st.portReady = false;
+            if (st.remoteConnected || st.dialing) {
+                link.DisconnectClick();
+            }
+        }
+        st.linkUp = false;
+        link.setPortTimerEnabled(false);
+        setStatusPanel(1, "NC");
+        setStatusPanel(2, "Интернет");
+        ui.RzToolButton6->setEnabled(false);
+        ui.Connect->setEnabled(true);
+        ui.Disconnect->setEnabled(false);
+        if (Comm_port.Enabled()) {
+            Comm_port.Close();
+        }
+        ui.Label29->setVisible(true);
+        ui.Edit2->setVisible(true);
+        ui.Start_server->setVisible(true);
+    });
+}
+
+void TForm1::RateChange() {
+    guarded([this] {
+        const int index = ui.Rate->currentIndex();
+        if (index < 0) {
+            return;
+        }
+        link.state.baudIndex = static_cast<std::uint8_t>(index & 0xFF);
+        Comm_port.SetBaudRate(static_cast<TBaudRate>(link.state.baudIndex));
+    });
+}
+
+void TForm1::Start_serverClick() {
+    guarded([this] {
+        if (ui.Start_server->text() == kStartCaption) {
+            ServerSocket1.Start_server_fun(true, ui.Edit2->text());
+        } else {
+            ServerSocket1.Start_server_fun(false);
+        }
+    });
+}
+
+void TForm1::N1Click() {
+    const QString name = QStringLiteral("UserManual_VX-RT-7.pdf");
+    QString path = QDir(QCoreApplication::applicationDirPath()).filePath(name);
+    if (!QFileInfo::exists(path)) {
+        const QString installed = QStringLiteral("/usr/share/doc/vxrt7-config/") + name;
+        if (QFileInfo::exists(installed)) {
+            path = installed;
+        }
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void TForm1::N4Click() {
+    about_->exec();
+}
+
+void TForm1::N9Click() {
+    close();
+}
+
+template <typename F> void TForm1::guarded(F&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        showError(QString::fromUtf8(e.what()));
+    }
+    syncTimers();
+}
+
+void TForm1::showError(const QString& text) {
+    // A port error ends the handler; the program goes on. One box at a time,
+    // so a port that fails every second does not pile them up.
+    logLine(s(text));
+    if (errorShown_) {
+        return;
+    }
+    errorShown_ = true;
+    auto* box = new QMessageBox(QMessageBox::Critical, windowTitle(), text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QObject::destroyed, this, [this] { errorShown_ = false; });
+    box->open();
+}
+
+void TForm1::syncTimers() {
+    if (closing_) {
+        return;
+    }
+    if (link.tickNeeded()) {
+        if (!Timer.isActive()) {
+            Timer.start();
+        }
+    } else if (Timer.isActive()) {
+        Timer.stop();
+    }
+    if (link.portTimerEnabled()) {
+        if (!Timer_sys.isActive()) {
+            Timer_sys.start();
+        }
+    } else if (Timer_sys.isActive()) {
+        Timer_sys.stop();
+    }
+}
+
+// --- LinkView ---------------------------------------------------------------
+
+void TForm1::logLine(const std::string& text) {
+    ui.Log->appendPlainText(q(text));
+}
+
+void TForm1::setStatusPanel(int panel, const std::string& text) {
+    if (panel >= 0 && panel < 3) {
+        ui.StatusPanels[static_cast<std::size_t>(panel)]->setText(q(text));
+    }
+}
+
+QWidget* TForm1::buttonWidget(LinkButton button) const {
+    switch (button) {
+    case LinkButton::Connect:
+        return ui.Connect;
+    case LinkButton::Disconnect:
+        return ui.Disconnect;
+    case LinkButton::WorkOffline:
+        return ui.RzToolButton6;
+    case LinkButton::Program:
+        return ui.Program;
+    case LinkButton::OpenFirmware:
+        return ui.Open_FW;
+    }
+    return nullptr;
+}
+
+void TForm1::setButtonEnabled(LinkButton button, bool enabled) {
+    buttonWidget(button)->setEnabled(enabled);
+}
+
+bool TForm1::isButtonEnabled(LinkButton button) const {
+    return buttonWidget(button)->isEnabled();
+}
+
+void TForm1::showMessage(const std::string& text) {
+    // Not modal for the timers: the ticks go on while the box is open.
+    auto* box =
+        new QMessageBox(QMessageBox::Information, windowTitle(), q(text), QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void TForm1::setDiagnosticControlsVisible(bool visible) {
+    ui.Label12->setVisible(visible);
+    ui.Comand_box->setVisible(visible);
+    ui.Button1->setVisible(visible);
+}
+
+void TForm1::resetFirmwarePage() {
+    ui.FW_load->setValue(0);
+    ui.FW_ver->setText(QString::fromUtf8("Версия:"));
+    ui.Firmware_file->clear();
+}
+
+std::string TForm1::numberDeviceText() const {
+    return s(ui.Number_device->text());
+}
+
+std::string TForm1::servPortText() const {
+    return s(ui.Serv_port->text());
+}

@@ -1,20 +1,99 @@
-// The main window of the configurator.
+// The main window of the configurator. It owns the serial port, the link
+// controller and the reply analysis, and is their view: log box, status bar,
+// buttons and message boxes. The widgets themselves are built by TForm1Ui.
 #pragma once
 
+#include "app/tform1_ui.h"
+#include "comm/main_thread_dispatcher_qt.h"
+#include "comm/tcomm.h"
+#include "link/internet_link_qt.h"
+#include "link/link_controller.h"
+#include "protocol/reply_analysis.h"
+
 #include <QMainWindow>
+#include <QTimer>
+#include <memory>
 #include <optional>
 
-class TForm1 : public QMainWindow {
+class TForm2;
+class QSocketNotifier;
+
+class TForm1 : public QMainWindow, private LinkView {
     Q_OBJECT
   public:
     struct Options {
-        // A port named on the command line; it replaces the stored "Port" for this run.
+        // A port named on the command line; it replaces the stored "Port" for this
+        // run.
         std::optional<QString> portOverride;
+        // Where "Сonfig.ini" is read and written; empty: beside the program (or
+        // the user's configuration folder when that cannot be written).
+        QString settingsPath;
+        // Where the serial ports are discovered (tests point these at made-up
+        // trees).
+        QString sysClassTty = QStringLiteral("/sys/class/tty");
+        QString devDir = QStringLiteral("/dev");
+        // Catch SIGTERM and SIGINT and close the window as if its close button was
+        // pressed.
         bool handleSignals = false;
     };
     explicit TForm1(const Options& options, QWidget* parent = nullptr);
     ~TForm1() override;
 
+    TForm1Ui ui;
+    TComm Comm_port;
+    LinkController link{Comm_port, *this};
+    ReplyAnalyser analyser{link};
+    InternetLink ServerSocket1{link};
+    QTimer Timer;     // 20 ms: receive pacing, watchdogs, number writer
+    QTimer Timer_sys; // 1 s: open the port and greet the device
+
+    QString settingsPath() const { return settingsPath_; }
+
+    // Handlers of the window's controls.
+    void TreeViewClick();
+    void Port_BoxDropDown();
+    void Port_BoxChange();
+    void RateChange();
+    void Start_serverClick();
+    void N1Click();
+    void N4Click();
+    void N9Click();
+
+    // The page shown: 0..3, or -1 for none.
+    int currentPage() const;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
+    void FormCreate();
+    void FormClose();
+    void syncTimers();
+    void onSignal();
+    // Runs a handler of the link logic, showing a port error in a message box
+    // (the handler ends there and the program goes on), then adjusts the timers.
+    template <typename F> void guarded(F&& handler);
+    void showError(const QString& text);
+
+    // LinkView
+    void logLine(const std::string& text) override;
+    void setStatusPanel(int panel, const std::string& text) override;
+    void setButtonEnabled(LinkButton button, bool enabled) override;
+    bool isButtonEnabled(LinkButton button) const override;
+    void showMessage(const std::string& text) override;
+    void setDiagnosticControlsVisible(bool visible) override;
+    void resetFirmwarePage() override;
+    std::string numberDeviceText() const override;
+    std::string servPortText() const override;
+    QWidget* buttonWidget(LinkButton button) const;
+
     Options options_;
+    QString settingsPath_;
+    std::string storedPort_;
+    QtMainThreadDispatcher dispatcher_;
+    TForm2* about_ = nullptr;
+    QSocketNotifier* signalNotifier_ = nullptr;
+    bool closing_ = false;
+    bool errorShown_ = false;
 };

@@ -1,5 +1,7 @@
 #include "app/tform1_ui.h"
 
+#include "app/port_combo_box.h"
+
 #include "app/digit_filter.h"
 #include "app/grid_delegates.h"
 
@@ -79,9 +81,10 @@ QLineEdit* makeLabelledEdit(QWidget* parent, const char* name, QLabel* label, co
     return edit;
 }
 
-QComboBox* makeCombo(QWidget* parent, const char* name, const QStringList& items, int current,
-                     const QRect& place, const QString& accessibleName) {
-    auto* combo = new QComboBox(parent);
+template <typename Combo = QComboBox>
+Combo* makeCombo(QWidget* parent, const char* name, const QStringList& items, int current,
+                 const QRect& place, const QString& accessibleName) {
+    auto* combo = new Combo(parent);
     combo->setObjectName(QString::fromLatin1(name));
     combo->addItems(items);
     combo->setCurrentIndex(current);
@@ -486,7 +489,7 @@ void TForm1Ui::setupSettingsPage() {
         makeGroup(TabSheet2, "RzGroupBox1", "Настройка Соединения", QRect(212, 0, 203, 58));
     Label1 = makeLabel(RzGroupBox1, "Label1", "Порт", 8, 17);
     const int linkX = Label1->geometry().right() + 7;
-    Port_Box = makeCombo(RzGroupBox1, "Port_Box", {}, -1,
+    Port_Box = makeCombo<PortComboBox>(RzGroupBox1, "Port_Box", {}, -1,
                          QRect(linkX, 17, 195 - linkX, kFieldHeight), Label1->text());
     Port_Box->setEditable(true);
     Port_Box->setInsertPolicy(QComboBox::NoInsert);

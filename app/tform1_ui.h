@@ -3,6 +3,8 @@
 // and place. It builds the widgets only; what they do is in `TForm1`.
 #pragma once
 
+#include "app/port_combo_box.h"
+
 // Like a generated form header, this one brings in every widget class it
 // names, so code that holds a TForm1Ui can use the controls directly.
 #include "app/digit_filter.h"
@@ -128,7 +130,7 @@ class TForm1Ui {
     // Page "Настройки": link.
     QGroupBox* RzGroupBox1 = nullptr;
     QLabel* Label1 = nullptr;
-    QComboBox* Port_Box = nullptr;
+    PortComboBox* Port_Box = nullptr; // says when its list drops down
     QLabel* Label2 = nullptr;
     QComboBox* Rate = nullptr;
     QLabel* Label29 = nullptr;

@@ -1,0 +1,373 @@
+// The main window with the link against the simulator on a pseudo-terminal:
+// greeting, busy port, work offline, closing, settings, page selection, port
+// choice and an unplugged device.
+#include "app/port_combo_box.h"
+#include "app/settings.h"
+#include "app/tform1.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/sim_process.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kLinked = QString::fromUtf8("Coeдинение установлено: \"Велиран\", версия ПО: 30");
+
+std::string readAll(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return f.readAll().toStdString();
+}
+
+int count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+struct WindowRun {
+    QTemporaryDir dir;
+    QString link = dir.filePath(QStringLiteral("tty"));
+    QString trace = dir.filePath(QStringLiteral("trace"));
+    QString settings = dir.filePath(Settings::fileName());
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<TForm1> form;
+
+    void startSim(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {"--link", link.toStdString(), "--trace",
+                                         trace.toStdString()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        sim = std::make_unique<SimProcess>(args);
+        ASSERT_TRUE(sim->ok()) << sim->error();
+    }
+    void openWindow(bool overridePort = true) {
+        TForm1::Options o;
+        if (overridePort) {
+            o.portOverride = link;
+        }
+        o.settingsPath = settings;
+        o.sysClassTty = dir.filePath(QStringLiteral("no-sys"));
+        form = std::make_unique<TForm1>(o);
+        form->show();
+    }
+    QString panel(int i) const {
+        return form->ui.StatusPanels[static_cast<std::size_t>(i)]->text();
+    }
+    bool waitPanel(const QString& text, int ms = 5000) {
+        return QTest::qWaitFor([&] { return panel(2) == text; }, ms);
+    }
+    QString log() const { return form->ui.Log->toPlainText(); }
+    void clickTree(int item) {
+        QTreeWidget* tree = form->ui.TreeView;
+        const QRect r = tree->visualItemRect(tree->topLevelItem(item));
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, r.center());
+        QTest::qWait(20);
+    }
+};
+
+} // namespace
+
+TEST(LinkWindow, GreetsOnceASecondUntilTheDeviceAnswers) {
+    // The test is the device: it stays silent for three greetings.
+    PtyPair pty;
+    QTemporaryDir dir;
+    TForm1::Options o;
+    o.portOverride = QString::fromStdString(pty.slavePath);
+    o.settingsPath = dir.filePath(Settings::fileName());
+    o.sysClassTty = dir.filePath(QStringLiteral("no-sys"));
+    TForm1 form(o);
+    form.show();
+    const QString path = QString::fromStdString(pty.slavePath);
+    std::string got;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                got += pty.drainMaster(0, 0);
+                return count(got, "CONFO") > i;
+            },
+            3000));
+    }
+    EXPECT_EQ(got, "CONFOCONFOCONFO");
+    EXPECT_EQ(form.ui.StatusPanels[1]->text(), path);
+    EXPECT_EQ(form.ui.StatusPanels[2]->text(), QString::fromUtf8("Поиск..."));
+
+    ASSERT_TRUE(pty.writeMaster(std::string("VELIRAN ") + char(30) + "#"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.ui.StatusPanels[2]->text() == kLinked; }, 3000));
+    EXPECT_TRUE(form.ui.Log->toPlainText().contains(QString::fromUtf8("Соединение установлено")));
+    QTest::qWait(2300);
+    got = pty.drainMaster(0, 0);
+    EXPECT_EQ(count(got, "CONFO"), 0) << got;
+    EXPECT_TRUE(form.ui.Connect->isEnabled());
+    EXPECT_TRUE(form.ui.Disconnect->isEnabled());
+    EXPECT_FALSE(form.Timer_sys.isActive());
+    // Nothing counts while linked and idle: the 20 ms tick sleeps.
+    EXPECT_FALSE(form.Timer.isActive());
+}
+
+TEST(LinkWindow, LinksToTheSimulatorAndStopsGreeting) {
+    WindowRun run;
+    run.startSim({"--fw-version", "30"});
+    run.openWindow();
+    ASSERT_TRUE(run.waitPanel(kLinked)) << run.panel(2).toStdString();
+    QTest::qWait(2200);
+    EXPECT_EQ(count(readAll(run.trace), "CONFO"), 1);
+}
+
+TEST(LinkWindow, PortHeldByAnotherProcessIsBusy) {
+    WindowRun run;
+    run.startSim();
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        const int fd = ::open(run.link.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+        const bool locked = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        [[maybe_unused]] auto n = ::write(ready[1], locked ? "1" : "0", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char flag = 0;
+    ASSERT_EQ(::read(ready[0], &flag, 1), 1);
+    ASSERT_EQ(flag, '1');
+    run.openWindow();
+    const QString busy = QString::fromUtf8("Порт ") + run.link + QString::fromUtf8(" занят");
+    EXPECT_TRUE(run.waitPanel(busy, 3000)) << run.panel(2).toStdString();
+    EXPECT_EQ(run.panel(1), QStringLiteral("NC"));
+    EXPECT_FALSE(run.form->Timer_sys.isActive());
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+
+    // Connect tries again once the port is free.
+    QTest::mouseClick(run.form->ui.Connect, Qt::LeftButton);
+    EXPECT_FALSE(run.form->ui.Connect->isEnabled()); // disabled at start: nothing happens
+    run.form->link.ConnectClick();
+    EXPECT_TRUE(run.waitPanel(kLinked, 5000));
+}
+
+TEST(LinkWindow, WorkOfflineSaysGoodbyeAndClosesThePort) {
+    WindowRun run;
+    run.startSim();
+    run.openWindow();
+    ASSERT_TRUE(run.waitPanel(kLinked));
+    QTest::mouseClick(run.form->ui.RzToolButton6, Qt::LeftButton);
+    EXPECT_FALSE(run.form->Comm_port.Enabled());
+    EXPECT_EQ(run.panel(1), QStringLiteral("NC"));
+    EXPECT_EQ(run.panel(2), QString::fromUtf8("Автономный режим"));
+    EXPECT_FALSE(run.form->ui.RzToolButton6->isEnabled());
+    EXPECT_TRUE(run.form->ui.Connect->isEnabled());
+    EXPECT_FALSE(run.form->ui.Disconnect->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readAll(run.trace).ends_with("CONFC\r"); }, 2000))
+        << readAll(run.trace);
+
+    // Connect searches again and links again.
+    QTest::mouseClick(run.form->ui.Connect, Qt::LeftButton);
+    EXPECT_TRUE(run.waitPanel(kLinked));
+}
+
+TEST(LinkWindow, ClosingSaysGoodbyeAndKeepsTheSettingsForTheNextRun) {
+    WindowRun run;
+    run.startSim();
+    {
+        Settings stored;
+        stored.port = run.link.toStdString();
+        ASSERT_FALSE(stored.write(run.settings).has_value());
+    }
+    run.openWindow(/*overridePort=*/false);
+    ASSERT_TRUE(run.waitPanel(kLinked));
+    run.form->ui.Modem_prov->setCurrentIndex(0);
+    run.form->ui.Dev_prov->setCurrentIndex(3);
+    run.form->close();
+    EXPECT_FALSE(run.form->Comm_port.Enabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readAll(run.trace).ends_with("CONFC\r"); }, 2000));
+    const std::string file = readAll(run.settings);
+    EXPECT_EQ(file, "[Config]\r\nPort=" + run.link.toStdString() +
+                        "\r\nBaudrate=12\r\nMod_prov=0\r\nDev_prov=3\r\nServer_"
+                        "port=2020\r\n");
+
+    // The next run takes the port from the settings and links again.
+    run.form.reset();
+    run.openWindow(/*overridePort=*/false);
+    EXPECT_EQ(run.form->ui.Port_Box->currentText(), run.link);
+    EXPECT_EQ(run.form->ui.Modem_prov->currentIndex(), 0);
+    EXPECT_EQ(run.form->ui.Dev_prov->currentIndex(), 3);
+    EXPECT_TRUE(run.waitPanel(kLinked));
+}
+
+TEST(LinkWindow, FirstRunAndHandWrittenSettings) {
+    QTemporaryDir dir;
+    TForm1::Options o;
+    o.settingsPath = dir.filePath(Settings::fileName());
+    o.sysClassTty = dir.filePath(QStringLiteral("no-sys"));
+    {
+        TForm1 form(o);
+        EXPECT_EQ(form.ui.Port_Box->currentText(), QStringLiteral("COM1"));
+        EXPECT_EQ(form.ui.Rate->currentIndex(), 12);
+        EXPECT_EQ(form.ui.Modem_prov->currentText(), QString::fromUtf8("Теле2"));
+        EXPECT_EQ(form.ui.Dev_prov->currentText(), QString::fromUtf8("Теле2"));
+        EXPECT_EQ(form.ui.Serv_port->text(), QStringLiteral("2020"));
+        EXPECT_EQ(form.link.state.baudIndex, 12);
+    }
+    QFile f(o.settingsPath);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("[Config]\r\nPort=ttyUSB3\r\nBaudrate=268\r\nServer_port=0x7E4\r\n");
+    f.close();
+    TForm1 form(o);
+    EXPECT_EQ(form.ui.Port_Box->currentText(), QStringLiteral("ttyUSB3"));
+    EXPECT_EQ(form.link.state.baudIndex, 12);
+    EXPECT_EQ(form.Comm_port.BaudRate(), br115200);
+    EXPECT_EQ(form.ui.Rate->currentIndex(), 12);
+    EXPECT_EQ(form.ui.Serv_port->text(), QStringLiteral("2020"));
+}
+
+TEST(LinkWindow, SettingsThatCannotBeWrittenAreReportedAndThePortStillCloses) {
+    WindowRun run;
+    run.startSim();
+    TForm1::Options o;
+    o.portOverride = run.link;
+    o.settingsPath = QStringLiteral("/sys/vxrt7-no-such-folder/") + Settings::fileName();
+    o.sysClassTty = run.dir.filePath(QStringLiteral("no-sys"));
+    TForm1 form(o);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.ui.StatusPanels[2]->text() == kLinked; }, 5000));
+    // The warning is modal; answer it as a user would.
+    QTimer::singleShot(200, [] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                EXPECT_TRUE(box->text().contains(QStringLiteral("onfig.ini")))
+                    << box->text().toStdString();
+                box->accept();
+            }
+        }
+    });
+    form.close();
+    EXPECT_FALSE(form.Comm_port.Enabled());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return readAll(run.trace).ends_with("CONFC\r"); }, 2000));
+}
+
+TEST(LinkWindow, PagesAndTheFirmwarePage) {
+    WindowRun run;
+    run.startSim();
+    run.openWindow();
+    ASSERT_TRUE(run.waitPanel(kLinked));
+    EXPECT_EQ(run.form->currentPage(), 0);
+    run.clickTree(1);
+    EXPECT_EQ(run.form->currentPage(), 1);
+    EXPECT_EQ(run.panel(2), QString::fromUtf8("Coeдинение установлено: \"Велиран\""));
+    run.clickTree(3);
+    EXPECT_EQ(run.form->currentPage(), 3);
+    EXPECT_TRUE(run.form->link.state.bootloaderMode);
+    EXPECT_EQ(run.form->link.state.quietTicks, 5);
+    EXPECT_TRUE(run.form->Comm_port.Enabled()); // kept open
+    EXPECT_EQ(run.panel(2), QString::fromUtf8("Ожидается соединение с загрузчиком..."));
+    run.clickTree(2);
+    EXPECT_EQ(run.form->currentPage(), 2);
+    EXPECT_FALSE(run.form->link.state.bootloaderMode);
+
+    // With the port closed (offline), the firmware page opens it itself.
+    run.form->link.RzToolButton6Click();
+    run.clickTree(3);
+    EXPECT_TRUE(run.form->Comm_port.Enabled());
+    EXPECT_EQ(run.panel(2), QString::fromUtf8("Порт ") + run.link + QString::fromUtf8(" открыт"));
+    // Keyboard moves do not switch pages.
+    run.form->ui.TreeView->setFocus();
+    QTest::keyClick(run.form->ui.TreeView, Qt::Key_Up);
+    EXPECT_EQ(run.form->currentPage(), 3);
+}
+
+TEST(LinkWindow, ChoosingInternetAndBackToTheSerialPort) {
+    WindowRun run;
+    run.startSim();
+    run.openWindow();
+    ASSERT_TRUE(run.waitPanel(kLinked));
+    QComboBox* box = run.form->ui.Port_Box;
+    box->showPopup(); // the list is discovered anew, "Интернет" last
+    ASSERT_GE(box->count(), 1);
+    EXPECT_EQ(box->itemText(box->count() - 1), QString::fromUtf8("Интернет"));
+    box->hidePopup();
+    EXPECT_EQ(run.form->link.state.portName, run.link.toStdString()); // untouched
+    box->setCurrentIndex(box->count() - 1);
+    EXPECT_EQ(run.panel(1), QStringLiteral("NC"));
+    EXPECT_EQ(run.panel(2), QString::fromUtf8("Интернет"));
+    EXPECT_FALSE(run.form->Comm_port.Enabled());
+    EXPECT_FALSE(run.form->ui.Edit2->isHidden());
+    EXPECT_FALSE(run.form->ui.Start_server->isHidden());
+    EXPECT_FALSE(run.form->ui.RzToolButton6->isEnabled());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return readAll(run.trace).ends_with("CONFC\r"); }, 2000));
+
+    // Typing the serial port again searches for it and links.
+    box->setEditText(run.link);
+    EXPECT_TRUE(run.form->ui.Edit2->isHidden());
+    EXPECT_TRUE(run.waitPanel(kLinked));
+}
+
+TEST(LinkWindow, UnpluggedDeviceIsReportedAndFoundAgain) {
+    WindowRun run;
+    run.startSim();
+    run.openWindow();
+    ASSERT_TRUE(run.waitPanel(kLinked));
+    run.sim->stop();
+    const QString lost = QString::fromUtf8("Потеряна связь с портом ") + run.link +
+                         QString::fromUtf8(" (устройство отключено)");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return run.log().contains(lost); }, 3000));
+    EXPECT_EQ(run.log().count(lost), 1);
+    EXPECT_FALSE(run.form->link.state.remoteConnected);
+    EXPECT_EQ(run.panel(1), QStringLiteral("NC"));
+    QTest::qWait(1500); // searching, not spinning, not reporting again
+    EXPECT_EQ(run.log().count(lost), 1);
+
+    run.startSim(); // plugged in again on the same name
+    EXPECT_TRUE(run.waitPanel(kLinked, 6000)) << run.panel(2).toStdString();
+}
+
+TEST(LinkWindow, TerminatedProgramSaysGoodbyeAndSavesItsSettings) {
+    // The real program, copied so that its settings land beside it in a temporary
+    // folder.
+    WindowRun run;
+    run.startSim();
+    const QString program = run.dir.filePath(QStringLiteral("vxrt7-config"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(VXRT7_CONFIG_PATH), program));
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        const QByteArray exe = program.toLocal8Bit();
+        const QByteArray port = run.link.toLocal8Bit();
+        ::execl(exe.constData(), exe.constData(), "--port", port.constData(), nullptr);
+        ::_exit(127);
+    }
+    // Linked once the greeting went out and one more port tick passed.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return readAll(run.trace).find("CONFO") != std::string::npos; }, 10000));
+    QTest::qWait(1600);
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 5000));
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_TRUE(readAll(run.trace).ends_with("CONFC\r")) << readAll(run.trace);
+    const std::string saved = readAll(run.dir.filePath(Settings::fileName()));
+    // The port named on the command line was for that run only.
+    EXPECT_NE(saved.find("Port=COM1\r\n"), std::string::npos) << saved;
+}
