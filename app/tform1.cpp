@@ -52,9 +52,11 @@ std::string s(const QString& text) {
 } // namespace
 
 TForm1::TForm1(const Options& options, QWidget* parent)
-    : QMainWindow(parent), options_(options), dispatcher_(this) {
+    : QMainWindow(parent), dispatcher_(this), options_(options) {
     ui.setupUi(this);
     about_ = new TForm2(this);
+    config = std::make_unique<ConfigBinding>(ui);
+    numberGrid = std::make_unique<StringGridAdapter>(ui.StringGrid1);
 
     // The serial port as the window description has it.
     Comm_port.SetDispatcher(&dispatcher_);
@@ -70,6 +72,18 @@ TForm1::TForm1(const Options& options, QWidget* parent)
     Comm_port.OnLineLost = [this](TThreadComm*) { guarded([this] { link.portLost(); }); };
 
     link.analyse = [this] { analyser.Receive_analyse(); };
+    analyser.numberGrid = numberGrid.get();
+    analyser.Read_conf = [this](const frames::ConfigBlockBytes& block) {
+        config->configBlock = ConfigBlock::decode(block);
+        config->Read_conf();
+    };
+    analyser.currentPage = [this] { return currentPage(); };
+    analyser.setLabel7Caption = [this](const std::string& caption) {
+        ui.Label7->setText(q(caption));
+    };
+    ServerSocket1.ServerSocket1ClientRead = [this](const std::uint8_t* bytes, std::size_t count) {
+        guarded([&] { analyser.ServerSocket1ClientRead(bytes, count); });
+    };
     link.timersChanged = [this] { syncTimers(); };
     link.defer = [this](int ms, std::function<void()> call) {
         QTimer::singleShot(ms, this, [this, call = std::move(call)] { guarded(call); });
@@ -107,6 +121,18 @@ TForm1::TForm1(const Options& options, QWidget* parent)
             [this](bool checked) { link.Debug_enClick(checked); });
     connect(ui.Button1, &QAbstractButton::clicked, this,
             [this] { guarded([this] { link.Button1Click(s(ui.Comand_box->text())); }); });
+    connect(ui.N6, &QAction::triggered, this, [this] { N6Click(); });
+    connect(ui.RzToolButton3, &QAbstractButton::clicked, this, [this] { N6Click(); });
+    connect(ui.N7, &QAction::triggered, this, [this] { N7Click(); });
+    connect(ui.RzToolButton4, &QAbstractButton::clicked, this, [this] { N7Click(); });
+    connect(ui.ChPass, &QAbstractButton::clicked, this, [this] {
+        guarded([this] { commands.ChPassClick(s(ui.Password->text()), s(ui.New_pass->text())); });
+    });
+    connect(ui.Send_APN, &QAbstractButton::clicked, this, [this] {
+        guarded([this] { commands.Send_APNClick(s(ui.Password->text()), config->deviceApn()); });
+    });
+    connect(ui.Reset_but, &QAbstractButton::clicked, this,
+            [this] { guarded([this] { commands.Reset_butClick(); }); });
     connect(ui.N9, &QAction::triggered, this, [this] { N9Click(); });
     connect(ui.N1, &QAction::triggered, this, [this] { N1Click(); });
     connect(ui.N4, &QAction::triggered, this, [this] { N4Click(); });
@@ -165,12 +191,12 @@ void TForm1::FormCreate() {
     ui.Rate->setCurrentIndex(baud < ui.Rate->count() ? baud : -1);
     Comm_port.SetBaudRate(static_cast<TBaudRate>(baud));
 
-    ui.Modem_prov->setCurrentIndex(
-        settings.modProv >= 0 && settings.modProv < ui.Modem_prov->count() ? settings.modProv : -1);
-    ui.Dev_prov->setCurrentIndex(
-        settings.devProv >= 0 && settings.devProv < ui.Dev_prov->count() ? settings.devProv : -1);
+    config->selectOperators(settings.modProv, settings.devProv);
     link.state.serverPort = settings.serverPort;
     ui.Serv_port->setText(QString::number(settings.serverPort));
+
+    // 9-13. The relay timing defaults, shown and drawn.
+    config->startUp();
 
     // Both timers run from the start: the port timer's first tick comes a second
     // later.
@@ -352,6 +378,25 @@ void TForm1::Start_serverClick() {
         } else {
             ServerSocket1.Start_server_fun(false);
         }
+    });
+}
+
+void TForm1::N6Click() {
+    guarded([this] { commands.N6Click(s(ui.Password->text())); });
+}
+
+void TForm1::N7Click() {
+    guarded([this] {
+        commands.N7Click(s(ui.Password->text()),
+                         [this]() -> std::optional<frames::ConfigBlockBytes> {
+                             QString error;
+                             if (!config->Write_conf(&error)) {
+                                 logLine("Конфигурация не записана: " + s(error));
+                                 showMessage(s(error));
+                                 return std::nullopt;
+                             }
+                             return config->configBlock.encode();
+                         });
     });
 }
 

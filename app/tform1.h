@@ -3,11 +3,15 @@
 // buttons and message boxes. The widgets themselves are built by TForm1Ui.
 #pragma once
 
+#include "app/config_binding.h"
+#include "app/string_grid_adapter.h"
 #include "app/tform1_ui.h"
 #include "comm/main_thread_dispatcher_qt.h"
 #include "comm/tcomm.h"
 #include "link/internet_link_qt.h"
 #include "link/link_controller.h"
+#include "protocol/device_commands.h"
+#include "protocol/protocol_state.h"
 #include "protocol/reply_analysis.h"
 
 #include <QMainWindow>
@@ -40,9 +44,20 @@ class TForm1 : public QMainWindow, private LinkView {
     ~TForm1() override;
 
     TForm1Ui ui;
+
+  private:
+    // Declared before the port: the port's event thread posts through it.
+    QtMainThreadDispatcher dispatcher_;
+
+  public:
     TComm Comm_port;
     LinkController link{Comm_port, *this};
-    ReplyAnalyser analyser{link};
+    ProtocolState protocolState;
+    ReplyAnalyser analyser{link, protocolState};
+    DeviceCommands commands{link, protocolState};
+    // Both need the widgets, so they are made once the window is built.
+    std::unique_ptr<ConfigBinding> config;
+    std::unique_ptr<StringGridAdapter> numberGrid;
     InternetLink ServerSocket1{link};
     QTimer Timer;     // 20 ms: receive pacing, watchdogs, number writer
     QTimer Timer_sys; // 1 s: open the port and greet the device
@@ -55,6 +70,8 @@ class TForm1 : public QMainWindow, private LinkView {
     void Port_BoxChange();
     void RateChange();
     void Start_serverClick();
+    void N6Click();
+    void N7Click();
     void N1Click();
     void N4Click();
     void N9Click();
@@ -91,7 +108,6 @@ class TForm1 : public QMainWindow, private LinkView {
     Options options_;
     QString settingsPath_;
     std::string storedPort_;
-    QtMainThreadDispatcher dispatcher_;
     TForm2* about_ = nullptr;
     QSocketNotifier* signalNotifier_ = nullptr;
     bool closing_ = false;
