@@ -34,17 +34,28 @@ void DeviceCommands::N6Click(const std::string& passwordText) {
 
 void DeviceCommands::N7Click(const std::string& passwordText,
                              const frames::ConfigBlockBytes& block) {
+    N7Click(passwordText, [&block] { return std::optional<frames::ConfigBlockBytes>(block); });
+}
+
+void DeviceCommands::N7Click(
+    const std::string& passwordText,
+    const std::function<std::optional<frames::ConfigBlockBytes>()>& Write_conf) {
     link_.state.quietTicks = 5;
     if (!link_.state.remoteConnected) {
         link_.logLine(kNoLink);
         return;
     }
     link_.logLine("Идет запись конфигурации. Ждите...");
+    // The password is the block's first field: checked before the rest is built.
     std::uint16_t password = 0;
     if (!passwordOrRefuse(passwordText, "Запись конфигурации", password)) {
         return;
     }
-    if (!sendBinary(frames::frameConfigWrite(block))) {
+    const std::optional<frames::ConfigBlockBytes> block = Write_conf ? Write_conf() : std::nullopt;
+    if (!block) {
+        return;
+    }
+    if (!sendBinary(frames::frameConfigWrite(*block))) {
         return;
     }
     link_.startReplyWatchdog();

@@ -19,6 +19,8 @@
 #include "protocol/protocol_state.h"
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,6 +36,12 @@ class DeviceCommands {
     // "Записать в устройство": sends the block the window has just built from
     // its pages (Write_conf). The password text is checked as for N6Click.
     void N7Click(const std::string& passwordText, const frames::ConfigBlockBytes& block);
+    // The same, with the block built only once the link is known and the
+    // waiting line is in the log: Write_conf fills configBlock from the pages
+    // and returns it, or nullopt when a control did not convert (it has
+    // reported that itself); then nothing is sent.
+    void N7Click(const std::string& passwordText,
+                 const std::function<std::optional<frames::ConfigBlockBytes>()>& Write_conf);
     // "Сменить" beside New_pass.
     void ChPassClick(const std::string& passwordText, const std::string& newPassText);
     // "Сменить" beside Dev_prov: sends deviceApn. The command exists only on

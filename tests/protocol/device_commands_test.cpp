@@ -9,6 +9,7 @@ namespace {
 
 using namespace protocol_test;
 using namespace std::string_literals;
+using Lines = std::vector<std::string>;
 
 const std::string kNoLink = "Установите соединение";
 
@@ -81,6 +82,32 @@ TEST(DeviceCommands, ConfigWriteOnTheSerialLink) {
     EXPECT_EQ(h.link.state.quietTicks, 5);
     EXPECT_EQ(h.link.state.replyTimer, 1u);
     EXPECT_FALSE(h.protocol.configReadPending);
+}
+
+TEST(DeviceCommands, ConfigWriteBuildsTheBlockOnlyWhenItWillBeSent) {
+    Harness h;
+    int builds = 0;
+    const auto Write_conf = [&]() -> std::optional<frames::ConfigBlockBytes> {
+        ++builds;
+        h.view.log.push_back("Write_conf");
+        return sampleBlock();
+    };
+    h.commands.N7Click("1234", Write_conf); // no link yet
+    EXPECT_EQ(builds, 0);
+    h.commands.N7Click("12x", Write_conf); // no link and a bad password: the link comes first
+    EXPECT_EQ(h.view.log, (Lines{kNoLink, kNoLink}));
+
+    h.linkSerial(); // clears the log
+    h.commands.N7Click("1234", Write_conf);
+    EXPECT_EQ(h.view.log, (Lines{"Идет запись конфигурации. Ждите...", "Write_conf"}));
+    EXPECT_EQ(h.sent(), "CONFW" + blockBytes(sampleBlock()));
+    EXPECT_EQ(h.link.state.replyTimer, 1u);
+
+    // A control that does not convert stops the write: nothing sent, no watchdog.
+    h.link.state.replyTimer = 0;
+    h.commands.N7Click("1234", []() -> std::optional<frames::ConfigBlockBytes> { return {}; });
+    EXPECT_EQ(h.sentNothing(), "");
+    EXPECT_EQ(h.link.state.replyTimer, 0u);
 }
 
 TEST(DeviceCommands, APasswordThatIsNotANumberStopsTheConfigurationTransfer) {
