@@ -5,6 +5,8 @@
 #include "app/tform2.h"
 #include "link/port_discovery.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -206,7 +208,7 @@ void TForm1::FormCreate() {
 
 void TForm1::FormClose() {
     if (link.state.linkUp && link.state.directDevice) {
-        link.SendStr("CONFC\r");
+        link.SendStr(frames::frameClose());
     }
     Settings settings;
     settings.port = link.state.portName;
@@ -470,8 +472,20 @@ void TForm1::logLine(const std::string& text) {
 }
 
 void TForm1::setStatusPanel(int panel, const std::string& text) {
-    if (panel >= 0 && panel < 3) {
-        ui.StatusPanels[static_cast<std::size_t>(panel)]->setText(q(text));
+    if (panel < 0 || panel >= 3) {
+        return;
+    }
+    QLabel* label = ui.StatusPanels[static_cast<std::size_t>(panel)];
+    const QString shown = q(text);
+    label->setText(shown);
+    label->setToolTip(shown);
+    if (panel == 1) {
+        // Port names here ("ttyUSB0", full paths) are longer than "COM3": the
+        // port panel grows into the empty first panel rather than clip them.
+        const int need = label->fontMetrics().horizontalAdvance(shown) + 12;
+        const int width = std::clamp(need, 50, 200);
+        label->setFixedWidth(width);
+        ui.StatusPanels[0]->setFixedWidth(std::max(0, 150 - (width - 50)));
     }
 }
 

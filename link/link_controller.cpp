@@ -3,6 +3,7 @@
 #include "comm/tcomm.h"
 #include "link/port_names.h"
 #include "protocol/cp1251.h"
+#include "protocol/frames.h"
 
 #include <algorithm>
 
@@ -142,7 +143,7 @@ void LinkController::Timer_sysTimer() {
         view_.setButtonEnabled(LinkButton::Connect, true);
         view_.setButtonEnabled(LinkButton::Disconnect, true);
     } else {
-        SendStr("CONFO");
+        SendStr(frames::frameGreeting());
         view_.setStatusPanel(2, "Поиск...");
     }
 }
@@ -180,7 +181,7 @@ void LinkController::ConnectClick() {
         view_.logLine("Соединение уже установлено");
     } else {
         if (state.directDevice) {
-            SendStr("CONFO");
+            SendStr(frames::frameGreeting());
         } else if (state.dialing) {
             view_.logLine("Соединение в процессе установки");
         } else if (view_.numberDeviceText() == "00000000000") {
@@ -199,7 +200,7 @@ void LinkController::ConnectClick() {
                 view_.showMessage("Неверный порт сервера: \"" + text +
                                   "\". Введите число от 1 до 65535");
             } else {
-                SendStr("AT\r");
+                SendStr(frames::frameModemCall());
                 state.dialing = true;
                 state.serverPort = static_cast<std::uint32_t>(value);
             }
@@ -214,11 +215,11 @@ void LinkController::DisconnectClick() {
     state.quietTicks = 15;
     if (state.remoteConnected || state.dialing) {
         if (state.directDevice) {
-            SendStr("CONFC\r");
+            SendStr(frames::frameClose());
         } else {
-            static const std::uint8_t kClosed[] = {'C', 'L', 'O', 'S', 'E', 'D'};
+            const std::string closed = frames::frameClosed();
             if (sendData) {
-                sendData(kClosed, sizeof kClosed);
+                sendData(reinterpret_cast<const std::uint8_t*>(closed.data()), closed.size());
             }
             // The device needs a moment to take "CLOSED" before the server goes.
             auto stop = [this] {
@@ -272,12 +273,12 @@ void LinkController::Button1Click(const std::string& command) {
         view_.logLine("Команда не отправлена: " + encoded.error->message());
         return;
     }
-    // sendBuffer holds 99 characters: the command, \r and nothing more.
-    if (encoded.bytes.size() > 98) {
-        view_.logLine("Команда не отправлена: длиннее 98 символов");
+    const frames::TextFrame frame = frames::frameDiagnostic(encoded.bytes);
+    if (!frame.ok()) {
+        view_.logLine(frame.error);
         return;
     }
-    SendStr(encoded.bytes + "\r");
+    SendStr(frame.bytes);
 }
 
 void LinkController::startReplyWatchdog() {
