@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test with CTest, then builds the tests
-# again with AddressSanitizer and UndefinedBehaviorSanitizer and runs them there.
+# Builds everything and runs every test with CTest, runs each fuzz target for a
+# short while, then builds the tests again with AddressSanitizer and
+# UndefinedBehaviorSanitizer and runs them there.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -12,6 +13,21 @@ jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+# A short run of every fuzz target with clang's libFuzzer, starting from its
+# corpus (new inputs go to a scratch folder, not into the tree).
+if [ "${VXRT7_SKIP_FUZZ:-0}" != "1" ] && command -v clang++ >/dev/null; then
+  cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+  for corpus in fuzz/corpus/*/; do
+    name=$(basename "$corpus")
+    cmake --build build-fuzz -j "$jobs" --target "fuzz_$name"
+    scratch=$(mktemp -d)
+    build-fuzz/bin/"fuzz_$name" -max_total_time="${VXRT7_FUZZ_SECONDS:-30}" -print_final_stats=1 \
+      "$scratch" "$corpus" 2>&1 | tail -n 3
+    rm -rf "$scratch"
+  done
+fi
 
 if [ "${VXRT7_SKIP_SANITIZERS:-0}" != "1" ]; then
   cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVXRT7_SANITIZE=ON
