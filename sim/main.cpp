@@ -1,8 +1,11 @@
-// vxrt7-sim: the VX-RT-7 device on a pseudo-terminal. The first line on stdout
-// is the path the configurator opens; the program then serves the device until
-// SIGTERM or SIGINT, and removes its link on the way out.
+// vxrt7-sim: the VX-RT-7 device on a pseudo-terminal, or connected out to the
+// configurator's TCP server. The first line on stdout is the path the
+// configurator opens (or "tcp HOST:PORT"); the program then serves the device
+// until SIGTERM or SIGINT (or, over TCP, until the link ends), removes its link
+// and writes the state dump on the way out.
 #include "sim/options.h"
 #include "sim/sim_runner.h"
+#include "sim/state_file.h"
 
 #include <cerrno>
 #include <csignal>
@@ -12,6 +15,51 @@
 #include <exception>
 #include <string>
 #include <vector>
+
+namespace {
+
+// The device state the command line asks for; false with a message printed.
+bool initialState(const sim::SimOptions& o, sim::DeviceState* state) {
+    std::string error;
+    state->firmwareVersion = o.firmwareVersion;
+    state->numberCapacity = o.capacity;
+    if (!o.configFile.empty()) {
+        std::string content;
+        if (!sim::readFile(o.configFile, &content, &error) ||
+            !sim::loadConfigBlock(content, &state->configBlock, &error)) {
+            std::fprintf(stderr, "vxrt7-sim: --config %s: %s\n", o.configFile.c_str(),
+                         error.c_str());
+            return false;
+        }
+    }
+    if (o.password) {
+        state->setPassword(*o.password);
+    }
+    if (!o.numbersFile.empty()) {
+        std::string content;
+        if (!sim::readFile(o.numbersFile, &content, &error) ||
+            !sim::loadNumbers(content, state, &error)) {
+            std::fprintf(stderr, "vxrt7-sim: --numbers %s: %s\n", o.numbersFile.c_str(),
+                         error.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool dump(const sim::SimOptions& o, const sim::SimRunner& runner) {
+    if (o.dumpFile.empty()) {
+        return true;
+    }
+    std::string error;
+    if (!sim::writeStateDump(o.dumpFile, runner.snapshot(), &error)) {
+        std::fprintf(stderr, "vxrt7-sim: --dump: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -29,6 +77,7 @@ int main(int argc, char** argv) {
     case sim::CommandLine::Action::Run:
         break;
     }
+    const sim::SimOptions& o = cl.options;
 
     // The stop signals are taken synchronously by this thread; the serving
     // thread inherits the blocked mask and never sees them.
@@ -41,13 +90,19 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     sim::SimRunner::Options options;
-    options.state.firmwareVersion = cl.options.firmwareVersion;
-    options.faults = cl.options.faults;
-    options.pacing = cl.options.pacing;
-    options.linkPath = cl.options.linkPath;
-    options.traceIn = cl.options.traceIn;
-    options.traceOut = cl.options.traceOut;
+    if (!initialState(o, &options.state)) {
+        return 2;
+    }
+    options.faults = o.faults;
+    options.pacing = o.pacing;
+    options.linkPath = o.linkPath;
+    options.traceIn = o.traceIn;
+    options.traceOut = o.traceOut;
     options.keepRecord = false;
+    options.tcp = o.tcp;
+    options.retry = o.retry;
+    options.sayAfterLink = o.say;
+    options.sayDelay = o.sayDelay;
     sim::SimRunner runner(options);
     try {
         runner.start();
@@ -56,9 +111,14 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::printf("%s\n", runner.slavePath().c_str());
+    if (o.tcp) {
+        std::printf("tcp %s:%u\n", o.tcp->host.c_str(), o.tcp->port);
+    } else {
+        std::printf("%s\n", runner.slavePath().c_str());
+    }
     std::fflush(stdout);
 
+    int status = 0;
     for (;;) {
         const timespec quarter{0, 250'000'000};
         const int sig = sigtimedwait(&stopSignals, nullptr, &quarter);
@@ -67,15 +127,21 @@ int main(int argc, char** argv) {
         }
         if (sig < 0 && errno != EAGAIN && errno != EINTR) {
             std::fprintf(stderr, "vxrt7-sim: sigtimedwait: %s\n", std::strerror(errno));
+            status = 1;
             break;
         }
         if (!runner.running()) {
             const std::string why = runner.failure();
-            std::fprintf(stderr, "vxrt7-sim: %s\n", why.c_str());
-            runner.stop();
-            return 1;
+            if (!why.empty()) {
+                std::fprintf(stderr, "vxrt7-sim: %s\n", why.c_str());
+                status = 1;
+            }
+            break;
         }
     }
     runner.stop();
-    return 0;
+    if (!dump(o, runner)) {
+        status = 1;
+    }
+    return status;
 }

@@ -1,5 +1,7 @@
 #include "sim/options.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <optional>
 
@@ -18,30 +20,88 @@ std::optional<unsigned long> number(const std::string& text, unsigned long low,
     return value;
 }
 
+// The commands a step fault can name.
+constexpr std::array<const char*, 14> kStepKeywords = {
+    "CONFO", "CONFR",  "CONFW",  "CHPASS", "APN", "READ",  "R_OK",
+    "RFAIL", "RT+NTF", "RT+EFA", "ADD",    "DEL", "ERASE", "ADN"};
+
+// "KEYWORD:N" with N from 1.
+std::optional<StepFault> stepFault(const std::string& text, StepFault::Mode mode) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos) {
+        return std::nullopt;
+    }
+    const std::string keyword = text.substr(0, colon);
+    const auto n = number(text.substr(colon + 1), 1, 1'000'000);
+    if (!n || std::find_if(kStepKeywords.begin(), kStepKeywords.end(),
+                           [&](const char* k) { return keyword == k; }) == kStepKeywords.end()) {
+        return std::nullopt;
+    }
+    return StepFault{mode, keyword, static_cast<unsigned>(*n)};
+}
+
 } // namespace
 
 std::string usageText() {
     return "Usage: vxrt7-sim [OPTION]...\n"
-           "Simulates a VX-RT-7 GSM relay key on a pseudo-terminal. Prints the path of the\n"
-           "terminal the configurator must open as the first line, then serves it until\n"
-           "SIGTERM or SIGINT.\n"
+           "Simulates a VX-RT-7 GSM relay key. On a pseudo-terminal (the default) it prints\n"
+           "the path of the terminal the configurator must open as the first line; with\n"
+           "--tcp it prints \"tcp HOST:PORT\" and connects to the configurator's server as a\n"
+           "GPRS device does, announcing itself with \"CONNECT\". It serves until SIGTERM or\n"
+           "SIGINT; in TCP mode also until the connection ends (the configurator sent\n"
+           "\"CLOSED\" or went away), unless --retry is given. Exit status: 0 on a normal\n"
+           "end, 1 when the line failed or the server could not be reached, 2 on bad\n"
+           "arguments.\n"
            "\n"
-           "  --link PATH        also make the symbolic link PATH to that terminal\n"
-           "                     (a stale link is replaced; removed on exit)\n"
-           "  --fw-version N     firmware version in the greeting, 0..255 (default 30)\n"
-           "  --trace FILE       append every byte received to FILE\n"
-           "  --trace-out FILE   append every byte sent to FILE\n"
-           "  --baud N           charge both directions the wire time of N baud\n"
-           "                     (10 bits a byte); default: no pacing\n"
-           "  --delay-ms N       wait N ms before answering a command\n"
-           "  --no-reply         take every command and answer none\n"
-           "  --split N          send replies in pieces of N bytes\n"
-           "  --help             show this help and exit\n"
-           "  --version          show the version and exit\n";
+           "Line:\n"
+           "  --link PATH          also make the symbolic link PATH to the terminal\n"
+           "                       (a stale link is replaced; removed on exit)\n"
+           "  --tcp HOST:PORT      connect to a TCP server instead ([IPV6]:PORT too)\n"
+           "  --retry MS           TCP: connect again MS ms after a failed or ended\n"
+           "                       connection instead of ending\n"
+           "  --baud N             charge both directions the wire time of N baud\n"
+           "                       (10 bits a byte); default: no pacing\n"
+           "  --delay-ms N         wait N ms before answering a command\n"
+           "  --trace FILE         append every byte received to FILE\n"
+           "  --trace-out FILE     append every byte sent to FILE\n"
+           "\n"
+           "Device state:\n"
+           "  --fw-version N       firmware version in the greeting, 0..255 (default 30)\n"
+           "  --password N         the device password, 0..65535 (default 1234)\n"
+           "  --capacity N         number memory cells, 0..65535 (default 650)\n"
+           "  --config FILE        the 68-byte settings block: the raw bytes (a longer\n"
+           "                       file, e.g. a configuration file, gives its first 68),\n"
+           "                       or 136 hex digits, optionally after \"block=\";\n"
+           "                       --password then overrides bytes 0-1\n"
+           "  --numbers FILE       numbers to store: lines \"CELL;NUMBER;APARTMENT\" or\n"
+           "                       \"NUMBER;APARTMENT\" (next free cell); '#' starts a comment\n"
+           "  --dump FILE          on exit write the state: lines password=, block= (hex),\n"
+           "                       apn=, firmware=, bootloader=, capacity=, numbers=COUNT,\n"
+           "                       then \"CELL;NUMBER;APARTMENT\" for every stored number\n"
+           "\n"
+           "Faults:\n"
+           "  --no-reply           take every command and answer none\n"
+           "  --split N            send replies in pieces of N bytes\n"
+           "  --split-gap-ms N     pause between the pieces (default 50)\n"
+           "  --no-reply-at CMD:N  do not answer the N-th CMD command (e.g. RT+NTF:3)\n"
+           "  --mute-from CMD:N    from the N-th CMD command on, answer nothing at all\n"
+           "                       (CMD: CONFO CONFR CONFW CHPASS APN READ R_OK RFAIL\n"
+           "                       RT+NTF RT+EFA ADD DEL ERASE ADN)\n"
+           "  --corrupt-packet K   send the K-th number packet of every read with a\n"
+           "                       wrong end mark (resent sound on \"RFAIL\")\n"
+           "  --refuse-ntf K       refuse the K-th RT+NTF with \"+NTF:0\"\n"
+           "  --repeat-batch K     answer the K-th ADN batch \"ADN\" (send it again)\n"
+           "  --memory-full        every number write finds no free cell\n"
+           "  --say TEXT           send TEXT once, after the device is linked\n"
+           "  --say-delay-ms N     how long after linking (default 500)\n"
+           "\n"
+           "  --help               show this help and exit\n"
+           "  --version            show the version and exit\n";
 }
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
     CommandLine result;
+    SimOptions& o = result.options;
     auto fail = [&](std::string message) {
         result.action = CommandLine::Action::Fail;
         result.error = std::move(message);
@@ -63,7 +123,6 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             }
             return std::nullopt;
         };
-        auto flagOnly = [&] { return !inlineValue.has_value(); };
 
         if (name == "--help" || name == "-h") {
             result.action = CommandLine::Action::Help;
@@ -73,54 +132,119 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             result.action = CommandLine::Action::Version;
             return result;
         }
-        if (name == "--no-reply") {
-            if (!flagOnly()) {
-                return fail("--no-reply takes no value");
+        if (name == "--no-reply" || name == "--memory-full") {
+            if (inlineValue) {
+                return fail(name + " takes no value");
             }
-            result.options.faults.noReply = true;
+            (name == "--no-reply" ? o.faults.noReply : o.faults.memoryFull) = true;
             continue;
         }
-        if (name != "--link" && name != "--fw-version" && name != "--trace" &&
-            name != "--trace-out" && name != "--baud" && name != "--delay-ms" &&
-            name != "--split") {
+        static const std::array<const char*, 22> withValue = {
+            "--link",        "--fw-version",  "--trace",          "--trace-out",  "--baud",
+            "--delay-ms",    "--split",       "--split-gap-ms",   "--tcp",        "--retry",
+            "--password",    "--capacity",    "--config",         "--numbers",    "--dump",
+            "--no-reply-at", "--mute-from",   "--corrupt-packet", "--refuse-ntf", "--repeat-batch",
+            "--say",         "--say-delay-ms"};
+        if (std::find_if(withValue.begin(), withValue.end(),
+                         [&](const char* n) { return name == n; }) == withValue.end()) {
             return fail("unknown option: " + args[i]);
         }
         const auto v = value();
         if (!v) {
             return fail(name + " needs a value");
         }
-        if (name == "--link" || name == "--trace" || name == "--trace-out") {
+        // Whole numbers in a range, with one message shape for all.
+        auto ranged = [&](unsigned long low, unsigned long high) {
+            const auto n = number(*v, low, high);
+            if (!n) {
+                result.action = CommandLine::Action::Fail;
+                result.error = name + " must be a whole number from " + std::to_string(low) +
+                               " to " + std::to_string(high) + ", not '" + *v + "'";
+            }
+            return n;
+        };
+        if (name == "--link" || name == "--trace" || name == "--trace-out" || name == "--config" ||
+            name == "--numbers" || name == "--dump") {
             if (v->empty()) {
                 return fail(name + " needs a non-empty path");
             }
-            (name == "--link"    ? result.options.linkPath
-             : name == "--trace" ? result.options.traceIn
-                                 : result.options.traceOut) = *v;
-        } else if (name == "--fw-version") {
-            const auto n = number(*v, 0, 255);
-            if (!n) {
-                return fail("--fw-version must be a whole number from 0 to 255, not '" + *v + "'");
+            (name == "--link"        ? o.linkPath
+             : name == "--trace"     ? o.traceIn
+             : name == "--trace-out" ? o.traceOut
+             : name == "--config"    ? o.configFile
+             : name == "--numbers"   ? o.numbersFile
+                                     : o.dumpFile) = *v;
+        } else if (name == "--tcp") {
+            TcpTarget target;
+            if (!parseTcpTarget(*v, &target)) {
+                return fail("--tcp needs HOST:PORT with a port from 1 to 65535, not '" + *v + "'");
             }
-            result.options.firmwareVersion = static_cast<std::uint8_t>(*n);
-        } else if (name == "--baud") {
-            const auto n = number(*v, 1, 4'000'000);
-            if (!n) {
-                return fail("--baud must be a whole number from 1 to 4000000, not '" + *v + "'");
+            o.tcp = target;
+        } else if (name == "--say") {
+            if (v->empty()) {
+                return fail("--say needs a text");
             }
-            result.options.pacing.baud = static_cast<unsigned>(*n);
-        } else if (name == "--delay-ms") {
-            const auto n = number(*v, 0, 60'000);
-            if (!n) {
-                return fail("--delay-ms must be a whole number from 0 to 60000, not '" + *v + "'");
+            o.say = *v;
+        } else if (name == "--no-reply-at" || name == "--mute-from") {
+            const auto f = stepFault(*v, name == "--no-reply-at" ? StepFault::Mode::SkipOne
+                                                                 : StepFault::Mode::GoSilent);
+            if (!f) {
+                return fail(name + " needs COMMAND:N (N from 1; see --help), not '" + *v + "'");
             }
-            result.options.pacing.processingDelay = std::chrono::milliseconds{*n};
-        } else { // --split
-            const auto n = number(*v, 1, 65'536);
-            if (!n) {
-                return fail("--split must be a whole number from 1 to 65536, not '" + *v + "'");
+            o.faults.silence = *f;
+        } else {
+            std::optional<unsigned long> n;
+            if (name == "--fw-version") {
+                n = ranged(0, 255);
+            } else if (name == "--baud") {
+                n = ranged(1, 4'000'000);
+            } else if (name == "--split") {
+                n = ranged(1, 65'536);
+            } else if (name == "--password" || name == "--capacity") {
+                n = ranged(0, 65'535);
+            } else if (name == "--retry") {
+                n = ranged(1, 600'000);
+            } else if (name == "--corrupt-packet" || name == "--refuse-ntf" ||
+                       name == "--repeat-batch") {
+                n = ranged(1, 1'000'000);
+            } else { // --delay-ms, --split-gap-ms, --say-delay-ms
+                n = ranged(0, 60'000);
             }
-            result.options.faults.splitReplyBytes = *n;
+            if (!n) {
+                return result;
+            }
+            if (name == "--fw-version") {
+                o.firmwareVersion = static_cast<std::uint8_t>(*n);
+            } else if (name == "--baud") {
+                o.pacing.baud = static_cast<unsigned>(*n);
+            } else if (name == "--split") {
+                o.faults.splitReplyBytes = *n;
+            } else if (name == "--password") {
+                o.password = static_cast<std::uint16_t>(*n);
+            } else if (name == "--capacity") {
+                o.capacity = *n;
+            } else if (name == "--retry") {
+                o.retry = std::chrono::milliseconds{*n};
+            } else if (name == "--corrupt-packet") {
+                o.faults.corruptPacketAt = static_cast<unsigned>(*n);
+            } else if (name == "--refuse-ntf") {
+                o.faults.refuseNtfAt = static_cast<unsigned>(*n);
+            } else if (name == "--repeat-batch") {
+                o.faults.repeatBatchAt = static_cast<unsigned>(*n);
+            } else if (name == "--delay-ms") {
+                o.pacing.processingDelay = std::chrono::milliseconds{*n};
+            } else if (name == "--split-gap-ms") {
+                o.faults.splitGap = std::chrono::milliseconds{*n};
+            } else {
+                o.sayDelay = std::chrono::milliseconds{*n};
+            }
         }
+    }
+    if (o.tcp && !o.linkPath.empty()) {
+        return fail("--link belongs to the terminal; it cannot go with --tcp");
+    }
+    if (o.retry.count() > 0 && !o.tcp) {
+        return fail("--retry needs --tcp");
     }
     return result;
 }

@@ -3,8 +3,11 @@
 
 #include "sim/device.h"
 #include "sim/stream_loop.h"
+#include "sim/tcp_transport.h"
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,7 +19,17 @@ struct SimOptions {
     std::string traceIn;  // --trace: every byte received
     std::string traceOut; // --trace-out: every byte sent
     Pacing pacing;        // --baud, --delay-ms
-    Faults faults;        // --no-reply, --split
+    Faults faults;        // --no-reply, --split, --split-gap-ms, --no-reply-at, --mute-from,
+                          // --corrupt-packet, --refuse-ntf, --repeat-batch, --memory-full
+    std::optional<TcpTarget> tcp;                  // --tcp HOST:PORT
+    std::chrono::milliseconds retry{0};            // --retry MS
+    std::optional<std::uint16_t> password;         // --password
+    std::size_t capacity = kDefaultNumberCapacity; // --capacity
+    std::string numbersFile;                       // --numbers
+    std::string configFile;                        // --config
+    std::string dumpFile;                          // --dump
+    std::string say;                               // --say
+    std::chrono::milliseconds sayDelay{500};       // --say-delay-ms
 };
 
 struct CommandLine {

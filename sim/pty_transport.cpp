@@ -98,6 +98,7 @@ bool PtyTransport::run(const StreamHandlers& handlers, const Pacing& pacing, con
             return true;
         case StreamEnd::Failed:
             return false;
+        case StreamEnd::Closed: // a serial device never hangs up its own line
         case StreamEnd::PeerClosed: {
             // Our own slave descriptor keeps the pair alive, so a hang-up can
             // only be passing (a vhangup by some other program). Wait a moment

@@ -8,6 +8,8 @@
 #include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -22,6 +24,30 @@ std::chrono::microseconds Pacing::wireTime(std::size_t bytes) const {
     // 10 bits a byte; rounded up so that a paced line is never faster than a real one.
     const std::uint64_t bits = static_cast<std::uint64_t>(bytes) * 10u;
     return std::chrono::microseconds{(bits * 1'000'000u + baud - 1) / baud};
+}
+
+Wakeup::Wakeup() {
+    fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd_ < 0) {
+        throw std::system_error(errno, std::generic_category(), "eventfd");
+    }
+}
+
+Wakeup::~Wakeup() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+void Wakeup::notify() const {
+    const std::uint64_t one = 1;
+    // Fails only when the counter is at its limit, i.e. already notified.
+    [[maybe_unused]] const auto n = ::write(fd_, &one, sizeof one);
+}
+
+void Wakeup::drain() const {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const auto n = ::read(fd_, &count, sizeof count);
 }
 
 StopSignal::StopSignal() {
@@ -79,6 +105,29 @@ StreamEnd runStream(int fd, const StreamHandlers& handlers, const Pacing& pacing
         return StreamEnd::Failed;
     };
 
+    // A socket whose peer has gone must not raise SIGPIPE in a test program.
+    struct stat st {};
+    const bool isSocket = ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
+    auto writeSome = [&](const char* data, std::size_t size) {
+        return isSocket ? ::send(fd, data, size, MSG_NOSIGNAL) : ::write(fd, data, size);
+    };
+
+    auto queue = [&](const Reply& reply, Clock::time_point at) {
+        for (const auto& piece : reply) {
+            at += piece.delayBefore;
+            // A piece arrives once its last byte has crossed the line.
+            at = std::max(at, txLineFree) + pacing.wireTime(piece.bytes.size());
+            txLineFree = at;
+            outgoing.push_back({piece.bytes, at});
+        }
+    };
+    auto takeUnsolicited = [&](Clock::time_point now) {
+        if (handlers.unsolicited) {
+            queue(handlers.unsolicited(), now);
+        }
+    };
+    takeUnsolicited(Clock::now());
+
     for (;;) {
         auto now = Clock::now();
 
@@ -86,20 +135,14 @@ StreamEnd runStream(int fd, const StreamHandlers& handlers, const Pacing& pacing
         while (!incoming.empty() && incoming.front().due <= now) {
             const Reply reply = handlers.feed(incoming.front().bytes);
             incoming.pop_front();
-            auto at = now + pacing.processingDelay;
-            for (const auto& piece : reply) {
-                at += piece.delayBefore;
-                // A piece arrives once its last byte has crossed the line.
-                at = std::max(at, txLineFree) + pacing.wireTime(piece.bytes.size());
-                txLineFree = at;
-                outgoing.push_back({piece.bytes, at});
-            }
+            queue(reply, now + pacing.processingDelay);
+            takeUnsolicited(now);
         }
 
         // Write what is due.
         while (!outgoing.empty() && outgoing.front().due <= now) {
             const std::string& bytes = outgoing.front().bytes;
-            const ssize_t n = ::write(fd, bytes.data() + outOffset, bytes.size() - outOffset);
+            const ssize_t n = writeSome(bytes.data() + outOffset, bytes.size() - outOffset);
             if (n < 0) {
                 if (errno == EINTR) {
                     continue;
@@ -108,7 +151,7 @@ StreamEnd runStream(int fd, const StreamHandlers& handlers, const Pacing& pacing
                     waitWritable = true;
                     break;
                 }
-                if (errno == EIO) {
+                if (errno == EIO || errno == EPIPE || errno == ECONNRESET) {
                     return StreamEnd::PeerClosed;
                 }
                 return fail(errnoText("write", errno));
@@ -125,6 +168,10 @@ StreamEnd runStream(int fd, const StreamHandlers& handlers, const Pacing& pacing
             }
         }
 
+        if (outgoing.empty() && handlers.closing && handlers.closing()) {
+            return StreamEnd::Closed;
+        }
+
         // Sleep until input, room to write, the next due time or a stop.
         std::optional<Clock::time_point> wake;
         if (!incoming.empty()) {
@@ -138,9 +185,10 @@ StreamEnd runStream(int fd, const StreamHandlers& handlers, const Pacing& pacing
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(*wake - now).count();
             timeoutMs = static_cast<int>(std::clamp<long long>(left, 0, 60'000));
         }
-        pollfd fds[2] = {{stop.fd(), POLLIN, 0},
-                         {fd, static_cast<short>(POLLIN | (waitWritable ? POLLOUT : 0)), 0}};
-        const int ready = ::poll(fds, 2, timeoutMs);
+        pollfd fds[3] = {{stop.fd(), POLLIN, 0},
+                         {fd, static_cast<short>(POLLIN | (waitWritable ? POLLOUT : 0)), 0},
+                         {handlers.wakeup ? handlers.wakeup->fd() : -1, POLLIN, 0}};
+        const int ready = ::poll(fds, 3, timeoutMs);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -149,6 +197,10 @@ StreamEnd runStream(int fd, const StreamHandlers& handlers, const Pacing& pacing
         }
         if (fds[0].revents & POLLIN) {
             return StreamEnd::Stopped;
+        }
+        if (fds[2].revents & POLLIN) {
+            handlers.wakeup->drain();
+            takeUnsolicited(Clock::now());
         }
         if (fds[1].revents & POLLOUT) {
             waitWritable = false;
@@ -171,7 +223,7 @@ StreamEnd runStream(int fd, const StreamHandlers& handlers, const Pacing& pacing
                 incoming.push_back({std::move(bytes), due});
             } else if (n == 0) {
                 return StreamEnd::PeerClosed;
-            } else if (errno == EIO) {
+            } else if (errno == EIO || errno == ECONNRESET) {
                 return StreamEnd::PeerClosed;
             } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
                 return fail(errnoText("read", errno));

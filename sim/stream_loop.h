@@ -1,7 +1,7 @@
-// The byte pump between one stream descriptor (a pseudo-terminal master, later
-// a TCP socket) and the device model: reads what the configurator sends, hands
-// it to the device, writes the device's reply pieces back, and can charge both
-// directions the wire time of a real serial line.
+// The byte pump between one stream descriptor (a pseudo-terminal master or a
+// TCP socket) and the device model: reads what the configurator sends, hands
+// it to the device, writes the device's reply pieces back and what the device
+// says unasked, and can charge both directions the wire time of a real line.
 #pragma once
 
 #include "sim/device.h"
@@ -24,6 +24,22 @@ struct Pacing {
     bool paced() const { return baud > 0; }
     // The time `bytes` bytes occupy the line (zero without pacing).
     std::chrono::microseconds wireTime(std::size_t bytes) const;
+};
+
+// A nudge from another thread: "the device has something to send unasked".
+class Wakeup {
+  public:
+    Wakeup(); // throws std::system_error when no eventfd can be had
+    ~Wakeup();
+    Wakeup(const Wakeup&) = delete;
+    Wakeup& operator=(const Wakeup&) = delete;
+
+    void notify() const;
+    void drain() const;
+    int fd() const { return fd_; }
+
+  private:
+    int fd_ = -1;
 };
 
 // A stop request that may come from another thread or a signal handler.
@@ -50,11 +66,19 @@ struct StreamHandlers {
     std::function<void(std::string_view)> received;
     // Every byte written, as soon as it is written.
     std::function<void(std::string_view)> sent;
+    // What the device sends unasked; asked at the start, after every feed and
+    // whenever `wakeup` is notified. Optional.
+    std::function<Reply()> unsolicited;
+    const Wakeup* wakeup = nullptr;
+    // True when the device wants the connection closed once its replies are
+    // out. Optional.
+    std::function<bool()> closing;
 };
 
 enum class StreamEnd {
     Stopped,    // the stop signal was raised
     PeerClosed, // end of stream or hang-up
+    Closed,     // the device closed the stream itself (see StreamHandlers::closing)
     Failed      // a read, write or poll error; see the error text
 };
 

@@ -26,9 +26,10 @@ TEST(SimRunner, ServesTheTerminalAndRecordsBothDirections) {
 
     runner.clearRecord();
     ASSERT_TRUE(tty.write("READ 1\r"));
-    ASSERT_TRUE(runner.waitForReceived(7, 5s));
+    EXPECT_EQ(tty.read(8), "Not corr");
+    ASSERT_TRUE(runner.waitForSent(8, 5s));
     EXPECT_EQ(runner.received(), "READ 1\r");
-    EXPECT_EQ(runner.sent(), "");
+    EXPECT_EQ(runner.sent(), "Not corr");
 
     runner.stop();
     EXPECT_FALSE(runner.running());
@@ -71,6 +72,55 @@ TEST(SimRunner, PacedLineStillDeliversEveryByte) {
     ASSERT_TRUE(tty.write("CONF"));
     ASSERT_TRUE(tty.write("OCONFO"));
     EXPECT_EQ(tty.read(20), greeting(30) + greeting(30));
+}
+
+TEST(SimRunner, PacingChargesTheCommandAndTheReplyTheirWireTime) {
+    // 1000 baud: 10 ms a byte. "CONFO" takes 50 ms to arrive before the device
+    // may answer, the greeting 100 ms to leave: never less than 150 ms.
+    sim::SimRunner::Options options;
+    options.pacing.baud = 1000;
+    sim::SimRunner runner(options);
+    runner.start();
+    RawTty tty(runner.slavePath());
+    ASSERT_TRUE(tty.ok());
+    const auto before = std::chrono::steady_clock::now();
+    ASSERT_TRUE(tty.write("CONFO"));
+    EXPECT_EQ(tty.read(10), greeting(30));
+    EXPECT_GE(std::chrono::steady_clock::now() - before, 145ms);
+}
+
+TEST(SimRunner, SaysTextUnaskedAndAfterTheFirstGreeting) {
+    sim::SimRunner::Options options;
+    options.sayAfterLink = "Trevoga";
+    options.sayDelay = 20ms;
+    sim::SimRunner runner(options);
+    runner.start();
+    RawTty tty(runner.slavePath());
+    ASSERT_TRUE(tty.ok());
+    EXPECT_EQ(tty.readFor(100ms), "") << "nothing before the link";
+    ASSERT_TRUE(tty.write("CONFO"));
+    EXPECT_EQ(tty.read(17), greeting(30) + "Trevoga");
+    ASSERT_TRUE(tty.write("CONFO"));
+    EXPECT_EQ(tty.read(10), greeting(30));
+
+    runner.say("+KEY: 0123456789AB");
+    EXPECT_EQ(tty.read(18), "+KEY: 0123456789AB");
+    EXPECT_EQ(tty.readFor(100ms), "");
+}
+
+TEST(SimRunner, SnapshotShowsWhatTheDeviceWasSent) {
+    sim::SimRunner runner;
+    runner.start();
+    RawTty tty(runner.slavePath());
+    ASSERT_TRUE(tty.ok());
+    ASSERT_TRUE(tty.write("RT+NTF=0,9161234567,12\r"));
+    EXPECT_EQ(tty.read(6), "+NTF:1");
+    ASSERT_TRUE(tty.write("CHPASS 1234 777\r"));
+    EXPECT_EQ(tty.read(6), "CHPASS");
+    const sim::DeviceState state = runner.snapshot();
+    EXPECT_EQ(state.password(), 777);
+    ASSERT_EQ(state.storedNumbers().size(), 1u);
+    EXPECT_EQ(state.storedNumbers()[0].second, (sim::NumberEntry{"9161234567", 12}));
 }
 
 TEST(SimRunner, LinkLivesAsLongAsTheRunner) {
@@ -123,6 +173,82 @@ TEST(SimCommandLine, ReadsEveryOptionInBothSpellings) {
     EXPECT_EQ(defaults.action, sim::CommandLine::Action::Run);
     EXPECT_EQ(defaults.options.firmwareVersion, 30);
     EXPECT_FALSE(defaults.options.pacing.paced());
+}
+
+TEST(SimCommandLine, ReadsTheDeviceTcpAndFaultOptions) {
+    const auto cl = sim::parseCommandLine({"--tcp",
+                                           "[::1]:10000",
+                                           "--retry=250",
+                                           "--password",
+                                           "0042",
+                                           "--capacity",
+                                           "30",
+                                           "--config",
+                                           "c.hex",
+                                           "--numbers=n.txt",
+                                           "--dump",
+                                           "d.txt",
+                                           "--no-reply-at",
+                                           "RT+NTF:3",
+                                           "--corrupt-packet",
+                                           "2",
+                                           "--refuse-ntf=4",
+                                           "--repeat-batch",
+                                           "5",
+                                           "--memory-full",
+                                           "--say",
+                                           "BUSY",
+                                           "--say-delay-ms",
+                                           "0",
+                                           "--split-gap-ms",
+                                           "7"});
+    ASSERT_EQ(cl.action, sim::CommandLine::Action::Run) << cl.error;
+    const sim::SimOptions& o = cl.options;
+    ASSERT_TRUE(o.tcp.has_value());
+    EXPECT_EQ(o.tcp->host, "::1");
+    EXPECT_EQ(o.tcp->port, 10000u);
+    EXPECT_EQ(o.retry, 250ms);
+    EXPECT_EQ(o.password, std::optional<std::uint16_t>(42));
+    EXPECT_EQ(o.capacity, 30u);
+    EXPECT_EQ(o.configFile, "c.hex");
+    EXPECT_EQ(o.numbersFile, "n.txt");
+    EXPECT_EQ(o.dumpFile, "d.txt");
+    EXPECT_EQ(o.faults.silence, (sim::StepFault{sim::StepFault::Mode::SkipOne, "RT+NTF", 3}));
+    EXPECT_EQ(o.faults.corruptPacketAt, 2u);
+    EXPECT_EQ(o.faults.refuseNtfAt, 4u);
+    EXPECT_EQ(o.faults.repeatBatchAt, 5u);
+    EXPECT_TRUE(o.faults.memoryFull);
+    EXPECT_EQ(o.say, "BUSY");
+    EXPECT_EQ(o.sayDelay, 0ms);
+    EXPECT_EQ(o.faults.splitGap, 7ms);
+
+    const auto mute = sim::parseCommandLine({"--mute-from", "ADN:2"});
+    ASSERT_EQ(mute.action, sim::CommandLine::Action::Run) << mute.error;
+    EXPECT_EQ(mute.options.faults.silence,
+              (sim::StepFault{sim::StepFault::Mode::GoSilent, "ADN", 2}));
+}
+
+TEST(SimCommandLine, RefusesBadTcpTargetsStepFaultsAndMixtures) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--tcp", "127.0.0.1"},
+                                                                  {"--tcp", ":80"},
+                                                                  {"--tcp", "host:0"},
+                                                                  {"--tcp", "host:65536"},
+                                                                  {"--tcp", "[::1:80"},
+                                                                  {"--tcp", "host:8x"},
+                                                                  {"--no-reply-at", "RT+NTF"},
+                                                                  {"--no-reply-at", "FOO:1"},
+                                                                  {"--mute-from", "ADN:0"},
+                                                                  {"--retry", "100"},
+                                                                  {"--tcp", "h:1", "--link", "x"},
+                                                                  {"--password", "65536"},
+                                                                  {"--capacity", "-1"},
+                                                                  {"--memory-full=1"},
+                                                                  {"--say", ""},
+                                                                  {"--dump="}}) {
+        const auto cl = sim::parseCommandLine(args);
+        EXPECT_EQ(cl.action, sim::CommandLine::Action::Fail) << args[0] << " " << args.back();
+        EXPECT_FALSE(cl.error.empty());
+    }
 }
 
 TEST(SimCommandLine, RejectsValuesOutOfRangeOrMalformed) {
