@@ -6,6 +6,7 @@
 #include "app/tform1.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
+#include "tests/support/window_run.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -29,63 +30,14 @@
 
 namespace {
 
-const QString kLinked = QString::fromUtf8("Coeдинение установлено: \"Велиран\", версия ПО: 30");
+const QString& kLinked = kLinkedText;
 
 std::string readAll(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    return f.readAll().toStdString();
+    return readFileBytes(path);
 }
-
 int count(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++n;
-    }
-    return n;
+    return countOf(text, what);
 }
-
-struct WindowRun {
-    QTemporaryDir dir;
-    QString link = dir.filePath(QStringLiteral("tty"));
-    QString trace = dir.filePath(QStringLiteral("trace"));
-    QString settings = dir.filePath(Settings::fileName());
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<TForm1> form;
-
-    void startSim(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {"--link", link.toStdString(), "--trace",
-                                         trace.toStdString()};
-        args.insert(args.end(), extra.begin(), extra.end());
-        sim = std::make_unique<SimProcess>(args);
-        ASSERT_TRUE(sim->ok()) << sim->error();
-    }
-    void openWindow(bool overridePort = true) {
-        TForm1::Options o;
-        if (overridePort) {
-            o.portOverride = link;
-        }
-        o.settingsPath = settings;
-        o.sysClassTty = dir.filePath(QStringLiteral("no-sys"));
-        form = std::make_unique<TForm1>(o);
-        form->show();
-    }
-    QString panel(int i) const {
-        return form->ui.StatusPanels[static_cast<std::size_t>(i)]->text();
-    }
-    bool waitPanel(const QString& text, int ms = 5000) {
-        return QTest::qWaitFor([&] { return panel(2) == text; }, ms);
-    }
-    QString log() const { return form->ui.Log->toPlainText(); }
-    void clickTree(int item) {
-        QTreeWidget* tree = form->ui.TreeView;
-        const QRect r = tree->visualItemRect(tree->topLevelItem(item));
-        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, r.center());
-        QTest::qWait(20);
-    }
-};
 
 } // namespace
 

@@ -1,0 +1,108 @@
+// The configurator's main window linked to the simulator on a
+// pseudo-terminal, for end-to-end tests: a temporary folder holds the
+// terminal's link, the simulator's trace and dump, and the settings file.
+#pragma once
+
+#include "app/settings.h"
+#include "app/tform1.h"
+#include "tests/support/sim_process.h"
+
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+inline const QString kLinkedText =
+    QString::fromUtf8("Coeдинение установлено: \"Велиран\", версия ПО: 30");
+
+inline std::string readFileBytes(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return f.readAll().toStdString();
+}
+
+inline int countOf(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+struct WindowRun {
+    QTemporaryDir dir;
+    QString link = dir.filePath(QStringLiteral("tty"));
+    QString trace = dir.filePath(QStringLiteral("trace"));
+    QString dump = dir.filePath(QStringLiteral("dump"));
+    QString settings = dir.filePath(Settings::fileName());
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<TForm1> form;
+
+    // Starts the simulator (its dump is written when it stops).
+    void startSim(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {"--link",  link.toStdString(),
+                                         "--trace", trace.toStdString(),
+                                         "--dump",  dump.toStdString()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        sim = std::make_unique<SimProcess>(args);
+        ASSERT_TRUE(sim->ok()) << sim->error();
+    }
+    void openWindow(bool overridePort = true) {
+        TForm1::Options o;
+        if (overridePort) {
+            o.portOverride = link;
+        }
+        o.settingsPath = settings;
+        o.sysClassTty = dir.filePath(QStringLiteral("no-sys"));
+        form = std::make_unique<TForm1>(o);
+        form->show();
+    }
+    // Simulator and window, waiting until the device is linked.
+    void startLinked(std::vector<std::string> extra = {}) {
+        startSim(std::move(extra));
+        openWindow();
+        ASSERT_TRUE(waitPanel(kLinkedText)) << panel(2).toStdString();
+    }
+    QString panel(int i) const {
+        return form->ui.StatusPanels[static_cast<std::size_t>(i)]->text();
+    }
+    bool waitPanel(const QString& text, int ms = 5000) {
+        return QTest::qWaitFor([&] { return panel(2) == text; }, ms);
+    }
+    QString log() const { return form->ui.Log->toPlainText(); }
+    bool waitLog(const char* utf8, int ms = 5000) {
+        const QString line = QString::fromUtf8(utf8);
+        return QTest::qWaitFor([&] { return log().contains(line); }, ms);
+    }
+    void clickTree(int item) {
+        QTreeWidget* tree = form->ui.TreeView;
+        const QRect r = tree->visualItemRect(tree->topLevelItem(item));
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, r.center());
+        QTest::qWait(20);
+    }
+    // Stops the simulator and returns the value of one key of its dump.
+    std::string dumpValue(const std::string& key) {
+        sim->stop();
+        const std::string text = readFileBytes(dump);
+        const std::string prefix = key + "=";
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t end = text.find('\n', at);
+            const std::string line = text.substr(at, end == std::string::npos ? end : end - at);
+            if (line.rfind(prefix, 0) == 0) {
+                return line.substr(prefix.size());
+            }
+            if (end == std::string::npos) {
+                break;
+            }
+            at = end + 1;
+        }
+        return {};
+    }
+};
