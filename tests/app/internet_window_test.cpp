@@ -1,0 +1,105 @@
+// The Internet link through the real window: the simulator connects over
+// loopback TCP as a GPRS device does.
+#include "config/config_block.h"
+#include "config/config_pages.h"
+#include "tests/support/window_run.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <cstdio>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct InternetRun : WindowRun {
+    // The window in Internet mode with its server listening on a free port.
+    quint16 listen() {
+        openWindow();
+        PortComboBox* box = form->ui.Port_Box;
+        box->showPopup();
+        box->hidePopup();
+        box->setCurrentIndex(box->count() - 1);
+        EXPECT_EQ(panel(2), QString::fromUtf8("Интернет"));
+        form->ui.Edit2->setText(QStringLiteral("0"));
+        QTest::mouseClick(form->ui.Start_server, Qt::LeftButton);
+        EXPECT_EQ(form->ui.Start_server->text(), QString::fromUtf8("Остановить"));
+        EXPECT_EQ(panel(2), QString::fromUtf8("Интернет - Ожидается соединение..."));
+        return form->ServerSocket1.listeningPort();
+    }
+    void connectDevice(quint16 port, std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {"--tcp", "127.0.0.1:" + std::to_string(port), "--dump",
+                                         dump.toStdString()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        sim = std::make_unique<SimProcess>(args);
+        ASSERT_TRUE(sim->ok()) << sim->error();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form->link.state.remoteConnected; }, 5000));
+        EXPECT_FALSE(form->link.state.directDevice);
+        EXPECT_EQ(panel(2), QString::fromUtf8("Интернет - Соединение установлено"));
+        EXPECT_TRUE(form->ui.Disconnect->isEnabled());
+    }
+};
+
+std::string hexOf(const ConfigBlock::Bytes& bytes) {
+    std::string out;
+    char two[3];
+    for (const auto b : bytes) {
+        std::snprintf(two, sizeof two, "%02x", b);
+        out += two;
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(InternetWindow, ConfigurationBothWaysThenDisconnect) {
+    InternetRun run;
+    const quint16 port = run.listen();
+    ASSERT_NE(port, 0);
+    run.connectDevice(port);
+
+    QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
+    ASSERT_TRUE(run.waitLog("Конфигурация считана")) << run.log().toStdString();
+
+    run.form->ui.Oh_num->setText(QStringLiteral("9031234567"));
+    run.form->ui.T_mem->setText(QStringLiteral("9"));
+    QTest::mouseClick(run.form->ui.RzToolButton4, Qt::LeftButton);
+    ASSERT_TRUE(run.waitLog("Конфигурация записана")) << run.log().toStdString();
+
+    // Disconnect says CLOSED, and the server stops a moment later without
+    // blocking the window.
+    QTest::mouseClick(run.form->ui.Disconnect, Qt::LeftButton);
+    EXPECT_FALSE(run.form->link.state.remoteConnected);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return run.form->ui.Start_server->text() == QString::fromUtf8("Запустить"); }, 2000));
+    EXPECT_EQ(run.panel(2), QString::fromUtf8("Интернет"));
+    EXPECT_FALSE(run.form->ServerSocket1.isListening());
+    // The device ends its connection on CLOSED.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !run.sim->alive(); }, 3000));
+
+    const WriteConfResult shown = Write_conf(run.form->config->pages());
+    ASSERT_TRUE(shown.ok()) << shown.message();
+    std::string block = run.dumpValue("block");
+    for (char& c : block) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    EXPECT_EQ(block, hexOf(shown.block->encode()));
+}
+
+TEST(InternetWindow, PasswordChangeOverTheInternetLink) {
+    InternetRun run;
+    run.connectDevice(run.listen());
+    run.form->ui.New_pass->setText(QStringLiteral("4321"));
+    QTest::mouseClick(run.form->ui.ChPass, Qt::LeftButton);
+    ASSERT_TRUE(run.waitLog("Пароль изменен")) << run.log().toStdString();
+    EXPECT_EQ(run.dumpValue("password"), "4321");
+}
+
+TEST(InternetWindow, ChoosingASerialPortStopsTheServer) {
+    InternetRun run;
+    run.connectDevice(run.listen());
+    run.form->ui.Port_Box->setEditText(run.link);
+    EXPECT_FALSE(run.form->ServerSocket1.isListening());
+    EXPECT_EQ(run.form->ui.Start_server->text(), QString::fromUtf8("Запустить"));
+    EXPECT_TRUE(run.form->ui.Start_server->isHidden());
+}
