@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +22,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QUrl>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -323,3 +325,34 @@ TEST(LinkWindow, TerminatedProgramSaysGoodbyeAndSavesItsSettings) {
     // The port named on the command line was for that run only.
     EXPECT_NE(saved.find("Port=COM1\r\n"), std::string::npos) << saved;
 }
+
+namespace {
+// Stands in for the desktop's handler of local files.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+  public:
+    QList<QUrl> urls;
+  public slots:
+    void open(const QUrl& url) { urls.append(url); }
+};
+} // namespace
+
+TEST(LinkWindow, ManualOpensWithTheDesktopHandlerAndExitCloses) {
+    WindowRun run;
+    run.startLinked();
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+    run.form->ui.N1->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    ASSERT_EQ(catcher.urls.size(), 1);
+    EXPECT_TRUE(catcher.urls[0].isLocalFile());
+    EXPECT_TRUE(catcher.urls[0].toLocalFile().endsWith(QStringLiteral("/UserManual_VX-RT-7.pdf")));
+
+    // "Выход" runs the same close path as the window's close button.
+    run.form->ui.N9->trigger();
+    EXPECT_FALSE(run.form->Comm_port.Enabled());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return readAll(run.trace).ends_with("CONFC\r"); }, 2000));
+    EXPECT_NE(readAll(run.settings).find("[Config]"), std::string::npos);
+}
+
+#include "link_window_test.moc"
