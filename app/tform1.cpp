@@ -59,6 +59,8 @@ TForm1::TForm1(const Options& options, QWidget* parent)
     about_ = new TForm2(this);
     config = std::make_unique<ConfigBinding>(ui);
     numberGrid = std::make_unique<StringGridAdapter>(ui.StringGrid1);
+    numberList =
+        std::make_unique<NumberListBinding>(ui, *numberGrid, link, commands, protocolState);
 
     // The serial port as the window description has it.
     Comm_port.SetDispatcher(&dispatcher_);
@@ -80,6 +82,16 @@ TForm1::TForm1(const Options& options, QWidget* parent)
         config->Read_conf();
     };
     analyser.currentPage = [this] { return currentPage(); };
+    // The number list: the read after a configuration read, the bulk writer
+    // after a configuration write (and its tick), keys reported by the device.
+    analyser.Read_numbersClick = [this] { numberList->Read_numbersClick(); };
+    analyser.WriteNumbers = [this](int step) { numberList->writer.WriteNumbers(step); };
+    analyser.AddToNumListString = [this](const std::string& utf8) {
+        numberList->AddToNumListString(utf8);
+    };
+    analyser.resendLastBatch = [this] { numberList->writer.resendLastBatch(); };
+    link.writerStep = [this] { numberList->writer.WriteNumbers(3); };
+    link.writerBusy = [this] { return numberList->writer.busy(); };
     analyser.setLabel7Caption = [this](const std::string& caption) {
         ui.Label7->setText(q(caption));
     };

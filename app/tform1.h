@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/config_binding.h"
+#include "app/number_list_binding.h"
 #include "app/string_grid_adapter.h"
 #include "app/tform1_ui.h"
 #include "comm/main_thread_dispatcher_qt.h"
@@ -58,6 +59,8 @@ class TForm1 : public QMainWindow, private LinkView {
     // Both need the widgets, so they are made once the window is built.
     std::unique_ptr<ConfigBinding> config;
     std::unique_ptr<StringGridAdapter> numberGrid;
+    // The number list's controls, the bulk number writer and the number read.
+    std::unique_ptr<NumberListBinding> numberList;
     InternetLink ServerSocket1{link};
     QTimer Timer;     // 20 ms: receive pacing, watchdogs, number writer
     QTimer Timer_sys; // 1 s: open the port and greet the device

@@ -1,0 +1,79 @@
+#include "app/number_list_binding.h"
+
+#include "app/tform1_ui.h"
+#include "link/link_controller.h"
+#include "lists/number_list.h"
+
+namespace {
+
+std::string s(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+} // namespace
+
+NumberListBinding::NumberListBinding(TForm1Ui& ui, NumberGrid& grid, LinkController& link,
+                                     DeviceCommands& commands, ProtocolState& protocol,
+                                     QObject* parent)
+    : QObject(parent), writer(link, commands, grid), transfer(link, commands, protocol, grid),
+      ui_(ui), grid_(grid), link_(link) {
+    transfer.setLabel7Caption = [this](const std::string& caption) {
+        ui_.Label7->setText(QString::fromStdString(caption));
+    };
+    connect(ui_.Edit1, &QLineEdit::textChanged, this, [this] { Edit1Change(); });
+    connect(ui_.RzToolButton5, &QAbstractButton::clicked, this, [this] { RzToolButton5Click(); });
+    connect(ui_.Read_numbers, &QAbstractButton::clicked, this, [this] { Read_numbersClick(); });
+    connect(ui_.Add, &QAbstractButton::clicked, this, [this] { AddClick(); });
+    connect(ui_.Del, &QAbstractButton::clicked, this, [this] { DelClick(); });
+    connect(ui_.Erase_numbers, &QAbstractButton::clicked, this, [this] { Erase_numbersClick(); });
+}
+
+std::string NumberListBinding::password() const {
+    return s(ui_.Password->text());
+}
+
+void NumberListBinding::writeHeadings() {
+    QTableWidget* grid = ui_.StringGrid1;
+    grid->setHorizontalHeaderItem(kNumberColumn,
+                                  new QTableWidgetItem(QString::fromUtf8("Номер телефона")));
+    grid->setHorizontalHeaderItem(kApartmentColumn, new QTableWidgetItem(QString::fromUtf8("Кв.")));
+}
+
+void NumberListBinding::Edit1Change() {
+    const int row = number_list::findNumberRow(grid_, s(ui_.Edit1->text()));
+    if (row == 0) {
+        return;
+    }
+    QTableWidget* grid = ui_.StringGrid1;
+    const int column = grid->currentColumn() >= 0 ? grid->currentColumn() : kNumberColumn;
+    grid->setCurrentCell(row - 1, column);
+    grid->scrollToItem(grid->item(row - 1, column));
+}
+
+void NumberListBinding::RzToolButton5Click() {
+    number_list::clearNumbers(grid_);
+    writeHeadings();
+}
+
+void NumberListBinding::Read_numbersClick() {
+    writeHeadings();
+    transfer.Read_numbersClick(password());
+}
+
+void NumberListBinding::AddClick() {
+    transfer.AddClick(password(), s(ui_.Number_ab->text()), s(ui_.Kv->text()));
+}
+
+void NumberListBinding::DelClick() {
+    transfer.DelClick(password(), s(ui_.Number_ab->text()));
+}
+
+void NumberListBinding::Erase_numbersClick() {
+    transfer.Erase_numbersClick(password());
+}
+
+void NumberListBinding::AddToNumListString(const std::string& utf8) {
+    if (number_list::addIfAbsent(grid_, utf8) == number_list::AddResult::Duplicate) {
+        link_.view().showMessage(number_list::kDuplicateMessage);
+    }
+}

@@ -1,0 +1,54 @@
+// The window side of the subscriber number list: the search box, the clear
+// button, the hidden single-number buttons, the keys the device reports for
+// the list, and the bulk writer and number read on the grid StringGrid1.
+//
+// The user may drag the grid's columns to new places. Everything here and in
+// the logic addresses the table's own (logical) columns, which keep their
+// cells and headings wherever they are shown, so the number stays the number.
+#pragma once
+
+#include "lists/number_grid.h"
+#include "lists/number_transfer.h"
+#include "lists/number_writer.h"
+
+#include <QObject>
+
+#include <string>
+
+class DeviceCommands;
+class LinkController;
+class TForm1Ui;
+struct ProtocolState;
+
+class NumberListBinding : public QObject {
+  public:
+    // Connects the handlers to the controls of `ui`; everything passed in
+    // must outlive the binding. `grid` is StringGrid1 as the logic sees it.
+    NumberListBinding(TForm1Ui& ui, NumberGrid& grid, LinkController& link,
+                      DeviceCommands& commands, ProtocolState& protocol, QObject* parent = nullptr);
+
+    NumberListWriter writer;
+    NumberTransfer transfer;
+
+    // Handlers of the controls.
+    void Edit1Change();        // the search text changed: the first match becomes current
+    void RzToolButton5Click(); // "Очистить список"
+    void Read_numbersClick();  // clear the list and ask the device for its list
+    void AddClick();           // hidden: add Number_ab with Kv on the device
+    void DelClick();           // hidden: delete Number_ab on the device
+    void Erase_numbersClick(); // hidden: erase the device's list
+
+    // A key the device reported while the list is shown: added unless it is
+    // listed already (then a message box says so); a full list takes nothing.
+    void AddToNumListString(const std::string& utf8);
+
+    // Row 0 of the number and apartment columns.
+    void writeHeadings();
+
+  private:
+    std::string password() const;
+
+    TForm1Ui& ui_;
+    NumberGrid& grid_;
+    LinkController& link_;
+};

@@ -1,0 +1,96 @@
+#include "lists/number_transfer.h"
+
+#include "link/link_controller.h"
+#include "lists/number_list.h"
+#include "protocol/device_commands.h"
+#include "protocol/frames.h"
+
+NumberTransfer::NumberTransfer(LinkController& link, DeviceCommands& commands,
+                               ProtocolState& protocol, NumberGrid& grid)
+    : link_(link), commands_(commands), protocol_(protocol), grid_(grid) {}
+
+bool NumberTransfer::linked() {
+    if (!link_.state.remoteConnected) {
+        link_.logLine("Установите соединение");
+        return false;
+    }
+    return true;
+}
+
+void NumberTransfer::Read_numbersClick(const std::string& password) {
+    number_list::clearNumbers(grid_);
+    protocol_.nextNumberRow = 1;
+    protocol_.badPacketCount = 0;
+    if (setLabel7Caption) {
+        setLabel7Caption("0");
+    }
+    if (!linked()) {
+        return;
+    }
+    const bool direct = link_.state.directDevice;
+    std::string password1251;
+    if (direct && !commands_.toDeviceText(password, password1251)) {
+        return;
+    }
+    if (!commands_.sendText(frames::frameRead(password1251, direct), !direct)) {
+        return;
+    }
+    link_.logLine("Идет чтение номеров. Ждите...");
+    link_.startReplyWatchdog();
+}
+
+void NumberTransfer::AddClick(const std::string& password, const std::string& number,
+                              const std::string& apartment) {
+    if (!linked()) {
+        return;
+    }
+    const bool direct = link_.state.directDevice;
+    std::string password1251;
+    std::string number1251;
+    std::string apartment1251;
+    if (!commands_.toDeviceText(password, password1251) ||
+        !commands_.toDeviceText(number, number1251) ||
+        !commands_.toDeviceText(apartment, apartment1251)) {
+        return;
+    }
+    if (!commands_.sendText(frames::frameNumberAdd(password1251, number1251, apartment1251, direct),
+                            !direct)) {
+        return;
+    }
+    link_.startReplyWatchdog();
+    link_.logLine("Идет добавление номера. Ждите...");
+}
+
+void NumberTransfer::DelClick(const std::string& password, const std::string& number) {
+    if (!linked()) {
+        return;
+    }
+    const bool direct = link_.state.directDevice;
+    std::string password1251;
+    std::string number1251;
+    if (!commands_.toDeviceText(password, password1251) ||
+        !commands_.toDeviceText(number, number1251)) {
+        return;
+    }
+    if (!commands_.sendText(frames::frameNumberDel(password1251, number1251, direct), !direct)) {
+        return;
+    }
+    link_.startReplyWatchdog();
+    link_.logLine("Идет удаление номера. Ждите...");
+}
+
+void NumberTransfer::Erase_numbersClick(const std::string& password) {
+    if (!linked()) {
+        return;
+    }
+    const bool direct = link_.state.directDevice;
+    std::string password1251;
+    if (!commands_.toDeviceText(password, password1251)) {
+        return;
+    }
+    if (!commands_.sendText(frames::frameErase(password1251, direct), !direct)) {
+        return;
+    }
+    link_.startReplyWatchdog();
+    link_.logLine("Идет стирание номеров. Ждите...");
+}

@@ -1,0 +1,52 @@
+// The number commands that are not the bulk writer: reading the device's list
+// into the grid, and the single-number commands (add, delete, erase all) of
+// the hidden buttons. Each follows the common pattern: without a link only
+// "Установите соединение" in the log; otherwise the form that directDevice
+// selects is sent, the waiting line goes to the log and the reply watchdog
+// starts. Texts come in as UTF-8 and go out as code page 1251.
+//
+// The single-number commands go to the link the device is on: the serial port
+// when it is attached directly, the Internet client otherwise (the serial
+// port is closed then, so it could not carry them).
+#pragma once
+
+#include "lists/number_grid.h"
+#include "protocol/protocol_state.h"
+
+#include <functional>
+#include <string>
+
+class LinkController;
+class DeviceCommands;
+
+class NumberTransfer {
+  public:
+    // All four must outlive the transfer.
+    NumberTransfer(LinkController& link, DeviceCommands& commands, ProtocolState& protocol,
+                   NumberGrid& grid);
+
+    // The caption of Label7 (the bad packet count); unset does nothing.
+    std::function<void(const std::string&)> setLabel7Caption;
+
+    // Empties the number and apartment columns, starts the read position at
+    // row 1 with no bad packets, then asks the device for its list ("READ"
+    // with the password on the serial link, "READ" alone on the Internet
+    // link). The columns are emptied even without a link.
+    void Read_numbersClick(const std::string& password);
+    // "ADD" of one number with its apartment.
+    void AddClick(const std::string& password, const std::string& number,
+                  const std::string& apartment);
+    // "DEL" of one number.
+    void DelClick(const std::string& password, const std::string& number);
+    // "ERASE": the device forgets its whole list.
+    void Erase_numbersClick(const std::string& password);
+
+  private:
+    // Whether a device is linked; logs "Установите соединение" when not.
+    bool linked();
+
+    LinkController& link_;
+    DeviceCommands& commands_;
+    ProtocolState& protocol_;
+    NumberGrid& grid_;
+};

@@ -1,0 +1,83 @@
+// The bulk number writer: sends every non-empty row of the number list to the
+// device once the device has taken the configuration ("CONFW").
+//
+// On the direct serial link each step is one "RT+NTF=cell,number,apartment\r"
+// command, sent only after the device's "+NTF:1" for the previous one, and the
+// write ends with "RT+EFA=count\r", which initialises the rest of the device's
+// memory. On the Internet link the device's list is erased first ("ERASE") and
+// the entries follow in NumberBatches of up to ten records, each after the
+// reply to the previous step.
+//
+// The writer keeps no timer of its own: the 20 ms tick calls WriteNumbers(3),
+// which counts the ticks since the last step went out and abandons the write
+// when the device has been silent for writeLimit ticks (1 s on the serial
+// link, 40 s on the Internet link).
+#pragma once
+
+#include "lists/number_grid.h"
+#include "protocol/frames.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+class LinkController;
+class DeviceCommands;
+
+// The writer's state. Only WriteNumbers changes it; the Internet reply
+// "ADN" reads batchBuffer and batchCount to send the last batch again.
+struct NumberWriter {
+    static constexpr std::uint32_t kDirectLimit = 50;     // ticks: 1 s
+    static constexpr std::uint32_t kInternetLimit = 2000; // ticks: 40 s
+    static constexpr std::size_t kBatchBytes =
+        frames::kMaxBatchRecords * frames::kNumberRecordSize + 5;
+
+    std::int32_t writeRow = 1;    // the next grid row to examine
+    std::int32_t writeCell = 0;   // serial link: the memory cell of the next "RT+NTF"
+    std::uint32_t writeTicks = 0; // 0: no step outstanding; else 1 + ticks since it went out
+    std::uint32_t writeLimit = kDirectLimit;
+    // Internet link: the last NumberBatch sent and its record count (0 while
+    // none has been sent in this write).
+    std::uint8_t batchCount = 0;
+    std::array<std::uint8_t, kBatchBytes> batchBuffer{};
+
+    // A write started by "CONFW" that the device's replies may still drive.
+    // Replies that arrive while no write is under way (before the first one,
+    // after the end, after a failure) start nothing.
+    bool active = false;
+    // The link the write runs on, chosen when it starts.
+    bool internet = false;
+};
+
+class NumberListWriter {
+  public:
+    // The grid, link and commands must outlive the writer.
+    NumberListWriter(LinkController& link, DeviceCommands& commands, const NumberGrid& grid);
+
+    NumberWriter writer;
+
+    // Entry codes: 0 start the write, 1 the last step succeeded (send the
+    // next one), 2 the device refused the last step (stop), 3 one 20 ms tick.
+    // Any other code does nothing.
+    void WriteNumbers(int step);
+
+    // The Internet reply "ADN": sends the last batch again, unchanged.
+    void resendLastBatch();
+
+    // Whether a step waits for its reply (the 20 ms tick must keep running).
+    bool busy() const { return writer.writeTicks != 0; }
+
+  private:
+    void start();
+    void next();
+    void refused();
+    void tick();
+    // Ends the write at once with a line for the log; nothing more is sent
+    // and late replies start nothing.
+    void abandon(const std::string& reason);
+    bool sendBatch(const std::string& batch);
+
+    LinkController& link_;
+    DeviceCommands& commands_;
+    const NumberGrid& grid_;
+};
