@@ -1,69 +1,79 @@
 #include "app/relay_chart.h"
 
-#include <QChart>
-#include <QChartView>
-#include <QLegend>
-#include <QLineSeries>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QPen>
-#include <QValueAxis>
+#include <QPolygonF>
 
-namespace {
+RelayChartView::RelayChartView(QWidget* parent) : QFrame(parent) {
+    setFrameShape(QFrame::StyledPanel);
+    setFrameShadow(QFrame::Sunken);
+}
 
-QValueAxis* attachedAxis(QLineSeries* series, Qt::Orientation orientation) {
-    for (QAbstractAxis* axis : series->attachedAxes()) {
-        if (axis->orientation() == orientation) {
-            if (auto* value = qobject_cast<QValueAxis*>(axis)) {
-                return value;
-            }
+void RelayChartView::clear() {
+    points_.clear();
+    fitX();
+    update();
+}
+
+void RelayChartView::append(const QPointF& point) {
+    points_.append(point);
+    fitX();
+    update();
+}
+
+void RelayChartView::replace(const QList<QPointF>& points) {
+    points_ = points;
+    fitX();
+    update();
+}
+
+void RelayChartView::setLineColor(const QColor& color) {
+    lineColor_ = color;
+    update();
+}
+
+void RelayChartView::fitX() {
+    minX_ = 0;
+    maxX_ = 1;
+    if (!points_.isEmpty()) {
+        minX_ = points_.front().x();
+        maxX_ = points_.back().x();
+        // A single point or a train of zero length still gets a width.
+        if (!(maxX_ > minX_)) {
+            maxX_ = minX_ + 1;
         }
     }
-    return nullptr;
 }
 
-void hide(QValueAxis* axis) {
-    axis->setVisible(false);
-    axis->setLabelsVisible(false);
-    axis->setGridLineVisible(false);
-    axis->setMinorGridLineVisible(false);
-    axis->setLineVisible(false);
-    axis->setTitleVisible(false);
+QPointF RelayChartView::map(const QPointF& point) const {
+    const QRectF area = QRectF(contentsRect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    const double fx = (point.x() - minX_) / (maxX_ - minX_);
+    const double fy = (point.y() - minY()) / (maxY() - minY());
+    return {area.left() + fx * area.width(), area.bottom() - fy * area.height()};
 }
 
-} // namespace
-
-RelayChart::RelayChart(QChartView* view) : view_(view) {
-    QChart* chart = view_->chart();
-    chart->setTitle(QString());
-    chart->legend()->hide();
-    for (QAbstractSeries* series : chart->series()) {
-        if (auto* line = qobject_cast<QLineSeries*>(series)) {
-            series_ = line;
-            break;
-        }
-    }
-    if (series_ == nullptr) {
-        series_ = new QLineSeries(chart);
-        series_->setPen(QPen(QColor(0, 128, 0), 1));
-        chart->addSeries(series_);
-    }
-    series_->setPointsVisible(false);
-
-    axisX_ = attachedAxis(series_, Qt::Horizontal);
-    if (axisX_ == nullptr) {
-        axisX_ = new QValueAxis(chart);
-        chart->addAxis(axisX_, Qt::AlignBottom);
-        series_->attachAxis(axisX_);
-    }
-    axisY_ = attachedAxis(series_, Qt::Vertical);
-    if (axisY_ == nullptr) {
-        axisY_ = new QValueAxis(chart);
-        chart->addAxis(axisY_, Qt::AlignLeft);
-        series_->attachAxis(axisY_);
-    }
-    axisY_->setRange(relay_timing::kChartMinY, relay_timing::kChartMaxY);
-    hide(axisX_);
-    hide(axisY_);
+QSize RelayChartView::sizeHint() const {
+    return {145, 66};
 }
+
+void RelayChartView::paintEvent(QPaintEvent* event) {
+    QFrame::paintEvent(event);
+    if (points_.isEmpty()) {
+        return;
+    }
+    QPolygonF line;
+    line.reserve(points_.size());
+    for (const QPointF& p : points_) {
+        line.append(map(p));
+    }
+    QPainter painter(this);
+    painter.setClipRect(contentsRect());
+    painter.setPen(QPen(lineColor_, 1));
+    painter.drawPolyline(line);
+}
+
+RelayChart::RelayChart(RelayChartView* view) : view_(view) {}
 
 void RelayChart::show(const std::vector<relay_timing::ChartPoint>& points) {
     QList<QPointF> line;
@@ -71,17 +81,5 @@ void RelayChart::show(const std::vector<relay_timing::ChartPoint>& points) {
     for (const relay_timing::ChartPoint& p : points) {
         line.append(QPointF(p.x, p.y));
     }
-    // One replace instead of clear and appends: the chart redraws once.
-    series_->replace(line);
-    double first = 0;
-    double last = 1;
-    if (!line.isEmpty()) {
-        first = line.front().x();
-        last = line.back().x();
-        if (last <= first) {
-            last = first + 1;
-        }
-    }
-    axisX_->setRange(first, last);
-    axisY_->setRange(relay_timing::kChartMinY, relay_timing::kChartMaxY);
+    view_->replace(line);
 }

@@ -9,21 +9,20 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QChart>
-#include <QChartView>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGraphicsLayout>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QIconEngine>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLineSeries>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -35,7 +34,6 @@
 #include <QTableWidget>
 #include <QToolButton>
 #include <QTreeWidget>
-#include <QValueAxis>
 
 namespace {
 
@@ -48,6 +46,80 @@ constexpr int kButtonHeight = 26;
 
 QString tr8(const char* text) {
     return QString::fromUtf8(text);
+}
+
+// A standard icon that is read only when it is first drawn or measured.
+// The style decodes every size of an icon's pictures at once, which is
+// wasted at start-up for menu items and buttons that are not yet shown.
+class LazyStandardIconEngine : public QIconEngine {
+  public:
+    LazyStandardIconEngine(QStyle* style, QStyle::StandardPixmap which)
+        : style_(style), which_(which) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        icon().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return icon().actualSize(size, mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        if (const QPixmap* small = smallPixmap(size, mode, state, 1.0)) {
+            return *small;
+        }
+        return icon().pixmap(size, mode, state);
+    }
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
+                         qreal scale) override {
+        if (const QPixmap* small = smallPixmap(size, mode, state, scale)) {
+            return *small;
+        }
+        return icon().pixmap(size, scale, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
+        return icon().availableSizes(mode, state);
+    }
+    // A standard icon always has a picture; answering this must not read it.
+    bool isNull() override { return false; }
+    QString key() const override { return QStringLiteral("LazyStandardIconEngine"); }
+    QIconEngine* clone() const override { return new LazyStandardIconEngine(*this); }
+
+  private:
+    // A button drawn at start wants the plain 16-pixel picture only; the
+    // style hands out that one picture without decoding the icon's others.
+    const QPixmap* smallPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
+                               qreal scale) {
+        if (loaded_ || mode != QIcon::Normal || state != QIcon::Off || scale != 1.0 ||
+            size != QSize(16, 16)) {
+            return nullptr;
+        }
+        if (!smallTried_) {
+            smallTried_ = true;
+            QStyle* style = style_ != nullptr ? style_.data() : QApplication::style();
+            small_ = style->standardPixmap(which_, nullptr, nullptr);
+        }
+        return small_.size() == size ? &small_ : nullptr;
+    }
+
+    const QIcon& icon() {
+        if (!loaded_) {
+            QStyle* style = style_ != nullptr ? style_.data() : QApplication::style();
+            icon_ = style->standardIcon(which_);
+            loaded_ = true;
+        }
+        return icon_;
+    }
+
+    QPointer<QStyle> style_;
+    QStyle::StandardPixmap which_;
+    QIcon icon_;
+    bool loaded_ = false;
+    QPixmap small_;
+    bool smallTried_ = false;
+};
+
+QIcon lazyStandardIcon(QStyle* style, QStyle::StandardPixmap which) {
+    return QIcon(new LazyStandardIconEngine(style, which));
 }
 
 QLabel* makeLabel(QWidget* parent, const char* name, const char* caption, int x, int y,
@@ -288,18 +360,24 @@ void TForm1Ui::setupMenu(QMainWindow* form) {
     N2->setObjectName(QStringLiteral("N2"));
     MainMenu->addMenu(N2Menu);
 
-    auto item = [&](const char* name, const char* caption, QStyle::StandardPixmap icon) {
-        auto* action = new QAction(style->standardIcon(icon), tr8(caption), form);
+    auto item = [&](const char* name, const char* caption) {
+        auto* action = new QAction(tr8(caption), form);
         action->setObjectName(QString::fromLatin1(name));
         return action;
     };
-    N3 = item("N3", "Открыть из файла", QStyle::SP_DialogOpenButton);
-    N8 = item("N8", "Сохранить в файл", QStyle::SP_DialogSaveButton);
-    N6 = item("N6", "Считать с устройства", QStyle::SP_ArrowDown);
-    N7 = item("N7", "Записать в устройство", QStyle::SP_ArrowUp);
-    N9 = item("N9", "Выход", QStyle::SP_DialogCloseButton);
-    N1 = item("N1", "Руководство", QStyle::SP_DialogHelpButton);
-    N4 = item("N4", "О программе...", QStyle::SP_MessageBoxInformation);
+    auto iconItem = [&](const char* name, const char* caption, QStyle::StandardPixmap icon) {
+        QAction* action = item(name, caption);
+        action->setIcon(lazyStandardIcon(style, icon));
+        return action;
+    };
+    N3 = iconItem("N3", "Открыть из файла", QStyle::SP_DialogOpenButton);
+    N8 = iconItem("N8", "Сохранить в файл", QStyle::SP_DialogSaveButton);
+    N6 = iconItem("N6", "Считать с устройства", QStyle::SP_ArrowDown);
+    N7 = iconItem("N7", "Записать в устройство", QStyle::SP_ArrowUp);
+    N9 = iconItem("N9", "Выход", QStyle::SP_DialogCloseButton);
+    // Items of the bar itself show their caption, not a picture.
+    N1 = item("N1", "Руководство");
+    N4 = item("N4", "О программе...");
     N2Menu->addAction(N3);
     N2Menu->addAction(N8);
     N2Menu->addSeparator();
@@ -307,9 +385,6 @@ void TForm1Ui::setupMenu(QMainWindow* form) {
     N2Menu->addAction(N7);
     N2Menu->addSeparator();
     N2Menu->addAction(N9);
-    // Items of the bar itself show their caption, not a picture.
-    N1->setIcon(QIcon());
-    N4->setIcon(QIcon());
     MainMenu->addAction(N1);
     MainMenu->addAction(N4);
     N4->setVisible(false);
@@ -415,14 +490,14 @@ void TForm1Ui::setupUserPage() {
     StringGrid1->setItemDelegate(StringGrid1Delegate);
 
     RzToolButton5 =
-        makeToolButton(RzGroupBox2, "RzToolButton5", "", style->standardIcon(QStyle::SP_TrashIcon),
-                       QRect(8, 288, 26, 24));
+        makeToolButton(RzGroupBox2, "RzToolButton5", "",
+                       lazyStandardIcon(style, QStyle::SP_TrashIcon), QRect(8, 288, 26, 24));
     RzToolButton5->setToolButtonStyle(Qt::ToolButtonIconOnly);
     RzToolButton5->setToolTip(tr8("Очистить список"));
     RzToolButton5->setAccessibleName(tr8("Очистить список"));
     RzToolButton7 =
         makeToolButton(RzGroupBox2, "RzToolButton7", "Импорт из CSV",
-                       style->standardIcon(QStyle::SP_FileIcon), QRect(40, 288, 153, 24));
+                       lazyStandardIcon(style, QStyle::SP_FileIcon), QRect(40, 288, 153, 24));
 
     // Single-number commands, kept hidden.
     Read_numbers = makeButton(RzGroupBox2, "Read_numbers", "Считать", QRect(8, 262, 60, 22));
@@ -453,7 +528,7 @@ void TForm1Ui::setupUserPage() {
         makeButton(RzGroupBox3, "Disconnect", "Разъдиниться", QRect(8, 78, 189, kButtonHeight));
     Disconnect->setEnabled(false);
     RzToolButton6 = makeToolButton(RzGroupBox3, "RzToolButton6", "Работать автономно",
-                                   style->standardIcon(QStyle::SP_ComputerIcon),
+                                   lazyStandardIcon(style, QStyle::SP_ComputerIcon),
                                    QRect(8, 110, 189, kButtonHeight));
     // The modem's number, used only by the modem call, is kept hidden.
     Label3 = makeLabel(RzGroupBox3, "Label3", "Номер телефона", 8, 46);
@@ -490,7 +565,7 @@ void TForm1Ui::setupSettingsPage() {
     Label1 = makeLabel(RzGroupBox1, "Label1", "Порт", 8, 17);
     const int linkX = Label1->geometry().right() + 7;
     Port_Box = makeCombo<PortComboBox>(RzGroupBox1, "Port_Box", {}, -1,
-                         QRect(linkX, 17, 195 - linkX, kFieldHeight), Label1->text());
+                                       QRect(linkX, 17, 195 - linkX, kFieldHeight), Label1->text());
     Port_Box->setEditable(true);
     Port_Box->setInsertPolicy(QComboBox::NoInsert);
     Label1->setBuddy(Port_Box);
@@ -602,32 +677,9 @@ void TForm1Ui::setupSettingsPage() {
                   QRect(timeX + 48, bandY + 2 * bandPitch, 62, kFieldHeight), tr8("Единица паузы"));
     povtor = makeLabelledEdit(RzGroupBox4, "povtor", Label27, QStringLiteral("1"), 3, timeX, 44);
 
-    auto* chart = new QChart();
-    chart->legend()->hide();
-    chart->setMargins(QMargins(0, 0, 0, 0));
-    chart->layout()->setContentsMargins(0, 0, 0, 0);
-    chart->setBackgroundRoundness(0);
-    chart->setBackgroundVisible(false);
-    chart->setPlotAreaBackgroundVisible(false);
-    Series1 = new QLineSeries(chart);
-    Series1->setObjectName(QStringLiteral("Series1"));
-    Series1->setPen(QPen(QColor(0, 128, 0), 1));
-    Series1->setPointsVisible(false);
-    chart->addSeries(Series1);
-    ChartAxisX = new QValueAxis(chart);
-    ChartAxisY = new QValueAxis(chart);
-    ChartAxisY->setRange(-0.5, 1.5);
-    chart->addAxis(ChartAxisX, Qt::AlignBottom);
-    chart->addAxis(ChartAxisY, Qt::AlignLeft);
-    Series1->attachAxis(ChartAxisX);
-    Series1->attachAxis(ChartAxisY);
-    ChartAxisX->setVisible(false);
-    ChartAxisY->setVisible(false);
-    Chart = new QChartView(chart, RzGroupBox4);
+    Chart = new RelayChartView(RzGroupBox4);
     Chart->setObjectName(QStringLiteral("Chart"));
     Chart->setAccessibleName(tr8("Импульсы реле"));
-    Chart->setFrameShape(QFrame::StyledPanel);
-    Chart->setFrameShadow(QFrame::Sunken);
     Chart->setGeometry(405 - 145, bandY + 4, 145, 66);
 
     // Diagnostic group, hidden: it would cover the bottom group if shown.

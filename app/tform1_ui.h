@@ -9,17 +9,15 @@
 // names, so code that holds a TForm1Ui can use the controls directly.
 #include "app/digit_filter.h"
 #include "app/grid_delegates.h"
+#include "app/relay_chart.h"
 
 #include <QAction>
-#include <QChart>
-#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLineSeries>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -33,7 +31,6 @@
 #include <QTableWidget>
 #include <QToolButton>
 #include <QTreeWidget>
-#include <QValueAxis>
 #include <QWidget>
 #include <array>
 
@@ -176,10 +173,7 @@ class TForm1Ui {
     QLineEdit* povtor = nullptr;
     QLabel* Label30 = nullptr;
     QLineEdit* OUT_TOUT = nullptr;
-    QChartView* Chart = nullptr;
-    QLineSeries* Series1 = nullptr;
-    QValueAxis* ChartAxisX = nullptr;
-    QValueAxis* ChartAxisY = nullptr;
+    RelayChartView* Chart = nullptr;
 
     // Page "Настройки": diagnostic group, hidden.
     QGroupBox* RzGroupBox6 = nullptr;

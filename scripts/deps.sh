@@ -3,7 +3,7 @@
 # missing. Sourced by run.sh and test.sh.
 VXRT7_PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-charts-dev qt6-qpa-plugins
+  qt6-base-dev qt6-qpa-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   fonts-dejavu-core

@@ -9,14 +9,13 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
-#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLineSeries>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -28,14 +27,17 @@
 #include <QScreen>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QStyle>
 #include <QStyleOption>
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
-#include <QValueAxis>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -436,22 +438,86 @@ TEST_F(WindowLayout, ChartIsAFixedRangeLinePreviewWithoutDecorations) {
     ASSERT_NE(ui.Chart, nullptr);
     EXPECT_EQ(ui.Chart->objectName(), QStringLiteral("Chart"));
     EXPECT_EQ(ui.Chart->size(), QSize(145, 66));
-    QChart* chart = ui.Chart->chart();
-    ASSERT_NE(chart, nullptr);
-    EXPECT_TRUE(chart->title().isEmpty());
-    EXPECT_FALSE(chart->legend()->isVisible());
-    ASSERT_EQ(chart->series().size(), 1);
-    EXPECT_EQ(chart->series().first(), ui.Series1);
-    EXPECT_EQ(ui.Series1->count(), 0);
-    EXPECT_FALSE(ui.Series1->pointsVisible());
-    const QColor pen = ui.Series1->pen().color();
+    EXPECT_EQ(ui.Chart->count(), 0);
+    EXPECT_EQ(ui.Chart->frameShape(), QFrame::StyledPanel);
+    const QColor pen = ui.Chart->lineColor();
     EXPECT_GT(pen.green(), 0);
     EXPECT_EQ(pen.red(), 0);
     EXPECT_EQ(pen.blue(), 0);
-    EXPECT_DOUBLE_EQ(ui.ChartAxisY->min(), -0.5);
-    EXPECT_DOUBLE_EQ(ui.ChartAxisY->max(), 1.5);
-    EXPECT_FALSE(ui.ChartAxisX->isVisible());
-    EXPECT_FALSE(ui.ChartAxisY->isVisible());
+    EXPECT_DOUBLE_EQ(ui.Chart->minY(), -0.5);
+    EXPECT_DOUBLE_EQ(ui.Chart->maxY(), 1.5);
+    // Nothing but the frame: no child widgets for a title, legend or axes.
+    EXPECT_TRUE(ui.Chart->findChildren<QWidget*>().isEmpty());
+}
+
+namespace {
+
+bool isLine(QRgb pixel) {
+    return qGreen(pixel) > 60 && qRed(pixel) < 60 && qBlue(pixel) < 60;
+}
+
+// The rows of column `x` where the line's colour is.
+QList<int> lineRows(const QImage& image, int x) {
+    QList<int> rows;
+    for (int y = 0; y < image.height(); ++y) {
+        if (isLine(image.pixel(x, y))) {
+            rows << y;
+        }
+    }
+    return rows;
+}
+
+} // namespace
+
+TEST_F(WindowLayout, ChartPaintsThePulseTrainHighThenLow) {
+    RelayChart chart(ui.Chart);
+    // One pulse of 1000 then a pause of 1000: high on the left half, low on
+    // the right half, an edge in the middle.
+    chart.show({{0, 1}, {1000, 1}, {1000, 0}, {2000, 0}});
+    ASSERT_EQ(ui.Chart->count(), 4);
+    EXPECT_DOUBLE_EQ(ui.Chart->minX(), 0);
+    EXPECT_DOUBLE_EQ(ui.Chart->maxX(), 2000);
+    const QImage image = ui.Chart->grab().toImage();
+    ASSERT_EQ(image.size(), QSize(145, 66));
+
+    const int highY = qRound(ui.Chart->map({0, 1}).y());
+    const int lowY = qRound(ui.Chart->map({0, 0}).y());
+    ASSERT_LT(highY, lowY);
+    const int quarter = image.width() / 4;
+    const QList<int> left = lineRows(image, quarter);
+    const QList<int> right = lineRows(image, 3 * quarter);
+    ASSERT_FALSE(left.isEmpty());
+    ASSERT_FALSE(right.isEmpty());
+    for (int y : left) {
+        EXPECT_NEAR(y, highY, 1);
+    }
+    for (int y : right) {
+        EXPECT_NEAR(y, lowY, 1);
+    }
+    // The falling edge covers the rows between the two levels.
+    const int edgeX = qRound(ui.Chart->map({1000, 0}).x());
+    qsizetype edge = 0;
+    for (int x = edgeX - 1; x <= edgeX + 1; ++x) {
+        edge = std::max(edge, lineRows(image, x).size());
+    }
+    EXPECT_GE(edge, lowY - highY - 1);
+
+    // Cleared, the chart draws no line at all.
+    ui.Chart->clear();
+    const QImage empty = ui.Chart->grab().toImage();
+    for (int x = 0; x < empty.width(); ++x) {
+        EXPECT_TRUE(lineRows(empty, x).isEmpty()) << "column " << x;
+    }
+}
+
+TEST_F(WindowLayout, ChartKeepsAWidthForATrainOfOnePoint) {
+    ui.Chart->append({5, 1});
+    EXPECT_DOUBLE_EQ(ui.Chart->minX(), 5);
+    EXPECT_GT(ui.Chart->maxX(), ui.Chart->minX());
+    const QPointF p = ui.Chart->map({5, 1});
+    EXPECT_TRUE(std::isfinite(p.x()) && std::isfinite(p.y()));
+    EXPECT_TRUE(ui.Chart->contentsRect().contains(p.toPoint()));
+    ui.Chart->grab(); // paints without dividing by zero
 }
 
 TEST_F(WindowLayout, WindowHasTheFixedClientAreaAndTheDesignedPlaces) {
@@ -598,7 +664,7 @@ QList<QWidget*> userControls(QWidget* root) {
             qobject_cast<QAbstractButton*>(widget) || qobject_cast<QLineEdit*>(widget) ||
             qobject_cast<QComboBox*>(widget) || qobject_cast<QAbstractItemView*>(widget) ||
             qobject_cast<QPlainTextEdit*>(widget) || qobject_cast<QProgressBar*>(widget) ||
-            qobject_cast<QChartView*>(widget) || qobject_cast<QGroupBox*>(widget);
+            qobject_cast<RelayChartView*>(widget) || qobject_cast<QGroupBox*>(widget);
         if (control && !inner) {
             controls << widget;
         }
@@ -679,6 +745,39 @@ TEST_F(WindowLayout, EveryControlHasANameForAssistiveTechnology) {
     EXPECT_EQ(ui.RzToolButton5->toolTip(), u("Очистить список"));
     EXPECT_TRUE(ui.RzToolButton5->text().isEmpty());
     EXPECT_FALSE(ui.RzToolButton5->icon().isNull());
+}
+
+TEST_F(WindowLayout, MenuAndButtonIconsDrawTheStylesStandardPictures) {
+    QStyle* style = form.style();
+    const struct {
+        QIcon icon;
+        QStyle::StandardPixmap which;
+        const char* what;
+    } icons[] = {
+        {ui.N3->icon(), QStyle::SP_DialogOpenButton, "N3"},
+        {ui.N8->icon(), QStyle::SP_DialogSaveButton, "N8"},
+        {ui.N6->icon(), QStyle::SP_ArrowDown, "N6"},
+        {ui.N7->icon(), QStyle::SP_ArrowUp, "N7"},
+        {ui.N9->icon(), QStyle::SP_DialogCloseButton, "N9"},
+        {ui.RzToolButton1->icon(), QStyle::SP_DialogOpenButton, "RzToolButton1"},
+        {ui.RzToolButton4->icon(), QStyle::SP_ArrowUp, "RzToolButton4"},
+        {ui.RzToolButton5->icon(), QStyle::SP_TrashIcon, "RzToolButton5"},
+        {ui.RzToolButton6->icon(), QStyle::SP_ComputerIcon, "RzToolButton6"},
+        {ui.RzToolButton7->icon(), QStyle::SP_FileIcon, "RzToolButton7"},
+    };
+    for (const auto& entry : icons) {
+        SCOPED_TRACE(entry.what);
+        EXPECT_FALSE(entry.icon.isNull());
+        const QImage expected = style->standardIcon(entry.which).pixmap(16, 16).toImage();
+        const QImage shown = entry.icon.pixmap(16, 16).toImage();
+        ASSERT_FALSE(expected.isNull());
+        EXPECT_EQ(shown.convertToFormat(QImage::Format_ARGB32),
+                  expected.convertToFormat(QImage::Format_ARGB32));
+        EXPECT_EQ(entry.icon.actualSize(QSize(16, 16)), QSize(16, 16));
+    }
+    // The bar's own items show their caption only.
+    EXPECT_TRUE(ui.N1->icon().isNull());
+    EXPECT_TRUE(ui.N4->icon().isNull());
 }
 
 TEST(AboutBox, ShowsPictureProductAndVersionAndClosesWithOk) {
