@@ -53,11 +53,18 @@ void LinkController::TimerTimer() {
         --state.rxCountdown;
     }
     if (state.rxCountdown == 1) {
+        // What is queued now is the chunk and whatever followed it unannounced;
+        // all of it is done with once the chunk is analysed. An answer to a
+        // command the analysis itself sends can arrive before the discard, so
+        // only the bytes that were there before the analysis are dropped:
+        // purging the whole queue would lose that answer.
+        const int queuedBefore = port_.InQueCount();
+        chunkRead_ = 0;
         if (analyse) {
             analyse();
         }
         state.rxCount = 0;
-        port_.PurgeIn();
+        discardInput(queuedBefore - static_cast<int>(chunkRead_));
     }
 
     // Reply watchdog: 1000 ticks (20 s) without a reply that stops it.
@@ -297,7 +304,26 @@ std::size_t LinkController::readChunk(std::uint8_t* buffer, std::size_t capacity
         return 0;
     }
     const int got = port_.Read(buffer, static_cast<std::uint32_t>(want));
-    return got > 0 ? static_cast<std::size_t>(got) : 0;
+    const std::size_t read = got > 0 ? static_cast<std::size_t>(got) : 0;
+    chunkRead_ += read;
+    return read;
+}
+
+void LinkController::discardInput(int count) {
+    std::uint8_t scratch[256];
+    while (count > 0) {
+        // Only bytes known to be queued are read, so this never waits.
+        const int queued = port_.InQueCount();
+        const int take = std::min({count, queued, static_cast<int>(sizeof scratch)});
+        if (take <= 0) {
+            return;
+        }
+        const int got = port_.Read(scratch, static_cast<std::uint32_t>(take));
+        if (got <= 0) {
+            return;
+        }
+        count -= got;
+    }
 }
 
 void LinkController::setPortTimerEnabled(bool enabled) {

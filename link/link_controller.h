@@ -103,10 +103,12 @@ class LinkController {
 
   private:
     void bootWatchdogFired();
+    void discardInput(int count);
 
     TThreadComm& port_;
     LinkView& view_;
     bool portTimerEnabled_ = true;
     bool lostPortSearch_ = false;
     bool lastTickNeeded_ = false;
+    std::size_t chunkRead_ = 0; // bytes the analysis read of the current chunk
 };

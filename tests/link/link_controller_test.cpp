@@ -241,6 +241,36 @@ TEST(LinkController, AnalysisDiscardsWhatItDidNotRead) {
     EXPECT_EQ(h.port.InQueCount(), 0);
 }
 
+TEST(LinkController, AnAnswerArrivingDuringTheAnalysisIsKeptForTheNextChunk) {
+    Harness h;
+    h.link.Timer_sysTimer();
+    std::vector<std::string> chunks;
+    h.link.analyse = [&] {
+        std::uint8_t buf[1100] = {};
+        const std::size_t n = h.link.readChunk(buf, 1024);
+        chunks.emplace_back(reinterpret_cast<const char*>(buf), n);
+        if (chunks.size() == 1) {
+            // The analysis answers the device, and the device answers at once,
+            // before the analysis is over.
+            h.device.send("+NTF:1");
+            for (int i = 0; i < 200 && h.port.InQueCount() < 6; ++i) {
+                ::usleep(5000); // its announcement waits for the window's thread
+            }
+            ASSERT_GE(h.port.InQueCount(), 6);
+        }
+    };
+    h.device.send("first");
+    h.deliver(5);
+    h.ticks(14);
+    ASSERT_EQ(chunks.size(), 1u);
+    EXPECT_EQ(chunks[0], "first");
+    // The answer was announced after the analysis and is analysed on its own.
+    h.deliver(6);
+    h.ticks(14);
+    ASSERT_EQ(chunks.size(), 2u);
+    EXPECT_EQ(chunks[1], "+NTF:1");
+}
+
 TEST(LinkController, ReplyWatchdogFiresOnThe1000thTick) {
     Harness h;
     h.linkUp();
