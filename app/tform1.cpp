@@ -279,49 +279,7 @@ void TForm1::TreeViewClick() {
         ui.PageControl->setVisible(false);
     }
 
-    LinkState& st = link.state;
-    if (index == 3) {
-        // The firmware page: the line belongs to the bootloader from now on.
-        st.quietTicks = 5;
-        st.bootloaderMode = true;
-        link.setPortTimerEnabled(false);
-        setStatusPanel(2, "Ожидается соединение с загрузчиком...");
-        ui.FW_load->setValue(0);
-        if (Comm_port.Enabled()) {
-            return;
-        }
-        if (link.Open_port(link.devicePath())) {
-            st.portReady = true;
-            setStatusPanel(1, st.portName);
-            setStatusPanel(2, "Порт " + st.portName + " открыт");
-        } else {
-            link.setPortTimerEnabled(false);
-            setStatusPanel(1, "NC");
-            setStatusPanel(2, "Порт " + st.portName + " занят");
-        }
-        return;
-    }
-
-    const bool listening = link.serverListening && link.serverListening();
-    if (listening) {
-        setStatusPanel(1, "NC");
-        setStatusPanel(2, st.remoteConnected ? "Интернет - Соединение установлено"
-                                             : "Интернет - Ожидается соединение...");
-    } else if (ui.RzToolButton6->isEnabled()) {
-        if (ui.Open_FW->isEnabled()) {
-            ui.Open_FW->setEnabled(false);
-        }
-        st.bootloaderMode = false;
-        if (!st.linkUp) {
-            link.setPortTimerEnabled(true);
-        } else {
-            setStatusPanel(2, st.directDevice ? "Coeдинение установлено: " + st.deviceName
-                                              : std::string("Coeдинение установлено: модем"));
-        }
-    } else {
-        setStatusPanel(1, "NC");
-        setStatusPanel(2, "Автономный режим");
-    }
+    link.TreeViewClick(index);
 }
 
 void TForm1::Port_BoxDropDown() {
@@ -336,42 +294,7 @@ void TForm1::Port_BoxDropDown() {
 }
 
 void TForm1::Port_BoxChange() {
-    guarded([this] {
-        LinkState& st = link.state;
-        const QString text = ui.Port_Box->currentText();
-        link.clearLostPortSearch();
-        if (text != kInternet) {
-            st.portName = s(text);
-            st.portReady = false;
-            link.setPortTimerEnabled(true);
-            ui.Label29->setVisible(false);
-            ui.Edit2->setVisible(false);
-            ui.Start_server->setVisible(false);
-            if (ui.Start_server->text() != kStartCaption && link.stopServer) {
-                link.stopServer();
-            }
-            return;
-        }
-        if (st.portReady) {
-            st.portReady = false;
-            if (st.remoteConnected || st.dialing) {
-                link.DisconnectClick();
-            }
-        }
-        st.linkUp = false;
-        link.setPortTimerEnabled(false);
-        setStatusPanel(1, "NC");
-        setStatusPanel(2, "Интернет");
-        ui.RzToolButton6->setEnabled(false);
-        ui.Connect->setEnabled(true);
-        ui.Disconnect->setEnabled(false);
-        if (Comm_port.Enabled()) {
-            Comm_port.Close();
-        }
-        ui.Label29->setVisible(true);
-        ui.Edit2->setVisible(true);
-        ui.Start_server->setVisible(true);
-    });
+    guarded([this] { link.Port_BoxChange(s(ui.Port_Box->currentText())); });
 }
 
 void TForm1::RateChange() {
@@ -551,4 +474,14 @@ std::string TForm1::numberDeviceText() const {
 
 std::string TForm1::servPortText() const {
     return s(ui.Serv_port->text());
+}
+
+void TForm1::setInternetControlsVisible(bool visible) {
+    ui.Label29->setVisible(visible);
+    ui.Edit2->setVisible(visible);
+    ui.Start_server->setVisible(visible);
+}
+
+void TForm1::setFirmwareProgress(int position) {
+    ui.FW_load->setValue(position);
 }

@@ -106,6 +106,8 @@ class TForm1 : public QMainWindow, private LinkView {
     void resetFirmwarePage() override;
     std::string numberDeviceText() const override;
     std::string servPortText() const override;
+    void setInternetControlsVisible(bool visible) override;
+    void setFirmwareProgress(int position) override;
     QWidget* buttonWidget(LinkButton button) const;
 
     Options options_;

@@ -34,6 +34,8 @@ struct QuietView : LinkView {
     void resetFirmwarePage() override {}
     std::string numberDeviceText() const override { return "00000000000"; }
     std::string servPortText() const override { return "2020"; }
+    void setInternetControlsVisible(bool) override {}
+    void setFirmwareProgress(int) override {}
 };
 
 struct Rig {

@@ -1,6 +1,7 @@
 #include "link/link_controller.h"
 
 #include "comm/tcomm.h"
+#include "link/port_discovery.h"
 #include "link/port_names.h"
 #include "protocol/cp1251.h"
 #include "protocol/frames.h"
@@ -286,6 +287,84 @@ void LinkController::Button1Click(const std::string& command) {
         return;
     }
     SendStr(frame.bytes);
+}
+
+void LinkController::Port_BoxChange(const std::string& text) {
+    lostPortSearch_ = false;
+    if (text != kInternetEntry) {
+        state.portName = text;
+        state.portReady = false;
+        setPortTimerEnabled(true); // its next tick closes the old port and opens this one
+        view_.setInternetControlsVisible(false);
+        if (serverListening && serverListening() && stopServer) {
+            stopServer();
+        }
+        notifyTimers();
+        return;
+    }
+    if (state.portReady) {
+        state.portReady = false;
+        if (state.remoteConnected || state.dialing) {
+            DisconnectClick();
+        }
+    }
+    state.linkUp = false;
+    setPortTimerEnabled(false);
+    view_.setStatusPanel(1, "NC");
+    view_.setStatusPanel(2, "Интернет");
+    view_.setButtonEnabled(LinkButton::WorkOffline, false);
+    view_.setButtonEnabled(LinkButton::Connect, true);
+    view_.setButtonEnabled(LinkButton::Disconnect, false);
+    if (port_.Enabled()) {
+        port_.Close();
+    }
+    view_.setInternetControlsVisible(true);
+    notifyTimers();
+}
+
+void LinkController::TreeViewClick(int pageIndex) {
+    if (pageIndex == 3) {
+        // The firmware page: the line belongs to the bootloader from now on.
+        state.quietTicks = 5;
+        state.bootloaderMode = true;
+        setPortTimerEnabled(false);
+        view_.setStatusPanel(2, "Ожидается соединение с загрузчиком...");
+        view_.setFirmwareProgress(0);
+        if (port_.Enabled()) {
+            return;
+        }
+        if (Open_port(devicePath())) {
+            state.portReady = true;
+            view_.setStatusPanel(1, state.portName);
+            view_.setStatusPanel(2, "Порт " + state.portName + " открыт");
+        } else {
+            setPortTimerEnabled(false);
+            view_.setStatusPanel(1, "NC");
+            view_.setStatusPanel(2, "Порт " + state.portName + " занят");
+        }
+        return;
+    }
+    if (serverListening && serverListening()) {
+        view_.setStatusPanel(1, "NC");
+        view_.setStatusPanel(2, state.remoteConnected ? "Интернет - Соединение установлено"
+                                                      : "Интернет - Ожидается соединение...");
+    } else if (view_.isButtonEnabled(LinkButton::WorkOffline)) {
+        // A serial link mode.
+        if (view_.isButtonEnabled(LinkButton::OpenFirmware)) {
+            view_.setButtonEnabled(LinkButton::OpenFirmware, false);
+        }
+        state.bootloaderMode = false;
+        if (!state.linkUp) {
+            setPortTimerEnabled(true);
+        } else {
+            view_.setStatusPanel(2, state.directDevice
+                                        ? "Coeдинение установлено: " + state.deviceName
+                                        : std::string("Coeдинение установлено: модем"));
+        }
+    } else {
+        view_.setStatusPanel(1, "NC");
+        view_.setStatusPanel(2, "Автономный режим");
+    }
 }
 
 void LinkController::startReplyWatchdog() {

@@ -33,8 +33,10 @@ class LinkView {
     virtual void showMessage(const std::string& text) = 0;       // a message box
     virtual void setDiagnosticControlsVisible(bool visible) = 0; // Label12, Comand_box, Button1
     virtual void resetFirmwarePage() = 0; // FW_load 0, FW_ver "Версия:", Firmware_file emptied
-    virtual std::string numberDeviceText() const = 0; // Number_device
-    virtual std::string servPortText() const = 0;     // Serv_port
+    virtual std::string numberDeviceText() const = 0;          // Number_device
+    virtual std::string servPortText() const = 0;              // Serv_port
+    virtual void setInternetControlsVisible(bool visible) = 0; // Label29, Edit2, Start_server
+    virtual void setFirmwareProgress(int position) = 0;        // FW_load
 };
 
 class LinkController {
@@ -76,6 +78,10 @@ class LinkController {
     void Debug_enClick(bool checked);
     // Sends the diagnostic command (UTF-8 text of Comand_box) followed by \r.
     void Button1Click(const std::string& command);
+    // A port name, or "Интернет", chosen or typed in Port_Box (UTF-8).
+    void Port_BoxChange(const std::string& text);
+    // What selecting a page does to the link: 0..3, or -1 for no page.
+    void TreeViewClick(int pageIndex);
 
     // --- helpers for the other parts -------------------------------------
     bool Open_port(const std::string& devicePath);

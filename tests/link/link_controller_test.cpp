@@ -456,6 +456,67 @@ TEST(LinkController, DiagnosticModeSendsAndEchoes) {
     EXPECT_EQ(h.view.log.size(), lines);
 }
 
+TEST(LinkController, ChoosingInternetWhileLinkedSaysGoodbyeAndBackToAPort) {
+    Harness h;
+    h.linkUp();
+    h.link.Port_BoxChange("Интернет");
+    EXPECT_EQ(h.device.received(), "CONFC\r"); // through Disconnect, before the port closes
+    EXPECT_FALSE(h.port.Enabled());
+    EXPECT_FALSE(h.link.state.portReady);
+    EXPECT_FALSE(h.link.state.linkUp);
+    EXPECT_FALSE(h.link.portTimerEnabled());
+    EXPECT_EQ(h.view.panels[1], "NC");
+    EXPECT_EQ(h.view.panels[2], "Интернет");
+    EXPECT_FALSE(h.view.buttons[LinkButton::WorkOffline]);
+    EXPECT_TRUE(h.view.buttons[LinkButton::Connect]);
+    EXPECT_FALSE(h.view.buttons[LinkButton::Disconnect]);
+    EXPECT_TRUE(h.view.internetControlsVisible);
+    EXPECT_EQ(h.link.state.portName, h.device.path); // kept in Internet mode
+
+    // A serial port again: the server stops, the search restarts.
+    int stops = 0;
+    h.link.serverListening = [] { return true; };
+    h.link.stopServer = [&] { ++stops; };
+    h.link.Port_BoxChange(h.device.path);
+    EXPECT_EQ(stops, 1);
+    EXPECT_FALSE(h.view.internetControlsVisible);
+    EXPECT_TRUE(h.link.portTimerEnabled());
+    h.link.Timer_sysTimer();
+    EXPECT_TRUE(h.link.state.portReady);
+}
+
+TEST(LinkController, FirmwarePageTakesTheLineAndLeavingItGivesItBack) {
+    Harness h;
+    // With the port closed the firmware page opens it itself.
+    h.link.TreeViewClick(3);
+    EXPECT_TRUE(h.port.Enabled());
+    EXPECT_TRUE(h.link.state.bootloaderMode);
+    EXPECT_EQ(h.link.state.quietTicks, 5);
+    EXPECT_FALSE(h.link.portTimerEnabled());
+    EXPECT_EQ(h.view.firmwareProgress, 0);
+    EXPECT_EQ(h.view.panels[2], "Порт " + h.device.path + " открыт");
+    // Already open: only the bootloader text.
+    h.link.TreeViewClick(3);
+    EXPECT_EQ(h.view.panels[2], "Ожидается соединение с загрузчиком...");
+
+    // Back to a page in a serial mode with no device answering: the search
+    // restarts and the status bar is left to the port timer.
+    h.view.buttons[LinkButton::OpenFirmware] = true;
+    h.view.panels[2] = "unchanged";
+    h.link.TreeViewClick(0);
+    EXPECT_FALSE(h.link.state.bootloaderMode);
+    EXPECT_FALSE(h.view.buttons[LinkButton::OpenFirmware]);
+    EXPECT_TRUE(h.link.portTimerEnabled());
+    EXPECT_EQ(h.view.panels[2], "unchanged");
+
+    // Offline, leaving the firmware page keeps the bootloader mode.
+    h.link.RzToolButton6Click();
+    h.link.TreeViewClick(3);
+    h.link.TreeViewClick(-1);
+    EXPECT_TRUE(h.link.state.bootloaderMode);
+    EXPECT_EQ(h.view.panels[2], "Автономный режим");
+}
+
 TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
     // The port is reached through a link, as /dev/serial/by-id names are.
     const std::string link = ::testing::TempDir() + "vxrt7-lost-" + std::to_string(::getpid());

@@ -21,6 +21,8 @@ struct RecordingView : LinkView {
     int firmwareResets = 0;
     std::string numberDevice = "00000000000";
     std::string servPort = "2020";
+    bool internetControlsVisible = false;
+    int firmwareProgress = -1;
 
     void logLine(const std::string& text) override { log.push_back(text); }
     void setStatusPanel(int panel, const std::string& text) override { panels[panel] = text; }
@@ -31,4 +33,6 @@ struct RecordingView : LinkView {
     void resetFirmwarePage() override { ++firmwareResets; }
     std::string numberDeviceText() const override { return numberDevice; }
     std::string servPortText() const override { return servPort; }
+    void setInternetControlsVisible(bool v) override { internetControlsVisible = v; }
+    void setFirmwareProgress(int position) override { firmwareProgress = position; }
 };
