@@ -206,8 +206,16 @@ void TForm1::FormCreate() {
     Comm_port.SetBaudRate(static_cast<TBaudRate>(baud));
 
     config->selectOperators(settings.modProv, settings.devProv);
-    link.state.serverPort = settings.serverPort;
-    ui.Serv_port->setText(QString::number(settings.serverPort));
+    std::uint32_t serverPort = settings.serverPort;
+    if (serverPort > 65535) {
+        // Serv_port holds five digits: a larger (or negative) stored value
+        // would be shown cut and saved back wrong.
+        logLine("Порт сервера из файла настроек (" + std::to_string(settings.serverPort) +
+                ") не может быть портом TCP, установлено 2020");
+        serverPort = 2020;
+    }
+    link.state.serverPort = serverPort;
+    ui.Serv_port->setText(QString::number(serverPort));
 
     // 9-13. The relay timing defaults, shown and drawn.
     config->startUp();

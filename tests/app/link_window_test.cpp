@@ -197,6 +197,21 @@ TEST(LinkWindow, FirstRunAndHandWrittenSettings) {
     EXPECT_EQ(form.ui.Serv_port->text(), QStringLiteral("2020"));
 }
 
+TEST(LinkWindow, StoredServerPortThatNoTcpPortCanBeIsReplaced) {
+    QTemporaryDir dir;
+    TForm1::Options o;
+    o.settingsPath = dir.filePath(Settings::fileName());
+    o.sysClassTty = dir.filePath(QStringLiteral("no-sys"));
+    QFile f(o.settingsPath);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[Config]\r\nServer_port=-5\r\n");
+    f.close();
+    TForm1 form(o);
+    EXPECT_EQ(form.ui.Serv_port->text(), QStringLiteral("2020"));
+    EXPECT_EQ(form.link.state.serverPort, 2020u);
+    EXPECT_TRUE(form.ui.Log->toPlainText().contains(QString::fromUtf8("установлено 2020")));
+}
+
 TEST(LinkWindow, SettingsThatCannotBeWrittenAreReportedAndThePortStillCloses) {
     WindowRun run;
     run.startSim();
