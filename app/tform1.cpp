@@ -56,7 +56,6 @@ std::string s(const QString& text) {
 TForm1::TForm1(const Options& options, QWidget* parent)
     : QMainWindow(parent), dispatcher_(this), options_(options) {
     ui.setupUi(this);
-    about_ = new TForm2(this);
     config = std::make_unique<ConfigBinding>(ui);
     numberGrid = std::make_unique<StringGridAdapter>(ui.StringGrid1);
     numberList =
@@ -358,6 +357,10 @@ void TForm1::N1Click() {
 }
 
 void TForm1::N4Click() {
+    // Built on first use: most runs never open it.
+    if (about_ == nullptr) {
+        about_ = new TForm2(this);
+    }
     about_->exec();
 }
 

@@ -4,6 +4,7 @@
 
 #include "app/digit_filter.h"
 #include "app/grid_delegates.h"
+#include "app/lazy_icon_style.h"
 
 #include <algorithm>
 
@@ -14,7 +15,6 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
-#include <QIconEngine>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -22,7 +22,6 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -46,80 +45,6 @@ constexpr int kButtonHeight = 26;
 
 QString tr8(const char* text) {
     return QString::fromUtf8(text);
-}
-
-// A standard icon that is read only when it is first drawn or measured.
-// The style decodes every size of an icon's pictures at once, which is
-// wasted at start-up for menu items and buttons that are not yet shown.
-class LazyStandardIconEngine : public QIconEngine {
-  public:
-    LazyStandardIconEngine(QStyle* style, QStyle::StandardPixmap which)
-        : style_(style), which_(which) {}
-
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
-               QIcon::State state) override {
-        icon().paint(painter, rect, Qt::AlignCenter, mode, state);
-    }
-    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
-        return icon().actualSize(size, mode, state);
-    }
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
-        if (const QPixmap* small = smallPixmap(size, mode, state, 1.0)) {
-            return *small;
-        }
-        return icon().pixmap(size, mode, state);
-    }
-    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
-                         qreal scale) override {
-        if (const QPixmap* small = smallPixmap(size, mode, state, scale)) {
-            return *small;
-        }
-        return icon().pixmap(size, scale, mode, state);
-    }
-    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
-        return icon().availableSizes(mode, state);
-    }
-    // A standard icon always has a picture; answering this must not read it.
-    bool isNull() override { return false; }
-    QString key() const override { return QStringLiteral("LazyStandardIconEngine"); }
-    QIconEngine* clone() const override { return new LazyStandardIconEngine(*this); }
-
-  private:
-    // A button drawn at start wants the plain 16-pixel picture only; the
-    // style hands out that one picture without decoding the icon's others.
-    const QPixmap* smallPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
-                               qreal scale) {
-        if (loaded_ || mode != QIcon::Normal || state != QIcon::Off || scale != 1.0 ||
-            size != QSize(16, 16)) {
-            return nullptr;
-        }
-        if (!smallTried_) {
-            smallTried_ = true;
-            QStyle* style = style_ != nullptr ? style_.data() : QApplication::style();
-            small_ = style->standardPixmap(which_, nullptr, nullptr);
-        }
-        return small_.size() == size ? &small_ : nullptr;
-    }
-
-    const QIcon& icon() {
-        if (!loaded_) {
-            QStyle* style = style_ != nullptr ? style_.data() : QApplication::style();
-            icon_ = style->standardIcon(which_);
-            loaded_ = true;
-        }
-        return icon_;
-    }
-
-    QPointer<QStyle> style_;
-    QStyle::StandardPixmap which_;
-    QIcon icon_;
-    bool loaded_ = false;
-    QPixmap small_;
-    bool smallTried_ = false;
-};
-
-QIcon lazyStandardIcon(QStyle* style, QStyle::StandardPixmap which) {
-    return QIcon(new LazyStandardIconEngine(style, which));
 }
 
 QLabel* makeLabel(QWidget* parent, const char* name, const char* caption, int x, int y,
@@ -311,6 +236,9 @@ QString TForm1Ui::saveDialogFilter() {
 }
 
 void TForm1Ui::setupUi(QMainWindow* form) {
+    // Standard icons are read when first drawn: the menu bar's overflow
+    // button alone would otherwise decode a set of pictures at start-up.
+    LazyIconStyle::install();
     if (form->objectName().isEmpty()) {
         form->setObjectName(QStringLiteral("Form1"));
     }
@@ -367,7 +295,7 @@ void TForm1Ui::setupMenu(QMainWindow* form) {
     };
     auto iconItem = [&](const char* name, const char* caption, QStyle::StandardPixmap icon) {
         QAction* action = item(name, caption);
-        action->setIcon(lazyStandardIcon(style, icon));
+        action->setIcon(style->standardIcon(icon));
         return action;
     };
     N3 = iconItem("N3", "Открыть из файла", QStyle::SP_DialogOpenButton);
@@ -490,14 +418,14 @@ void TForm1Ui::setupUserPage() {
     StringGrid1->setItemDelegate(StringGrid1Delegate);
 
     RzToolButton5 =
-        makeToolButton(RzGroupBox2, "RzToolButton5", "",
-                       lazyStandardIcon(style, QStyle::SP_TrashIcon), QRect(8, 288, 26, 24));
+        makeToolButton(RzGroupBox2, "RzToolButton5", "", style->standardIcon(QStyle::SP_TrashIcon),
+                       QRect(8, 288, 26, 24));
     RzToolButton5->setToolButtonStyle(Qt::ToolButtonIconOnly);
     RzToolButton5->setToolTip(tr8("Очистить список"));
     RzToolButton5->setAccessibleName(tr8("Очистить список"));
     RzToolButton7 =
         makeToolButton(RzGroupBox2, "RzToolButton7", "Импорт из CSV",
-                       lazyStandardIcon(style, QStyle::SP_FileIcon), QRect(40, 288, 153, 24));
+                       style->standardIcon(QStyle::SP_FileIcon), QRect(40, 288, 153, 24));
 
     // Single-number commands, kept hidden.
     Read_numbers = makeButton(RzGroupBox2, "Read_numbers", "Считать", QRect(8, 262, 60, 22));
@@ -528,7 +456,7 @@ void TForm1Ui::setupUserPage() {
         makeButton(RzGroupBox3, "Disconnect", "Разъдиниться", QRect(8, 78, 189, kButtonHeight));
     Disconnect->setEnabled(false);
     RzToolButton6 = makeToolButton(RzGroupBox3, "RzToolButton6", "Работать автономно",
-                                   lazyStandardIcon(style, QStyle::SP_ComputerIcon),
+                                   style->standardIcon(QStyle::SP_ComputerIcon),
                                    QRect(8, 110, 189, kButtonHeight));
     // The modem's number, used only by the modem call, is kept hidden.
     Label3 = makeLabel(RzGroupBox3, "Label3", "Номер телефона", 8, 46);

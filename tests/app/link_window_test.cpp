@@ -4,6 +4,7 @@
 #include "app/port_combo_box.h"
 #include "app/settings.h"
 #include "app/tform1.h"
+#include "app/tform2.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/window_run.h"
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
@@ -368,6 +370,36 @@ TEST(LinkWindow, ManualOpensWithTheDesktopHandlerAndExitCloses) {
     EXPECT_FALSE(run.form->Comm_port.Enabled());
     EXPECT_TRUE(QTest::qWaitFor([&] { return readAll(run.trace).ends_with("CONFC\r"); }, 2000));
     EXPECT_NE(readAll(run.settings).find("[Config]"), std::string::npos);
+}
+
+TEST(LinkWindow, AboutBoxIsMadeWhenFirstOpenedAndKeptForTheNextTime) {
+    WindowRun run;
+    run.openWindow();
+    EXPECT_EQ(run.form->findChild<TForm2*>(), nullptr);
+    TForm2* shown = nullptr;
+    for (int time = 0; time < 2; ++time) {
+        bool seen = false;
+        QTimer::singleShot(0, run.form.get(), [&] {
+            auto* about = qobject_cast<TForm2*>(QApplication::activeModalWidget());
+            seen = about != nullptr;
+            if (about == nullptr) {
+                if (QWidget* other = QApplication::activeModalWidget()) {
+                    other->close();
+                }
+                return;
+            }
+            if (shown == nullptr) {
+                shown = about;
+            }
+            EXPECT_EQ(about, shown);
+            about->OKButton->click();
+        });
+        run.form->N4Click();
+        EXPECT_TRUE(seen);
+    }
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(run.form->findChildren<TForm2*>().size(), 1);
+    EXPECT_FALSE(shown->isVisible());
 }
 
 #include "link_window_test.moc"
