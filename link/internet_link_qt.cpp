@@ -2,11 +2,10 @@
 
 #include "link/link_controller.h"
 
-#include <QByteArray>
-#include <QHostAddress>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <array>
+#include <QByteArrayView>
+#include <QCoreApplication>
+#include <QDir>
+#include <QLibrary>
 
 namespace {
 
@@ -14,28 +13,56 @@ std::string u(const QString& text) {
     return text.toUtf8().toStdString();
 }
 
-QString peerOf(const QTcpSocket* socket) {
-    return socket->peerAddress().toString() + QLatin1Char(':') +
-           QString::number(socket->peerPort());
-}
-
 } // namespace
 
-InternetLink::InternetLink(LinkController& link, QObject* parent)
-    : QObject(parent), link_(link), server_(new QTcpServer(this)) {
-    connect(server_, &QTcpServer::newConnection, this, [this] { ServerSocket1ClientConnect(); });
+std::unique_ptr<TcpTransport> loadTcpTransport(const QString& folder, QString* error) {
+    // Never unloaded: the transport's code must outlive every object it made.
+    const QDir dir(folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder);
+    QLibrary module(dir.filePath(QLatin1String(kTcpModuleName)));
+    const auto make = reinterpret_cast<MakeTcpTransport>(module.resolve(kTcpModuleEntry));
+    if (make == nullptr) {
+        if (error != nullptr) {
+            *error = module.errorString();
+        }
+        return nullptr;
+    }
+    return std::unique_ptr<TcpTransport>(make());
 }
 
-InternetLink::~InternetLink() {
-    server_->close();
-}
+InternetLink::InternetLink(LinkController& link, QObject* parent) : QObject(parent), link_(link) {}
+
+InternetLink::~InternetLink() = default;
 
 bool InternetLink::isListening() const {
-    return server_->isListening();
+    return transport_ != nullptr && transport_->isListening();
 }
 
 quint16 InternetLink::listeningPort() const {
-    return server_->serverPort();
+    return transport_ != nullptr ? transport_->port() : 0;
+}
+
+bool InternetLink::ensureTransport() {
+    if (transport_ != nullptr) {
+        return true;
+    }
+    QString error;
+    transport_ = loadTcpTransport(moduleFolder, &error);
+    if (transport_ == nullptr) {
+        link_.view().showMessage("Не удалось загрузить модуль сервера " +
+                                 std::string(kTcpModuleName) + ": " + u(error));
+        return false;
+    }
+    transport_->accepted = [this](int connection, const QString& peer) {
+        ServerSocket1ClientConnect(connection, peer);
+    };
+    transport_->received = [this](int connection, const char* bytes, std::size_t count) {
+        readFrom(connection, bytes, count);
+    };
+    transport_->closed = [this](int connection) { ServerSocket1ClientDisconnect(connection); };
+    transport_->failed = [this](int, int code, const QString& text) {
+        ServerSocket1ClientError(code, text);
+    };
+    return true;
 }
 
 bool InternetLink::Start_server_fun(bool start, const QString& portText) {
@@ -47,26 +74,26 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
                                      "\". Введите число от 0 до 65535");
             return isListening();
         }
-        if (!server_->listen(QHostAddress::Any, static_cast<quint16>(port))) {
+        if (!ensureTransport()) {
+            return false;
+        }
+        QString error;
+        if (!transport_->listen(static_cast<quint16>(port), &error)) {
             link_.view().showMessage("Не удалось открыть порт " + std::to_string(port) + ": " +
-                                     u(server_->errorString()));
+                                     u(error));
             return false;
         }
         if (setStartCaption) {
             setStartCaption(QString::fromUtf8("Остановить"));
         }
         link_.setStatusPanel(2, "Интернет - Ожидается соединение...");
-        link_.logLine("Сервер запущен, порт " + std::to_string(server_->serverPort()));
+        link_.logLine("Сервер запущен, порт " + std::to_string(transport_->port()));
     } else {
-        server_->close();
-        const auto clients = clients_;
-        clients_.clear();
-        device_.clear();
-        for (QTcpSocket* socket : clients) {
-            socket->disconnect(this);
-            socket->abort();
-            socket->deleteLater();
+        if (transport_ != nullptr) {
+            transport_->close();
         }
+        clients_.clear();
+        device_ = kNone;
         if (setStartCaption) {
             setStartCaption(QString::fromUtf8("Запустить"));
         }
@@ -75,72 +102,45 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
     return isListening();
 }
 
-void InternetLink::ServerSocket1ClientConnect() {
-    while (QTcpSocket* socket = server_->nextPendingConnection()) {
-        clients_.append(socket);
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
-        connect(socket, &QTcpSocket::disconnected, this,
-                [this, socket] { ServerSocket1ClientDisconnect(socket); });
-        connect(socket, &QTcpSocket::errorOccurred, this,
-                [this, socket] { ServerSocket1ClientError(socket); });
-        link_.logLine("Интернет - подключение с адреса " + u(peerOf(socket)));
-        link_.setStatusPanel(2, "Интернет - Соединение установлено");
-    }
+void InternetLink::ServerSocket1ClientConnect(int connection, const QString& peer) {
+    clients_.append(connection);
+    link_.logLine("Интернет - подключение с адреса " + u(peer));
+    link_.setStatusPanel(2, "Интернет - Соединение установлено");
 }
 
-void InternetLink::ServerSocket1ClientDisconnect(QTcpSocket* socket) {
-    if (!clients_.removeOne(socket)) {
+void InternetLink::ServerSocket1ClientDisconnect(int connection) {
+    if (!clients_.removeOne(connection)) {
         return;
     }
-    if (device_ == socket) {
-        device_.clear();
+    if (device_ == connection) {
+        device_ = kNone;
     }
-    socket->deleteLater();
     link_.setStatusPanel(2, "Интернет - Соединение прервано");
 }
 
-void InternetLink::ServerSocket1ClientError(QTcpSocket* socket) {
-    // A peer that simply closes its end is the disconnect notification, not an error.
-    if (socket->error() == QAbstractSocket::RemoteHostClosedError) {
-        return;
-    }
-    link_.view().showMessage("Ошибка: " + std::to_string(static_cast<int>(socket->error())) + " (" +
-                             u(socket->errorString()) + ")");
+void InternetLink::ServerSocket1ClientError(int code, const QString& text) {
+    link_.view().showMessage("Ошибка: " + std::to_string(code) + " (" + u(text) + ")");
 }
 
-void InternetLink::readFrom(QTcpSocket* socket) {
+void InternetLink::readFrom(int connection, const char* bytes, std::size_t count) {
     // Each read of at most 1024 bytes is analysed by itself, at once.
-    std::array<char, 1024> buffer{};
-    while (socket->bytesAvailable() > 0) {
-        const qint64 n = socket->read(buffer.data(), static_cast<qint64>(buffer.size()));
-        if (n <= 0) {
-            break;
-        }
-        const QByteArrayView chunk(buffer.data(), n);
-        if (device_.isNull() && chunk.contains(QByteArrayView("CONNECT"))) {
-            device_ = socket;
-        }
-        if (ServerSocket1ClientRead) {
-            ServerSocket1ClientRead(reinterpret_cast<const std::uint8_t*>(buffer.data()),
-                                    static_cast<std::size_t>(n));
-        }
-        if (!clients_.contains(socket)) {
-            break; // the analysis stopped the server
-        }
+    const QByteArrayView chunk(bytes, static_cast<qsizetype>(count));
+    if (device_ == kNone && chunk.contains(QByteArrayView("CONNECT"))) {
+        device_ = connection;
+    }
+    if (ServerSocket1ClientRead) {
+        ServerSocket1ClientRead(reinterpret_cast<const std::uint8_t*>(bytes), count);
     }
 }
 
 int InternetLink::Send_data(const std::uint8_t* bytes, std::size_t count) {
-    if (device_.isNull()) {
+    if (device_ == kNone) {
         link_.logLine("Прибор не подключен к серверу: команда не отправлена");
         return -1;
     }
     if (bytes == nullptr || count == 0) {
         return 0;
     }
-    const qint64 n =
-        device_->write(reinterpret_cast<const char*>(bytes), static_cast<qint64>(count));
-    device_->flush();
-    return static_cast<int>(n);
+    return static_cast<int>(transport_->send(device_, reinterpret_cast<const char*>(bytes),
+                                             static_cast<qint64>(count)));
 }

@@ -7,17 +7,17 @@
 // is never sent anything, least of all the password.
 #pragma once
 
+#include "link/tcp_transport_qt.h"
+
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class LinkController;
-class QTcpServer;
-class QTcpSocket;
 
 class InternetLink : public QObject {
     Q_OBJECT
@@ -37,21 +37,27 @@ class InternetLink : public QObject {
     int Send_data(const std::uint8_t* bytes, std::size_t count);
 
     int connectionCount() const { return static_cast<int>(clients_.size()); }
-    bool deviceConnected() const { return !device_.isNull(); }
+    bool deviceConnected() const { return device_ != kNone; }
 
     // Each read, at most 1024 bytes, as it arrives.
     std::function<void(const std::uint8_t*, std::size_t)> ServerSocket1ClientRead;
+    // Where the transport module is looked for; empty: the program's folder.
+    QString moduleFolder;
     // The caption of Start_server: "Запустить" or "Остановить".
     std::function<void(const QString&)> setStartCaption;
 
   private:
-    void ServerSocket1ClientConnect();
-    void ServerSocket1ClientDisconnect(QTcpSocket* socket);
-    void ServerSocket1ClientError(QTcpSocket* socket);
-    void readFrom(QTcpSocket* socket);
+    static constexpr int kNone = 0;
+
+    // The transport, loaded on first use; false (and a message) if it cannot be.
+    bool ensureTransport();
+    void ServerSocket1ClientConnect(int connection, const QString& peer);
+    void ServerSocket1ClientDisconnect(int connection);
+    void ServerSocket1ClientError(int code, const QString& text);
+    void readFrom(int connection, const char* bytes, std::size_t count);
 
     LinkController& link_;
-    QTcpServer* server_;
-    QList<QTcpSocket*> clients_; // in order of acceptance
-    QPointer<QTcpSocket> device_;
+    std::unique_ptr<TcpTransport> transport_;
+    QList<int> clients_; // in order of acceptance
+    int device_ = kNone;
 };

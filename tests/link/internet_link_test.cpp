@@ -6,6 +6,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -147,4 +148,24 @@ TEST(InternetLink, BadPortsAndAPortInUseAreRefusedWithAMessage) {
     EXPECT_NE(s.view.messages[0].find(std::to_string(other.serverPort())), std::string::npos);
     EXPECT_EQ(s.caption, QString::fromUtf8("Запустить"));
     EXPECT_FALSE(s.net.isListening());
+}
+
+TEST(InternetLink, MissingTransportModuleIsReportedAndTheServerStaysStopped) {
+    QTemporaryDir empty;
+    Server s;
+    s.net.moduleFolder = empty.path();
+    EXPECT_FALSE(s.net.Start_server_fun(true, QStringLiteral("0")));
+    ASSERT_EQ(s.view.messages.size(), 1u);
+    EXPECT_EQ(s.view.messages[0].rfind("Не удалось загрузить модуль сервера vxrt7-tcp: ", 0), 0u)
+        << s.view.messages[0];
+    EXPECT_EQ(s.caption, QString::fromUtf8("Запустить"));
+    EXPECT_FALSE(s.net.isListening());
+    EXPECT_EQ(s.net.Send_data(reinterpret_cast<const std::uint8_t*>("X"), 1), -1);
+
+    // Once the module is where it is looked for, the same link starts.
+    s.net.moduleFolder.clear();
+    s.view.messages.clear();
+    EXPECT_TRUE(s.net.Start_server_fun(true, QStringLiteral("0")));
+    EXPECT_TRUE(s.view.messages.empty());
+    EXPECT_NE(s.net.listeningPort(), 0);
 }
