@@ -46,9 +46,7 @@ class TcpTransport {
 // transport; on failure returns null and the reason in *error.
 std::unique_ptr<TcpTransport> loadTcpTransport(const QString& folder, QString* error);
 
-// The module's entry point.
-extern "C" {
+// The module's entry point, an extern "C" function of this type and name.
 using MakeTcpTransport = TcpTransport* (*)();
-}
 inline constexpr const char* kTcpModuleName = "vxrt7-tcp";
 inline constexpr const char* kTcpModuleEntry = "vxrt7_make_tcp_transport";
