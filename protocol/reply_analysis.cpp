@@ -96,14 +96,7 @@ void ReplyAnalyser::analyseChunk(const std::uint8_t* bytes, std::size_t count) {
             }
         }
     }
-    if (c.has("CONFW")) {
-        link_.logLine(kConfigWritten);
-        stopWatchdog();
-        writeNumbers(0);
-    }
-    if (const auto at = c.find("CONFR"); at != Chunk::npos) {
-        configReply(c, at);
-    }
+    configWrittenOrRead(c);
     if (const auto at = c.find("+NTF:"); at != Chunk::npos) {
         writeNumbers(c.at(at + 5) == '1' ? 1 : 2);
     }
@@ -183,14 +176,7 @@ void ReplyAnalyser::ServerSocket1ClientRead(const std::uint8_t* bytes, std::size
         link_.logLine("Пароль изменен");
         stopWatchdog();
     }
-    if (c.has("CONFW")) {
-        link_.logLine(kConfigWritten);
-        stopWatchdog();
-        writeNumbers(0);
-    }
-    if (const auto at = c.find("CONFR"); at != Chunk::npos) {
-        configReply(c, at);
-    }
+    configWrittenOrRead(c);
     link_.notifyTimers();
 }
 
@@ -268,6 +254,19 @@ void ReplyAnalyser::storePacket(const Chunk& c, std::size_t start, std::size_t l
     if (dropped > 0) {
         link_.logLine("Номера за пределами списка (строки 1-" + std::to_string(rows) +
                       ") не записаны: " + std::to_string(dropped));
+    }
+}
+
+// Both links answer a configuration write with "CONFW" and a read with
+// "CONFR" and the block.
+void ReplyAnalyser::configWrittenOrRead(const Chunk& c) {
+    if (c.has("CONFW")) {
+        link_.logLine(kConfigWritten);
+        stopWatchdog();
+        writeNumbers(0);
+    }
+    if (const auto at = c.find("CONFR"); at != Chunk::npos) {
+        configReply(c, at);
     }
 }
 

@@ -85,6 +85,7 @@ class ReplyAnalyser {
 
     void greeting(const Chunk& c, std::size_t at);
     void serialNumberPacket(const Chunk& c, std::size_t at);
+    void configWrittenOrRead(const Chunk& c);
     void configReply(const Chunk& c, std::size_t at);
     void keyReport(const Chunk& c, std::size_t at);
     // Writes the records of an accepted packet into the grid and advances
