@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -362,6 +363,59 @@ void TForm1::N4Click() {
         about_ = new TForm2(this);
     }
     about_->exec();
+}
+
+namespace {
+
+QFileDialog* makeFileDialog(QWidget* parent, const char* name, const QString& filter,
+                            QFileDialog::AcceptMode mode) {
+    auto* dialog = new QFileDialog(parent);
+    dialog->setObjectName(QString::fromLatin1(name));
+    dialog->setAcceptMode(mode);
+    // Any name is taken: a missing file is reported when it is opened.
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setOption(QFileDialog::DontConfirmOverwrite);
+    dialog->setNameFilters(filter.split(QStringLiteral(";;")));
+    return dialog;
+}
+
+QString executeFileDialog(QFileDialog* dialog, int filterIndex, const QString& fileName) {
+    const QStringList filters = dialog->nameFilters();
+    if (filterIndex >= 1 && filterIndex <= filters.size()) {
+        dialog->selectNameFilter(filters[filterIndex - 1]);
+    }
+    dialog->selectFile(fileName);
+    if (dialog->exec() != QDialog::Accepted) {
+        return {};
+    }
+    const QStringList chosen = dialog->selectedFiles();
+    return chosen.isEmpty() ? QString() : chosen.front();
+}
+
+} // namespace
+
+QFileDialog* TForm1::OpenDialog() {
+    if (openDialog_ == nullptr) {
+        openDialog_ = makeFileDialog(this, "OpenDialog", TForm1Ui::openDialogFilter(),
+                                     QFileDialog::AcceptOpen);
+    }
+    return openDialog_;
+}
+
+QFileDialog* TForm1::SaveDialog() {
+    if (saveDialog_ == nullptr) {
+        saveDialog_ = makeFileDialog(this, "SaveDialog", TForm1Ui::saveDialogFilter(),
+                                     QFileDialog::AcceptSave);
+    }
+    return saveDialog_;
+}
+
+QString TForm1::executeOpenDialog(int filterIndex, const QString& fileName) {
+    return executeFileDialog(OpenDialog(), filterIndex, fileName);
+}
+
+QString TForm1::executeSaveDialog(const QString& fileName) {
+    return executeFileDialog(SaveDialog(), 1, fileName);
 }
 
 void TForm1::N9Click() {

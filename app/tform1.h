@@ -21,6 +21,7 @@
 #include <optional>
 
 class TForm2;
+class QFileDialog;
 class QSocketNotifier;
 
 class TForm1 : public QMainWindow, private LinkView {
@@ -82,6 +83,18 @@ class TForm1 : public QMainWindow, private LinkView {
     // The page shown: 0..3, or -1 for none.
     int currentPage() const;
 
+    // The window's file dialogs, made on first use and kept. OpenDialog is
+    // shared by the configuration file, the CSV import and the firmware page;
+    // each sets its own filter entry (1-based, as the filter lists them) and
+    // file name before it shows the dialog. Neither asks before a file is
+    // replaced or insists that it exists, and neither adds an extension: a
+    // name is used as typed. Both return the chosen path, or an empty text
+    // when the user cancels.
+    QFileDialog* OpenDialog();
+    QFileDialog* SaveDialog();
+    QString executeOpenDialog(int filterIndex, const QString& fileName);
+    QString executeSaveDialog(const QString& fileName);
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -114,6 +127,8 @@ class TForm1 : public QMainWindow, private LinkView {
     QString settingsPath_;
     std::string storedPort_;
     TForm2* about_ = nullptr;
+    QFileDialog* openDialog_ = nullptr;
+    QFileDialog* saveDialog_ = nullptr;
     QSocketNotifier* signalNotifier_ = nullptr;
     bool closing_ = false;
     bool errorShown_ = false;

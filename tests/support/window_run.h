@@ -7,10 +7,15 @@
 #include "app/tform1.h"
 #include "tests/support/sim_process.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 #include <memory>
@@ -34,6 +39,50 @@ inline int countOf(const std::string& text, const std::string& what) {
         ++n;
     }
     return n;
+}
+
+// What a file dialog showed when it was answered.
+struct FileDialogSeen {
+    bool shown = false;
+    QString objectName;
+    QString filter;   // the selected filter entry
+    QString fileName; // the preset name in the file name box
+};
+
+// Answers the next file dialog that the window shows as a user would: types
+// `path` and accepts, or cancels when `path` is empty. Call it before the
+// action that opens the dialog; `seen` (kept alive by the caller) records
+// what the dialog offered.
+inline void answerFileDialog(const QString& path, FileDialogSeen* seen = nullptr) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, path, seen] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr || !dialog->isVisible()) {
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        if (seen != nullptr) {
+            seen->shown = true;
+            seen->objectName = dialog->objectName();
+            seen->filter = dialog->selectedNameFilter();
+            const QStringList files = dialog->selectedFiles();
+            seen->fileName = files.isEmpty() ? QString() : QFileInfo(files.front()).fileName();
+        }
+        if (path.isEmpty()) {
+            dialog->reject();
+        } else {
+            // Typed into the file name box, as a user would.
+            if (auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+                edit->setText(path);
+            } else {
+                dialog->selectFile(path);
+            }
+            static_cast<QDialog*>(dialog)->accept(); // what the Open/Save button does
+        }
+    });
+    timer->start();
 }
 
 struct WindowRun {
