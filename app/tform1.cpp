@@ -92,6 +92,20 @@ TForm1::TForm1(const Options& options, QWidget* parent)
     analyser.resendLastBatch = [this] { numberList->writer.resendLastBatch(); };
     link.writerStep = [this] { numberList->writer.WriteNumbers(3); };
     link.writerBusy = [this] { return numberList->writer.busy(); };
+    // The firmware page: the bootloader sees every chunk while the page is
+    // active; the link's watchdog, another page or a lost port end the exchange.
+    firmware = std::make_unique<FirmwarePageBinding>(
+        ui, link,
+        [this](int filter, const QString& name) { return executeOpenDialog(filter, name); }, this);
+    analyser.Bootloader_analyse = [this](const std::uint8_t* bytes, std::size_t count) {
+        firmware->session.analyse(bytes, count);
+    };
+    link.closeFirmwareFile = [this] { firmware->session.watchdogReset(); };
+    link.stopFirmware = [this](const std::string& why) { firmware->session.interrupt(why); };
+    connect(ui.Open_FW, &QAbstractButton::clicked, this,
+            [this] { guarded([this] { firmware->Open_FWClick(); }); });
+    connect(ui.Program, &QAbstractButton::clicked, this,
+            [this] { guarded([this] { firmware->ProgramClick(); }); });
     analyser.setLabel7Caption = [this](const std::string& caption) {
         ui.Label7->setText(q(caption));
     };
@@ -250,6 +264,18 @@ void TForm1::FormClose() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (!closing_ && firmware->session.programming()) {
+        // Closing now leaves the device in its bootloader with part of the image.
+        if (!closeWithoutAsking_ &&
+            QMessageBox::question(
+                this, windowTitle(),
+                QString::fromUtf8("Идет программирование. Прервать его и закрыть программу?")) !=
+                QMessageBox::Yes) {
+            event->ignore();
+            return;
+        }
+        firmware->session.interrupt("программа закрыта");
+    }
     if (!closing_) {
         closing_ = true;
         FormClose();
@@ -260,6 +286,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::onSignal() {
     char buf[16];
     [[maybe_unused]] const auto n = ::read(signalPipe[0], buf, sizeof buf);
+    closeWithoutAsking_ = true;
     close();
     QCoreApplication::quit();
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/config_binding.h"
+#include "app/firmware_page_binding.h"
 #include "app/number_list_binding.h"
 #include "app/string_grid_adapter.h"
 #include "app/tform1_ui.h"
@@ -62,6 +63,8 @@ class TForm1 : public QMainWindow, private LinkView {
     std::unique_ptr<StringGridAdapter> numberGrid;
     // The number list's controls, the bulk number writer and the number read.
     std::unique_ptr<NumberListBinding> numberList;
+    // The firmware page and its bootloader exchange.
+    std::unique_ptr<FirmwarePageBinding> firmware;
     InternetLink ServerSocket1{link};
     QTimer Timer;     // 20 ms: receive pacing, watchdogs, number writer
     QTimer Timer_sys; // 1 s: open the port and greet the device
@@ -131,5 +134,6 @@ class TForm1 : public QMainWindow, private LinkView {
     QFileDialog* saveDialog_ = nullptr;
     QSocketNotifier* signalNotifier_ = nullptr;
     bool closing_ = false;
+    bool closeWithoutAsking_ = false; // a stop signal closes even while programming
     bool errorShown_ = false;
 };

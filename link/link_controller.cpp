@@ -171,6 +171,9 @@ void LinkController::portLost() {
     view_.setButtonEnabled(LinkButton::Disconnect, false);
     view_.setStatusPanel(1, "NC");
     view_.setStatusPanel(2, "Порт " + state.portName + " отключен. Поиск...");
+    if (stopFirmware) {
+        stopFirmware("порт " + state.portName + " отключен");
+    }
     if (state.bootloaderMode) {
         // The firmware page opens the port itself when it is selected again.
         notifyTimers();
@@ -343,6 +346,9 @@ void LinkController::TreeViewClick(int pageIndex) {
             view_.setStatusPanel(2, "Порт " + state.portName + " занят");
         }
         return;
+    }
+    if (stopFirmware) {
+        stopFirmware("выбрана другая страница");
     }
     if (serverListening && serverListening()) {
         view_.setStatusPanel(1, "NC");

@@ -53,6 +53,9 @@ class LinkController {
     std::function<void()> stopServer;                              // Start_server_fun(false)
     std::function<bool()> serverListening;                         // the Internet server listens
     std::function<void()> closeFirmwareFile; // the firmware session's open image
+    // The firmware exchange must end now (another page, the port lost): the
+    // text says why.
+    std::function<void(const std::string& why)> stopFirmware;
     // Runs a call after the given milliseconds without blocking the window.
     std::function<void(int ms, std::function<void()> call)> defer;
     std::function<void()> timersChanged; // tickNeeded() or portTimerEnabled() changed

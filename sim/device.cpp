@@ -139,6 +139,7 @@ void SimDevice::installSerialCommands() {
         {.keyword = "!RST", .framing = F::Bare, .handler = [](SimDevice& d, std::string_view) {
              d.linkClosed();
              d.state_.bootloaderMode = true;
+             d.loader_ = LoaderSession{};
              return std::string();
          }});
     addCommand({.keyword = "READ",
@@ -311,6 +312,9 @@ bool SimDevice::answerAllowed(std::string_view keyword) {
 }
 
 Reply SimDevice::feed(std::string_view bytes) {
+    if (state_.bootloaderMode && carrier_ == Carrier::Serial) {
+        return feedBootloader(bytes);
+    }
     input_.append(bytes);
     std::string out;
     while (!closeRequested_) {

@@ -32,6 +32,19 @@
 // session silently; "!RST" switches to the bootloader, which does not answer
 // the firmware's commands.
 //
+// Bootloader (serial). It sends ">" every promptPeriod until it gets "<",
+// answers that with "RT" and its version byte, and from then on reads every
+// byte as part of a block frame: the block number (high byte first), 128 data
+// bytes and their sum modulo 256. A frame whose checksum is wrong or whose
+// number runs ahead of the blocks taken so far is answered "@"; a sound one
+// is programmed and answered "!" (block 0 starts a new image; a block sent
+// again overwrites itself). The end marker 0xFF 0xFF ends programming and
+// starts the firmware again, which then waits for "CONFO". The programmed
+// blocks stay in DeviceState::programmedImage, padding included. A block
+// number never has the high byte of "<" or "!" (an image has at most 120
+// blocks), so "<" where a frame would start repeats the greeting and "!RST"
+// restarts the bootloader.
+//
 // Number memory. numberCapacity cells (default 650), numbered from 0; a cell
 // holds a number of at most 10 characters and an apartment number, or is
 // free. Reads send the occupied cells in cell order and skip free ones.
@@ -133,8 +146,13 @@ struct Faults {
     unsigned repeatBatchAt = 0;
     // Every number write finds the memory full, whatever is stored.
     bool memoryFull = false;
-    // The next rejectFrames firmware frames are refused (for the bootloader).
+    // The next rejectFrames firmware frames are refused with "@", whatever
+    // they hold; counts down as they come.
     unsigned rejectFrames = 0;
+    // The k-th frame the bootloader receives (counted from the start) hangs
+    // it: it answers that frame and everything after it with nothing until
+    // "!RST" restarts it (0: off).
+    unsigned muteLoaderAt = 0;
 };
 
 // One memory cell; an empty number is a free cell.
@@ -149,6 +167,10 @@ struct NumberEntry {
 inline constexpr std::size_t kConfigBlockSize = 68;
 inline constexpr std::size_t kDefaultNumberCapacity = 650;
 inline constexpr std::uint8_t kDefaultFirmwareVersion = 30;
+inline constexpr std::uint8_t kDefaultLoaderVersion = 2;
+inline constexpr std::size_t kLoaderBlockSize = 128;
+inline constexpr std::size_t kLoaderFrameSize = 2 + kLoaderBlockSize + 1;
+inline constexpr std::size_t kLoaderMaxBlocks = 120;
 inline constexpr std::uint16_t kFactoryPassword = 1234;
 inline constexpr std::size_t kNumberTextSize = 10;
 inline constexpr std::size_t kNumberRecordSize = 12;
@@ -173,6 +195,9 @@ struct DeviceState {
     std::string accessPoint;
     std::uint8_t firmwareVersion = kDefaultFirmwareVersion;
     bool bootloaderMode = false; // after "!RST" the bootloader speaks instead of the firmware
+    std::uint8_t loaderVersion = kDefaultLoaderVersion; // sent after "RT"
+    // The blocks the bootloader has programmed, 128 bytes each, in block order.
+    std::vector<std::uint8_t> programmedImage;
 
     std::uint16_t password() const;
     void setPassword(std::uint16_t value);
@@ -251,6 +276,12 @@ class SimDevice {
     void linkClosed();
     // What the device has to send unasked; taken once.
     Reply takeUnsolicited();
+    // How often the device says something unasked on its own clock: the
+    // bootloader's prompt while it waits for "<"; zero while nothing is due.
+    std::chrono::milliseconds promptPeriod() const;
+    // The prompt (">") when one is due by promptPeriod, else nothing.
+    Reply prompt() const;
+    static constexpr std::chrono::milliseconds kPromptPeriod{100};
     // The configurator sent "CLOSED": the device closes the connection once
     // its answers are out.
     bool closeRequested() const { return closeRequested_; }
@@ -271,6 +302,16 @@ class SimDevice {
         std::size_t next = 0;             // the packet sent last and awaiting an answer
         bool spoiledSent = false;
     };
+
+    struct LoaderSession {
+        bool greeted = false; // "<" has come
+        std::string frame;    // bytes of the frame being received
+        std::size_t nextBlock = 0;
+        bool hung = false; // see Faults::muteLoaderAt
+    };
+
+    Reply feedBootloader(std::string_view bytes);
+    std::string onLoaderFrame();
 
     void installSerialCommands();
     void installTcpCommands();
@@ -307,6 +348,8 @@ class SimDevice {
     std::string input_;
 
     ReadSession read_;
+    LoaderSession loader_;
+    unsigned loaderFrames_ = 0; // frames the bootloader has received in all
     Reply unsolicited_;
     std::string sayAfterLink_;
     std::chrono::milliseconds sayDelay_{0};

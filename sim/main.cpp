@@ -22,6 +22,7 @@ namespace {
 bool initialState(const sim::SimOptions& o, sim::DeviceState* state) {
     std::string error;
     state->firmwareVersion = o.firmwareVersion;
+    state->loaderVersion = o.loaderVersion;
     state->numberCapacity = o.capacity;
     if (!o.configFile.empty()) {
         std::string content;

@@ -67,6 +67,7 @@ std::string usageText() {
            "\n"
            "Device state:\n"
            "  --fw-version N       firmware version in the greeting, 0..255 (default 30)\n"
+           "  --loader-version N   bootloader version after \"RT\", 0..255 (default 2)\n"
            "  --password N         the device password, 0..65535 (default 1234)\n"
            "  --capacity N         number memory cells, 0..65535 (default 650)\n"
            "  --config FILE        the 68-byte settings block: the raw bytes (a longer\n"
@@ -76,7 +77,8 @@ std::string usageText() {
            "  --numbers FILE       numbers to store: lines \"CELL;NUMBER;APARTMENT\" or\n"
            "                       \"NUMBER;APARTMENT\" (next free cell); '#' starts a comment\n"
            "  --dump FILE          on exit write the state: lines password=, block= (hex),\n"
-           "                       apn=, firmware=, bootloader=, capacity=, numbers=COUNT,\n"
+           "                       apn=, firmware=, bootloader=, loader=, image= (the\n"
+           "                       programmed blocks in hex), capacity=, numbers=COUNT,\n"
            "                       then \"CELL;NUMBER;APARTMENT\" for every stored number\n"
            "\n"
            "Faults:\n"
@@ -92,6 +94,9 @@ std::string usageText() {
            "  --refuse-ntf K       refuse the K-th RT+NTF with \"+NTF:0\"\n"
            "  --repeat-batch K     answer the K-th ADN batch \"ADN\" (send it again)\n"
            "  --memory-full        every number write finds no free cell\n"
+           "  --reject-frames K    the bootloader refuses the next K frames with \"@\"\n"
+           "  --mute-loader-at K   the K-th frame hangs the bootloader: it answers nothing\n"
+           "                       more until \"!RST\" restarts it\n"
            "  --say TEXT           send TEXT once, after the device is linked\n"
            "  --say-delay-ms N     how long after linking (default 500)\n"
            "\n"
@@ -139,12 +144,14 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             (name == "--no-reply" ? o.faults.noReply : o.faults.memoryFull) = true;
             continue;
         }
-        static const std::array<const char*, 22> withValue = {
-            "--link",        "--fw-version",  "--trace",          "--trace-out",  "--baud",
-            "--delay-ms",    "--split",       "--split-gap-ms",   "--tcp",        "--retry",
-            "--password",    "--capacity",    "--config",         "--numbers",    "--dump",
-            "--no-reply-at", "--mute-from",   "--corrupt-packet", "--refuse-ntf", "--repeat-batch",
-            "--say",         "--say-delay-ms"};
+        static const std::array<const char*, 25> withValue = {
+            "--link",          "--fw-version",     "--trace",          "--trace-out",
+            "--baud",          "--delay-ms",       "--split",          "--split-gap-ms",
+            "--tcp",           "--retry",          "--password",       "--capacity",
+            "--config",        "--numbers",        "--dump",           "--no-reply-at",
+            "--mute-from",     "--corrupt-packet", "--refuse-ntf",     "--repeat-batch",
+            "--say",           "--say-delay-ms",   "--loader-version", "--reject-frames",
+            "--mute-loader-at"};
         if (std::find_if(withValue.begin(), withValue.end(),
                          [&](const char* n) { return name == n; }) == withValue.end()) {
             return fail("unknown option: " + args[i]);
@@ -194,7 +201,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             o.faults.silence = *f;
         } else {
             std::optional<unsigned long> n;
-            if (name == "--fw-version") {
+            if (name == "--fw-version" || name == "--loader-version") {
                 n = ranged(0, 255);
             } else if (name == "--baud") {
                 n = ranged(1, 4'000'000);
@@ -205,7 +212,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             } else if (name == "--retry") {
                 n = ranged(1, 600'000);
             } else if (name == "--corrupt-packet" || name == "--refuse-ntf" ||
-                       name == "--repeat-batch") {
+                       name == "--repeat-batch" || name == "--reject-frames" ||
+                       name == "--mute-loader-at") {
                 n = ranged(1, 1'000'000);
             } else { // --delay-ms, --split-gap-ms, --say-delay-ms
                 n = ranged(0, 60'000);
@@ -215,6 +223,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             }
             if (name == "--fw-version") {
                 o.firmwareVersion = static_cast<std::uint8_t>(*n);
+            } else if (name == "--loader-version") {
+                o.loaderVersion = static_cast<std::uint8_t>(*n);
+            } else if (name == "--reject-frames") {
+                o.faults.rejectFrames = static_cast<unsigned>(*n);
+            } else if (name == "--mute-loader-at") {
+                o.faults.muteLoaderAt = static_cast<unsigned>(*n);
             } else if (name == "--baud") {
                 o.pacing.baud = static_cast<unsigned>(*n);
             } else if (name == "--split") {

@@ -16,11 +16,13 @@ namespace sim {
 struct SimOptions {
     std::string linkPath; // --link: a symbolic link to the slave
     std::uint8_t firmwareVersion = kDefaultFirmwareVersion;
-    std::string traceIn;  // --trace: every byte received
-    std::string traceOut; // --trace-out: every byte sent
-    Pacing pacing;        // --baud, --delay-ms
-    Faults faults;        // --no-reply, --split, --split-gap-ms, --no-reply-at, --mute-from,
-                          // --corrupt-packet, --refuse-ntf, --repeat-batch, --memory-full
+    std::uint8_t loaderVersion = kDefaultLoaderVersion; // --loader-version
+    std::string traceIn;                                // --trace: every byte received
+    std::string traceOut;                               // --trace-out: every byte sent
+    Pacing pacing;                                      // --baud, --delay-ms
+    Faults faults; // --no-reply, --split, --split-gap-ms, --no-reply-at, --mute-from,
+                   // --corrupt-packet, --refuse-ntf, --repeat-batch, --memory-full,
+                   // --reject-frames, --mute-loader-at
     std::optional<TcpTarget> tcp;                  // --tcp HOST:PORT
     std::chrono::milliseconds retry{0};            // --retry MS
     std::optional<std::uint16_t> password;         // --password

@@ -86,6 +86,14 @@ StreamHandlers SimRunner::handlers() {
         return device_.takeUnsolicited();
     };
     h.wakeup = wakeup_.get();
+    h.period = [this] {
+        std::lock_guard lock(mutex_);
+        return device_.promptPeriod();
+    };
+    h.periodic = [this] {
+        std::lock_guard lock(mutex_);
+        return device_.prompt();
+    };
     h.closing = [this] {
         std::lock_guard lock(mutex_);
         return device_.closeRequested();

@@ -58,10 +58,10 @@ bool unescaped(std::string_view text, std::string* out) {
     return true;
 }
 
-std::string hex(const ConfigBlockBytes& block) {
+template <class Bytes> std::string hex(const Bytes& bytes) {
     static const char* digits = "0123456789abcdef";
     std::string out;
-    for (const auto b : block) {
+    for (const auto b : bytes) {
         out.push_back(digits[b >> 4]);
         out.push_back(digits[b & 15]);
     }
@@ -132,6 +132,8 @@ std::string dumpState(const DeviceState& state) {
     out += "apn=" + escaped(state.accessPoint) + "\n";
     out += "firmware=" + std::to_string(state.firmwareVersion) + "\n";
     out += "bootloader=" + std::string(state.bootloaderMode ? "1" : "0") + "\n";
+    out += "loader=" + std::to_string(state.loaderVersion) + "\n";
+    out += "image=" + hex(state.programmedImage) + "\n";
     out += "capacity=" + std::to_string(state.numberCapacity) + "\n";
     out += "numbers=" + std::to_string(stored.size()) + "\n";
     for (const auto& [cell, entry] : stored) {
@@ -186,6 +188,21 @@ bool parseStateDump(const std::string& text, DeviceState* state, std::string* er
             result.firmwareVersion = static_cast<std::uint8_t>(v);
         } else if (key == "bootloader" && (value == "0" || value == "1")) {
             result.bootloaderMode = value == "1";
+        } else if (key == "loader" && wire::decimal(value, 3, &v) && v <= 255) {
+            result.loaderVersion = static_cast<std::uint8_t>(v);
+        } else if (key == "image") {
+            if (value.size() % 2 != 0) {
+                return failAt(error, number, "bad image");
+            }
+            result.programmedImage.clear();
+            for (std::size_t i = 0; i < value.size(); i += 2) {
+                const int hi = hexValue(value[i]);
+                const int lo = hexValue(value[i + 1]);
+                if (hi < 0 || lo < 0) {
+                    return failAt(error, number, "bad image");
+                }
+                result.programmedImage.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
+            }
         } else if (key == "capacity" && wire::decimal(value, 9, &v)) {
             result.numberCapacity = v;
         } else if (key == "numbers" && wire::decimal(value, 9, &v)) {

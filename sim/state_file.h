@@ -8,6 +8,8 @@
 //   apn=<access point text>
 //   firmware=30
 //   bootloader=0
+//   loader=2
+//   image=<the programmed blocks as lower-case hex digits, empty when none>
 //   capacity=650
 //   numbers=<count>
 //   <cell>;<number>;<apartment>      one line per occupied cell, in cell order

@@ -96,6 +96,7 @@ StreamEnd runStream(int fd, const StreamHandlers& handlers, const Pacing& pacing
     bool waitWritable = false;
     auto rxLineFree = Clock::time_point{};
     auto txLineFree = Clock::time_point{};
+    std::optional<Clock::time_point> nextPeriodic;
     char buffer[4096];
 
     auto fail = [&](std::string text) {
@@ -139,6 +140,19 @@ StreamEnd runStream(int fd, const StreamHandlers& handlers, const Pacing& pacing
             takeUnsolicited(now);
         }
 
+        // What the device says on its own clock.
+        if (handlers.period && handlers.periodic) {
+            const auto period = handlers.period();
+            if (period.count() <= 0) {
+                nextPeriodic.reset();
+            } else if (!nextPeriodic) {
+                nextPeriodic = now + period;
+            } else if (*nextPeriodic <= now) {
+                queue(handlers.periodic(), now);
+                nextPeriodic = now + period;
+            }
+        }
+
         // Write what is due.
         while (!outgoing.empty() && outgoing.front().due <= now) {
             const std::string& bytes = outgoing.front().bytes;
@@ -179,6 +193,9 @@ StreamEnd runStream(int fd, const StreamHandlers& handlers, const Pacing& pacing
         }
         if (!outgoing.empty() && !waitWritable) {
             wake = wake ? std::min(*wake, outgoing.front().due) : outgoing.front().due;
+        }
+        if (nextPeriodic) {
+            wake = wake ? std::min(*wake, *nextPeriodic) : *nextPeriodic;
         }
         int timeoutMs = -1;
         if (wake) {

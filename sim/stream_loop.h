@@ -70,6 +70,11 @@ struct StreamHandlers {
     // whenever `wakeup` is notified. Optional.
     std::function<Reply()> unsolicited;
     const Wakeup* wakeup = nullptr;
+    // What the device says on its own clock (a prompt repeated until it is
+    // answered): `periodic` is asked every `period()` for as long as that is
+    // above zero. Optional.
+    std::function<std::chrono::milliseconds()> period;
+    std::function<Reply()> periodic;
     // True when the device wants the connection closed once its replies are
     // out. Optional.
     std::function<bool()> closing;

@@ -38,6 +38,8 @@ TEST(SimStateDump, ReadsBackWhatItWroteEvenForOddBytes) {
     }
     state.accessPoint = std::string("a\\b\nc\xC0;", 7);
     state.firmwareVersion = 200;
+    state.loaderVersion = 0;
+    state.programmedImage = {0x00, 0xFF, 0x0A, 0x3D};
     state.numberCapacity = 20;
     state.numbers = {{std::string("1;2\n\\\xFF", 6), 65535}, {}, {"7", 7}};
     DeviceState back;
@@ -46,6 +48,8 @@ TEST(SimStateDump, ReadsBackWhatItWroteEvenForOddBytes) {
     EXPECT_EQ(back.configBlock, state.configBlock);
     EXPECT_EQ(back.accessPoint, state.accessPoint);
     EXPECT_EQ(back.firmwareVersion, 200);
+    EXPECT_EQ(back.loaderVersion, 0);
+    EXPECT_EQ(back.programmedImage, state.programmedImage);
     EXPECT_FALSE(back.bootloaderMode);
     EXPECT_EQ(back.numberCapacity, 20u);
     EXPECT_EQ(back.storedNumbers(), state.storedNumbers());

@@ -1,0 +1,177 @@
+#include "firmware/bootloader_session.h"
+
+#include "link/link_controller.h"
+#include "protocol/frames.h"
+
+#include <algorithm>
+
+namespace {
+
+const char* const kNoVersion = "Версия:";
+const char* const kDone = "Программирование завершено";
+
+bool contains(const std::uint8_t* bytes, std::size_t count, std::uint8_t what) {
+    return std::find(bytes, bytes + count, what) != bytes + count;
+}
+
+} // namespace
+
+BootloaderSession::BootloaderSession(LinkController& link, FirmwarePageView& page)
+    : link_(link), page_(page) {}
+
+void BootloaderSession::analyse(const std::uint8_t* bytes, std::size_t count) {
+    if (bytes == nullptr) {
+        return;
+    }
+    if (contains(bytes, count, '>')) {
+        link_.SendStr(frames::frameBootPrompt());
+    }
+    for (std::size_t i = 0; i + 1 < count; ++i) {
+        if (bytes[i] == 'R' && bytes[i + 1] == 'T') {
+            const unsigned version = i + 2 < count ? bytes[i + 2] : 0;
+            // "Coe" and "v" are Latin letters, as the device's own greeting has them.
+            link_.setStatusPanel(2,
+                                 "Coeдинение установлено: Загрузчик v." + std::to_string(version));
+            // While an image is being programmed it must stay the one chosen.
+            if (phase_ == Phase::Idle) {
+                link_.view().setButtonEnabled(LinkButton::OpenFirmware, true);
+            }
+            break;
+        }
+    }
+    // An acknowledgement or rejection only means something while a frame is
+    // outstanding; outside programming there is nothing to send.
+    if (contains(bytes, count, '!') && phase_ == Phase::Programming) {
+        sendBlock(false);
+    }
+    if (contains(bytes, count, '@') && phase_ == Phase::Programming) {
+        ++errorCount_;
+        if (errorCount_ >= kMaxRejections) {
+            link_.logLine("Ошибка программирования");
+            phase_ = Phase::GaveUp;
+        } else {
+            sendBlock(true);
+        }
+    }
+}
+
+void BootloaderSession::openImage(const std::string& path) {
+    if (phase_ != Phase::Idle) {
+        link_.logLine("Идет программирование: файл прошивки сейчас не заменить");
+        return;
+    }
+    firmware::ImageFile file = firmware::readImageFile(path);
+    switch (file.status) {
+    case firmware::ImageFile::Status::CannotOpen:
+        link_.logLine("Не удается открыть файл");
+        return;
+    case firmware::ImageFile::Status::Invalid:
+        // The image held before stays held, and "Обновить" as it was.
+        link_.view().showMessage("Некорректный файл прошивки");
+        return;
+    case firmware::ImageFile::Status::Ok:
+        break;
+    }
+    holdImage(std::move(file.image), path);
+}
+
+void BootloaderSession::holdImage(firmware::Image image, const std::string& path) {
+    if (phase_ != Phase::Idle) {
+        return;
+    }
+    image_ = std::move(image);
+    page_.showImage(path, "Версия: " + std::to_string(image_->version));
+    link_.view().setButtonEnabled(LinkButton::Program, true);
+}
+
+bool BootloaderSession::internetInUse() const {
+    return (link_.serverListening && link_.serverListening()) ||
+           (link_.state.remoteConnected && !link_.state.directDevice);
+}
+
+void BootloaderSession::startProgramming() {
+    if (phase_ != Phase::Idle || !image_) {
+        return;
+    }
+    if (internetInUse()) {
+        // The bootloader speaks only on the device's own serial interface.
+        link_.logLine("Обновление ПО через Интернет невозможно: подключите устройство к "
+                      "последовательному порту");
+        return;
+    }
+    link_.view().setButtonEnabled(LinkButton::Program, false);
+    link_.view().setButtonEnabled(LinkButton::OpenFirmware, false);
+    link_.logLine("Идет программирование. Ждите...");
+    blockIndex_ = 0;
+    errorCount_ = 0;
+    phase_ = Phase::Programming;
+    sendBlock(false);
+}
+
+void BootloaderSession::sendBlock(bool resend) {
+    if (!image_) {
+        return;
+    }
+    link_.startBootWatchdog();
+    if (resend) {
+        link_.Send(blockFrame_.data(), blockFrame_.size());
+        return;
+    }
+    if (std::size_t{blockIndex_} * firmware::kBlockSize >= image_->body.size()) {
+        finish();
+        return;
+    }
+    blockFrame_ = firmware::blockFrame(image_->body, static_cast<std::uint16_t>(blockIndex_));
+    ++blockIndex_;
+    link_.Send(blockFrame_.data(), blockFrame_.size());
+    link_.view().setFirmwareProgress(firmware::progress(blockIndex_, image_->fileSize()));
+}
+
+void BootloaderSession::finish() {
+    blockFrame_[0] = firmware::kEndMarker[0];
+    blockFrame_[1] = firmware::kEndMarker[1];
+    link_.Send(blockFrame_.data(), 2);
+    phase_ = Phase::Idle;
+    // The device runs its new firmware now: greet it again.
+    link_.state.bootloaderMode = false;
+    image_.reset();
+    link_.state.linkUp = false;
+    link_.setPortTimerEnabled(true);
+    link_.view().setButtonEnabled(LinkButton::OpenFirmware, false);
+    link_.state.bootTimer = 0;
+    page_.showFirstPage();
+    link_.logLine(kDone);
+    link_.view().showMessage(kDone);
+    page_.showImage(std::string(), kNoVersion);
+    link_.notifyTimers();
+}
+
+void BootloaderSession::release() {
+    image_.reset();
+    phase_ = Phase::Idle;
+}
+
+void BootloaderSession::watchdogReset() {
+    release();
+}
+
+void BootloaderSession::interrupt(const std::string& why) {
+    const bool wasProgramming = phase_ != Phase::Idle;
+    if (!wasProgramming && !image_) {
+        return;
+    }
+    release();
+    link_.view().setButtonEnabled(LinkButton::Program, false);
+    if (!wasProgramming) {
+        // Nothing was sent yet: the page simply lets the image go.
+        page_.showImage(std::string(), kNoVersion);
+        return;
+    }
+    link_.state.bootTimer = 0;
+    link_.view().setButtonEnabled(LinkButton::OpenFirmware, false);
+    link_.view().resetFirmwarePage();
+    const std::string text = "Программирование прервано: " + why;
+    link_.logLine(text);
+    link_.view().showMessage(text);
+    link_.notifyTimers();
+}

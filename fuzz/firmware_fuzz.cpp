@@ -1,0 +1,108 @@
+// Fuzz target over what comes into the firmware update from outside: image
+// files and the bootloader's chunks. Neither may make the check or the
+// exchange read outside what it was handed, send more than one frame's worth
+// per chunk, or run past the image.
+//
+// Input: one byte of flags, then chunks, each a 16-bit little-endian length
+// followed by that many bytes (a length past the end takes what is left).
+// The first chunk is an image file: when it passes the check it is held and,
+// with flag bit 0, programming starts. Every further chunk goes to the
+// bootloader analysis, as the serial analysis hands it over.
+//
+// The serial port component stays closed, so frames go nowhere (the byte
+// send reports that and the exchange goes on as if they had left).
+#include "comm/tcomm.h"
+#include "firmware/bootloader_session.h"
+#include "firmware/firmware_image.h"
+#include "link/link_controller.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct QuietView : LinkView, FirmwarePageView {
+    int progress = 0;
+    void logLine(const std::string&) override {}
+    void setStatusPanel(int, const std::string&) override {}
+    void setButtonEnabled(LinkButton, bool) override {}
+    bool isButtonEnabled(LinkButton) const override { return false; }
+    void showMessage(const std::string&) override {}
+    void setDiagnosticControlsVisible(bool) override {}
+    void resetFirmwarePage() override {}
+    std::string numberDeviceText() const override { return "00000000000"; }
+    std::string servPortText() const override { return "2020"; }
+    void setInternetControlsVisible(bool) override {}
+    void setFirmwareProgress(int position) override {
+        if (position < 0 || position > 1000) {
+            std::abort();
+        }
+        progress = position;
+    }
+    void showImage(const std::string&, const std::string&) override {}
+    void showFirstPage() override {}
+};
+
+struct Rig {
+    TComm port;
+    QuietView view;
+    LinkController link{port, view};
+    BootloaderSession session{link, view};
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    Rig rig;
+    const std::uint8_t flags = data[0];
+    rig.link.state.bootloaderMode = true;
+    std::size_t blocks = 0;
+    bool first = true;
+    std::size_t pos = 1;
+    while (pos < size) {
+        std::size_t length = data[pos];
+        if (pos + 1 < size) {
+            length |= std::size_t{data[pos + 1]} << 8;
+        }
+        pos += 2;
+        if (pos > size) {
+            break;
+        }
+        if (length > size - pos) {
+            length = size - pos;
+        }
+        // A buffer of exactly the chunk, so that a read past it is caught.
+        const std::vector<std::uint8_t> chunk(data + pos, data + pos + length);
+        pos += length;
+        if (first) {
+            first = false;
+            auto image = firmware::checkImage(chunk.data(), chunk.size());
+            if (!image) {
+                continue;
+            }
+            if (image->body.size() > firmware::kMaxBodySize || image->fileSize() != chunk.size()) {
+                std::abort();
+            }
+            blocks = image->blockCount();
+            rig.session.holdImage(std::move(*image), "fuzz.bin");
+            if (flags & 0x01) {
+                rig.session.startProgramming();
+            }
+            continue;
+        }
+        const std::uint32_t before = rig.session.blockIndex();
+        rig.session.analyse(chunk.data(), chunk.size());
+        // One "!" a chunk: at most one block further, never past the image.
+        if (rig.session.blockIndex() > before + 1 || rig.session.blockIndex() > blocks ||
+            rig.session.errorCount() > BootloaderSession::kMaxRejections) {
+            std::abort();
+        }
+    }
+    return 0;
+}
