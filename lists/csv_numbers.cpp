@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <cstring>
 
 namespace csv_numbers {
 
@@ -36,23 +37,37 @@ Split splitLine(std::string_view line) {
 
 } // namespace
 
-std::vector<std::string_view> splitLines(std::string_view bytes) {
-    if (const auto zero = bytes.find('\0'); zero != std::string_view::npos) {
-        bytes = bytes.substr(0, zero);
+namespace {
+
+// The text up to its first zero byte.
+std::string_view textPart(std::string_view bytes) {
+    const void* zero = std::memchr(bytes.data(), 0, bytes.size());
+    return zero == nullptr ? bytes
+                           : bytes.substr(0, static_cast<std::size_t>(
+                                                 static_cast<const char*>(zero) - bytes.data()));
+}
+
+// The line that starts at `start` (< text.size()); moves `start` past its end.
+std::string_view nextLine(std::string_view text, std::size_t& start) {
+    std::size_t end = start;
+    while (end < text.size() && text[end] != '\r' && text[end] != '\n') {
+        ++end;
     }
+    const std::string_view line = text.substr(start, end - start);
+    start = end + 1;
+    if (end < text.size() && text[end] == '\r' && start < text.size() && text[start] == '\n') {
+        ++start;
+    }
+    return line;
+}
+
+} // namespace
+
+std::vector<std::string_view> splitLines(std::string_view bytes) {
+    const std::string_view text = textPart(bytes);
     std::vector<std::string_view> lines;
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        const auto end = bytes.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) {
-            lines.push_back(bytes.substr(start));
-            break;
-        }
-        lines.push_back(bytes.substr(start, end - start));
-        start = end + 1;
-        if (bytes[end] == '\r' && start < bytes.size() && bytes[start] == '\n') {
-            ++start;
-        }
+    for (std::size_t start = 0; start < text.size();) {
+        lines.push_back(nextLine(text, start));
     }
     return lines;
 }
@@ -104,9 +119,11 @@ ImportResult importCsv(std::string_view bytes, NumberGrid& grid) {
     result.firstRow = target;
 
     int apartment = -1; // none read yet; set once per run, not per line
-    const auto lines = splitLines(bytes);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const Split part = splitLine(lines[i]);
+    const std::string_view text = textPart(bytes);
+    std::size_t lineNumber = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        const Split part = splitLine(nextLine(text, start));
+        ++lineNumber;
         if (target > rows) {
             // The list is full: what is left is only counted.
             if (part.number.size() < kMinNumberLength) {
@@ -119,7 +136,7 @@ ImportResult importCsv(std::string_view bytes, NumberGrid& grid) {
         if (!part.apartment.empty()) {
             const auto value = parseApartment(part.apartment);
             if (!value) {
-                result.error = "Строка " + std::to_string(i + 1) + " файла CSV: «" +
+                result.error = "Строка " + std::to_string(lineNumber) + " файла CSV: «" +
                                shown(part.apartment) +
                                "» не является целым числом (номер квартиры). Импорт "
                                "остановлен; номеров записано до этой строки: " +
