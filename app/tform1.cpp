@@ -4,6 +4,9 @@
 #include "app/settings.h"
 #include "app/tform2.h"
 #include "link/port_discovery.h"
+#include "lists/config_file.h"
+#include "lists/csv_numbers.h"
+#include "lists/file_io.h"
 
 #include <algorithm>
 
@@ -14,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -162,6 +166,12 @@ TForm1::TForm1(const Options& options, QWidget* parent)
     connect(ui.Reset_but, &QAbstractButton::clicked, this,
             [this] { guarded([this] { commands.Reset_butClick(); }); });
     connect(ui.N9, &QAction::triggered, this, [this] { N9Click(); });
+    connect(ui.N8, &QAction::triggered, this, [this] { N8Click(); });
+    connect(ui.RzToolButton2, &QAbstractButton::clicked, this, [this] { N8Click(); });
+    connect(ui.N3, &QAction::triggered, this, [this] { N3Click(); });
+    connect(ui.RzToolButton1, &QAbstractButton::clicked, this, [this] { N3Click(); });
+    connect(ui.RzToolButton7, &QAbstractButton::clicked, this, [this] { RzToolButton7Click(); });
+    connect(ui.N10, &QAction::triggered, this, [this] { N10Click(); });
     connect(ui.N1, &QAction::triggered, this, [this] { N1Click(); });
     connect(ui.N4, &QAction::triggered, this, [this] { N4Click(); });
 
@@ -443,6 +453,121 @@ QString TForm1::executeOpenDialog(int filterIndex, const QString& fileName) {
 
 QString TForm1::executeSaveDialog(const QString& fileName) {
     return executeFileDialog(SaveDialog(), 1, fileName);
+}
+
+QFileDialog* TForm1::CsvSaveDialog() {
+    if (csvSaveDialog_ == nullptr) {
+        csvSaveDialog_ =
+            makeFileDialog(this, "CsvSaveDialog", QStringLiteral("CSV file [*.csv] (*.csv)"),
+                           QFileDialog::AcceptSave);
+    }
+    return csvSaveDialog_;
+}
+
+namespace {
+
+// A chosen path as the file system spells it, and as the user sees it.
+std::string fsName(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+QString quotedName(const QString& path) {
+    return QString::fromUtf8("«") + path + QString::fromUtf8("»");
+}
+
+} // namespace
+
+void TForm1::N8Click() {
+    const QString path = executeSaveDialog(QStringLiteral("*.fcd"));
+    if (path.isEmpty()) {
+        return;
+    }
+    // Everything is built before any file is touched: a field that does not
+    // convert stops the save with the old file as it was.
+    QString error;
+    if (!config->Write_conf(&error)) {
+        showError(QString::fromUtf8("Файл не сохранён.\n") + error);
+        return;
+    }
+    const auto file = config_file::encode(config->configBlock.encode(), *numberGrid);
+    if (!file.ok()) {
+        showError(QString::fromUtf8("Файл не сохранён.\n") + q(*file.error));
+        return;
+    }
+    file_io::FileError failure;
+    if (!file_io::writeFileAtomically(fsName(path), file.bytes, &failure)) {
+        logLine("Не удается сохранить файл");
+        showError(QString::fromUtf8("Не удается сохранить файл ") + quotedName(path) +
+                  QStringLiteral(": ") + q(failure.reason));
+    }
+}
+
+void TForm1::N3Click() {
+    const QString path = executeOpenDialog(1, QStringLiteral("*.fcd"));
+    if (path.isEmpty()) {
+        return;
+    }
+    file_io::FileError failure;
+    const auto bytes = file_io::readWholeFile(fsName(path), config_file::kMaxFileSize, &failure);
+    if (!bytes) {
+        logLine("Не удается открыть файл");
+        showError(QString::fromUtf8("Не удается открыть файл ") + quotedName(path) +
+                  QStringLiteral(": ") + q(failure.reason));
+        return;
+    }
+    std::string why;
+    const auto file = config_file::decode(*bytes, &why);
+    if (!file) {
+        showError(QString::fromUtf8("Файл ") + quotedName(path) +
+                  QString::fromUtf8(" не является файлом конфигурации: ") + q(why) +
+                  QString::fromUtf8(". Настройки и список номеров не изменены."));
+        return;
+    }
+    config->configBlock = ConfigBlock::decode(file->block);
+    config->Read_conf(); // leaves the Password box as it is
+    config_file::fillGrid(*file, *numberGrid);
+}
+
+void TForm1::RzToolButton7Click() {
+    const QString path = executeOpenDialog(3, QStringLiteral("*.csv"));
+    if (path.isEmpty()) {
+        return;
+    }
+    file_io::FileError failure;
+    const auto bytes = file_io::readWholeFile(fsName(path), csv_numbers::kMaxFileSize, &failure);
+    if (!bytes) {
+        showError(QString::fromUtf8("Не удается открыть файл ") + quotedName(path) +
+                  QStringLiteral(": ") + q(failure.reason));
+        return;
+    }
+    const auto result = csv_numbers::importCsv(*bytes, *numberGrid);
+    if (!result.started) {
+        return; // every row holds a number
+    }
+    logLine(result.summary());
+    if (result.error) {
+        showError(q(*result.error));
+    }
+}
+
+void TForm1::N10Click() {
+    const QString path = executeFileDialog(CsvSaveDialog(), 1, QStringLiteral("*.csv"));
+    if (path.isEmpty()) {
+        return;
+    }
+    const auto exported = csv_numbers::exportCsv(*numberGrid);
+    if (!exported.ok()) {
+        showError(q(*exported.error));
+        return;
+    }
+    file_io::FileError failure;
+    if (!file_io::writeFileAtomically(fsName(path), exported.bytes, &failure)) {
+        logLine("Не удается сохранить файл");
+        showError(QString::fromUtf8("Не удается сохранить файл ") + quotedName(path) +
+                  QStringLiteral(": ") + q(failure.reason));
+        return;
+    }
+    logLine("Экспорт в CSV: записано номеров: " + std::to_string(exported.rows) + " в файл «" +
+            s(path) + "»");
 }
 
 void TForm1::N9Click() {

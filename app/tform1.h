@@ -98,6 +98,14 @@ class TForm1 : public QMainWindow, private LinkView {
     QString executeOpenDialog(int filterIndex, const QString& fileName);
     QString executeSaveDialog(const QString& fileName);
 
+    // Configuration files and CSV: the dialogs here, the work in lists/.
+    void N8Click();            // "Сохранить в файл"
+    void N3Click();            // "Открыть из файла"
+    void RzToolButton7Click(); // "Импорт из CSV"
+    void N10Click();           // "Экспорт в CSV"
+    // The export's save dialog, filter "CSV file [*.csv]".
+    QFileDialog* CsvSaveDialog();
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -132,6 +140,7 @@ class TForm1 : public QMainWindow, private LinkView {
     TForm2* about_ = nullptr;
     QFileDialog* openDialog_ = nullptr;
     QFileDialog* saveDialog_ = nullptr;
+    QFileDialog* csvSaveDialog_ = nullptr;
     QSocketNotifier* signalNotifier_ = nullptr;
     bool closing_ = false;
     bool closeWithoutAsking_ = false; // a stop signal closes even while programming

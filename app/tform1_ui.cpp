@@ -300,6 +300,7 @@ void TForm1Ui::setupMenu(QMainWindow* form) {
     };
     N3 = iconItem("N3", "Открыть из файла", QStyle::SP_DialogOpenButton);
     N8 = iconItem("N8", "Сохранить в файл", QStyle::SP_DialogSaveButton);
+    N10 = iconItem("N10", "Экспорт в CSV", QStyle::SP_FileDialogDetailedView);
     N6 = iconItem("N6", "Считать с устройства", QStyle::SP_ArrowDown);
     N7 = iconItem("N7", "Записать в устройство", QStyle::SP_ArrowUp);
     N9 = iconItem("N9", "Выход", QStyle::SP_DialogCloseButton);
@@ -308,6 +309,7 @@ void TForm1Ui::setupMenu(QMainWindow* form) {
     N4 = item("N4", "О программе...");
     N2Menu->addAction(N3);
     N2Menu->addAction(N8);
+    N2Menu->addAction(N10);
     N2Menu->addSeparator();
     N2Menu->addAction(N6);
     N2Menu->addAction(N7);

@@ -78,6 +78,7 @@ class TForm1Ui {
     QAction* N2 = nullptr;
     QAction* N3 = nullptr;
     QAction* N8 = nullptr;
+    QAction* N10 = nullptr; // "Экспорт в CSV"
     QAction* N6 = nullptr;
     QAction* N7 = nullptr;
     QAction* N9 = nullptr;

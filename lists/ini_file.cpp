@@ -1,9 +1,9 @@
 #include "lists/ini_file.h"
 
+#include "lists/file_io.h"
 #include "protocol/cp1251.h"
 
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -75,7 +75,7 @@ std::string_view unquote(std::string_view v) {
 // The value of a "key=value" line: after the first "=", trimmed, unquoted.
 std::string_view pairValue(std::string_view text) {
     const std::string_view t = trim(text);
-    return unquote(trim(t.substr(t.find('=') + 1)));
+    return unquote(trim(t.substr(t.find('=') + 1))).substr(0, IniFile::kMaxValueLength);
 }
 
 std::string_view pairName(std::string_view text) {
@@ -217,6 +217,27 @@ std::optional<std::string> IniFile::find(std::string_view section, std::string_v
     return std::nullopt;
 }
 
+std::unordered_map<std::string, std::string>
+IniFile::sectionValues(std::string_view section) const {
+    std::unordered_map<std::string, std::string> values;
+    const auto range = sectionRange(section);
+    if (!range) {
+        return values;
+    }
+    values.reserve(range->second - range->first);
+    for (std::size_t i = range->first + 1; i < range->second; ++i) {
+        if (lines_[i].kind == Kind::Pair) {
+            // emplace keeps the first key of a name.
+            values.emplace(lines_[i].foldedName, pairValue(lines_[i].text));
+        }
+    }
+    return values;
+}
+
+std::string IniFile::foldName(std::string_view name) {
+    return fold(trim(name));
+}
+
 std::string IniFile::readString(std::string_view section, std::string_view key,
                                 std::string_view defaultValue) const {
     if (auto value = find(section, key)) {
@@ -343,79 +364,13 @@ std::optional<IniFile> IniFile::load(const std::string& path, IniFileError* erro
 }
 
 bool IniFile::save(const std::string& path, IniFileError* error) const {
-    auto fail = [&](int code) {
-        if (error) {
-            *error = makeError(code, "Не удается сохранить файл", path, std::strerror(code));
-        }
-        return false;
-    };
-    // A settings file that is a symbolic link stays one: the file it points
-    // to is replaced.
-    std::string target = path;
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
+    file_io::FileError failure;
+    if (file_io::writeFileAtomically(path, toBytes(), &failure)) {
+        return true;
     }
-    const auto slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-
-    static std::atomic<unsigned> counter{0};
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = dir + (dir.back() == '/' ? "" : "/") + "." + base + ".tmp-" +
-               std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) {
-            return fail(errno);
-        }
+    if (error) {
+        *error =
+            makeError(failure.code, "Не удается сохранить файл", path, std::strerror(failure.code));
     }
-    if (fd < 0) {
-        return fail(EEXIST);
-    }
-    auto abandon = [&](int code) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return fail(code);
-    };
-    // Replacing a file keeps its permissions.
-    if (::stat(target.c_str(), &st) == 0) {
-        ::fchmod(fd, st.st_mode & 07777);
-    }
-    const std::string bytes = toBytes();
-    std::string_view left = bytes;
-    while (!left.empty()) {
-        const ssize_t n = ::write(fd, left.data(), left.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return abandon(errno);
-        }
-        left.remove_prefix(static_cast<std::size_t>(n));
-    }
-    if (::fsync(fd) != 0) {
-        return abandon(errno);
-    }
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        return fail(err);
-    }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        return fail(err);
-    }
-    // Make the rename itself durable; a failure here loses nothing that is on disk.
-    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
+    return false;
 }

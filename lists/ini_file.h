@@ -16,12 +16,15 @@
 // - the first section of a name counts, and within it the first key of a
 //   name; pairs before the first section header belong to no section;
 // - a key present with an empty value reads as the empty text, not as the
-//   default.
+//   default;
+// - a value is read up to 2047 characters (the Windows functions' buffer);
+//   the rest of a longer value is dropped.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 struct IniFileError {
@@ -31,12 +34,23 @@ struct IniFileError {
 
 class IniFile {
   public:
+    static constexpr std::size_t kMaxValueLength = 2047;
+
     IniFile() = default;
     // Any bytes parse; what is not a section header or a pair is kept as it is.
     static IniFile parse(std::string_view bytes);
 
     // The value of `key` in `section`, or nullopt when there is no such key.
     std::optional<std::string> find(std::string_view section, std::string_view key) const;
+
+    // Every key of the first `section` and its value, keyed by the name as
+    // `foldName` gives it, the first key of a name winning: one pass for a
+    // caller that looks up many keys (the 1300 keys of a number list).
+    std::unordered_map<std::string, std::string> sectionValues(std::string_view section) const;
+    // Whether the file has a section of that name (keys or not).
+    bool hasSection(std::string_view section) const { return sectionRange(section).has_value(); }
+    // A section or key name as the lookups compare it: trimmed, case-folded.
+    static std::string foldName(std::string_view name);
 
     // The value, or `defaultValue` when the key is absent.
     std::string readString(std::string_view section, std::string_view key,

@@ -1,0 +1,196 @@
+#include "lists/file_io.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace file_io {
+
+namespace {
+
+constexpr std::size_t kChunk = 64 * 1024;
+
+std::function<void(std::size_t)>& chunkHook() {
+    static std::function<void(std::size_t)> hook;
+    return hook;
+}
+
+bool fail(FileError* error, int code, std::string reason = {}) {
+    if (error != nullptr) {
+        error->code = code;
+        error->reason = reason.empty() ? reasonText(code) : std::move(reason);
+    }
+    return false;
+}
+
+} // namespace
+
+std::string reasonText(int code) {
+    switch (code) {
+    case ENOENT:
+        return "файл или папка не найдены";
+    case EACCES:
+    case EPERM:
+        return "нет доступа";
+    case EROFS:
+        return "диск только для чтения";
+    case EISDIR:
+        return "это папка, а не файл";
+    case ENOTDIR:
+        return "в пути есть имя, которое не является папкой";
+    case ENOSPC:
+    case EDQUOT:
+        return "на диске нет места";
+    case ENAMETOOLONG:
+        return "слишком длинное имя";
+    case EFBIG:
+        return "файл слишком большой";
+    case EIO:
+        return "ошибка ввода-вывода";
+    default:
+        return std::strerror(code);
+    }
+}
+
+void setWriteChunkHook(std::function<void(std::size_t)> hook) {
+    chunkHook() = std::move(hook);
+}
+
+std::optional<std::string> readWholeFile(const std::string& path, std::size_t maxSize,
+                                         FileError* error) {
+    // O_NONBLOCK: a pipe with no writer must not hang the window.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        fail(error, errno);
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        fail(error, err);
+        return std::nullopt;
+    }
+    if (S_ISDIR(st.st_mode) || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        fail(error, S_ISDIR(st.st_mode) ? EISDIR : EINVAL,
+             S_ISDIR(st.st_mode) ? "" : "это не обычный файл");
+        return std::nullopt;
+    }
+    if (static_cast<std::size_t>(st.st_size) > maxSize) {
+        ::close(fd);
+        fail(error, EFBIG);
+        return std::nullopt;
+    }
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(st.st_size));
+    char buffer[kChunk];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const int err = errno;
+            ::close(fd);
+            fail(error, err);
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+        if (bytes.size() > maxSize) { // the file grew while it was read
+            ::close(fd);
+            fail(error, EFBIG);
+            return std::nullopt;
+        }
+    }
+    ::close(fd);
+    return bytes;
+}
+
+bool writeFileAtomically(const std::string& path, std::string_view bytes, FileError* error) {
+    std::string target = path;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
+    }
+    if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        return fail(error, EISDIR);
+    }
+    const auto slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (base.empty()) {
+        return fail(error, EISDIR);
+    }
+
+    static std::atomic<unsigned> counter{0};
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = dir + (dir.back() == '/' ? "" : "/") + "." + base + ".tmp-" +
+               std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            return fail(error, errno);
+        }
+    }
+    if (fd < 0) {
+        return fail(error, EEXIST);
+    }
+    auto abandon = [&](int code) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return fail(error, code);
+    };
+    if (::stat(target.c_str(), &st) == 0) {
+        ::fchmod(fd, st.st_mode & 07777);
+    }
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const std::size_t want = std::min(kChunk, bytes.size() - written);
+        const ssize_t n = ::write(fd, bytes.data() + written, want);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return abandon(errno);
+        }
+        written += static_cast<std::size_t>(n);
+        if (chunkHook()) {
+            chunkHook()(written);
+        }
+    }
+    if (::fsync(fd) != 0) {
+        return abandon(errno);
+    }
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        return fail(error, err);
+    }
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        return fail(error, err);
+    }
+    // Make the rename itself durable; a failure here loses nothing on disk.
+    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+} // namespace file_io

@@ -1,0 +1,40 @@
+// Whole-file reading and the safe replacement of a file, shared by the
+// configuration files, the CSV import and export, and the settings file.
+// Messages are in Russian and name the file and the reason.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace file_io {
+
+struct FileError {
+    int code = 0;       // errno of the failure
+    std::string reason; // Russian: why, without the file name ("нет доступа")
+};
+
+// The Russian reason for an errno, for the errors a user meets with files.
+std::string reasonText(int code);
+
+// Reads a regular file whole. A folder, a device or a pipe is refused rather
+// than waited on; so is a file larger than `maxSize`.
+std::optional<std::string> readWholeFile(const std::string& path, std::size_t maxSize,
+                                         FileError* error);
+
+// Replaces `path` with `bytes` so that the old file is never lost to a failed
+// or interrupted save: the bytes go to a new file in the same folder, which
+// is flushed to disk and then renamed over the old one. On any failure the
+// new file is removed, the old one is left as it was, and false is returned
+// with the reason. A symbolic link stays one (the file it points to is
+// replaced); a replaced file keeps its permissions.
+[[nodiscard]] bool writeFileAtomically(const std::string& path, std::string_view bytes,
+                                       FileError* error);
+
+// Tests only: called after each chunk that reaches the new file, with the
+// number of bytes written so far, so a test can stop a save in its middle.
+void setWriteChunkHook(std::function<void(std::size_t)> hook);
+
+} // namespace file_io
