@@ -32,10 +32,16 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
+#include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <functional>
+#include <netinet/in.h>
 #include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -66,6 +72,29 @@ void settle(int ms = 60) {
     while (clock.elapsed() < ms) {
         QApplication::processEvents(QEventLoop::AllEvents, 10);
     }
+}
+
+// `wanted` when nothing listens there, otherwise a port the system has free.
+quint16 freeTcpPort(quint16 wanted) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        throw Failure("socket: " + std::string(std::strerror(errno)));
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(wanted);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        address.sin_port = 0;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            ::close(fd);
+            throw Failure("bind: " + std::string(std::strerror(errno)));
+        }
+    }
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
 }
 
 // The simulated device with a short list of subscribers, so that the number
@@ -177,14 +206,13 @@ QMap<QString, QImage> takeShots(const QString& moduleFolder, const QString& shot
     s.shoot(QStringLiteral("firmware.png"));
 
     // The Internet link: the entry "Интернет" of the port list, the server on
-    // a port the system chooses (the picture shows the port field as typed).
+    // its usual port, or on one that is free when another program has that.
     s.page(1);
     f.Port_BoxDropDown();
     f.ui.Port_Box->setCurrentIndex(f.ui.Port_Box->count() - 1);
-    f.ui.Edit2->setText(QStringLiteral("0"));
+    f.ui.Edit2->setText(QString::number(freeTcpPort(10000)));
     f.Start_serverClick();
     s.expect(f.ServerSocket1.isListening(), "the Internet server listening");
-    f.ui.Edit2->setText(QStringLiteral("10000"));
     s.shoot(QStringLiteral("internet.png"));
     f.Start_serverClick();
     return s.shots();
