@@ -149,6 +149,7 @@ TEST(LogWindow, SavedLogHoldsEveryLineOfTheBoxWithItsTime) {
             box->close();
         }
     }
+    QTest::qWait(20); // the closed box is deleted before the window
     EXPECT_TRUE(boxShown);
     EXPECT_TRUE(run.log().contains(QString::fromUtf8("Не удается сохранить файл")));
 }
