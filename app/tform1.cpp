@@ -1,5 +1,7 @@
 #include "app/tform1.h"
 
+#include "app/install_layout.h"
+#include "app/log_stamps.h"
 #include "app/port_combo_box.h"
 #include "app/settings.h"
 #include "app/tform2.h"
@@ -7,6 +9,7 @@
 #include "lists/config_file.h"
 #include "lists/csv_numbers.h"
 #include "lists/file_io.h"
+#include "lists/log_file.h"
 
 #include <algorithm>
 
@@ -22,6 +25,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -174,6 +178,21 @@ TForm1::TForm1(const Options& options, QWidget* parent)
     connect(ui.N10, &QAction::triggered, this, [this] { N10Click(); });
     connect(ui.N1, &QAction::triggered, this, [this] { N1Click(); });
     connect(ui.N4, &QAction::triggered, this, [this] { N4Click(); });
+
+    // The log box's context menu: its standard entries and "Сохранить журнал".
+    logStamps_ = new LogStamps(ui.Log);
+    LogSave = new QAction(QString::fromUtf8("Сохранить журнал"), this);
+    LogSave->setObjectName(QStringLiteral("LogSave"));
+    connect(LogSave, &QAction::triggered, this, [this] { LogSaveClick(); });
+    ui.Log->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui.Log, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu* menu = ui.Log->createStandardContextMenu();
+        menu->setObjectName(QStringLiteral("LogMenu"));
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->addSeparator();
+        menu->addAction(LogSave);
+        menu->popup(ui.Log->mapToGlobal(at));
+    });
 
     if (options_.handleSignals && ::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
         signalNotifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
@@ -383,15 +402,22 @@ void TForm1::N7Click() {
 }
 
 void TForm1::N1Click() {
-    const QString name = QStringLiteral("UserManual_VX-RT-7.pdf");
-    QString path = QDir(QCoreApplication::applicationDirPath()).filePath(name);
-    if (!QFileInfo::exists(path)) {
-        const QString installed = QStringLiteral("/usr/share/doc/vxrt7-config/") + name;
-        if (QFileInfo::exists(installed)) {
-            path = installed;
+    const QString name = QString::fromLatin1(install_layout::kManualName);
+    const QStringList folders = options_.manualFolders.isEmpty()
+                                    ? install_layout::manualFolders(install_layout::programFolder())
+                                    : options_.manualFolders;
+    for (const QString& folder : folders) {
+        const QString path = QDir(folder).filePath(name);
+        if (QFileInfo::exists(path)) {
+            if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+                logLine("Не удается открыть руководство «" + s(path) +
+                        "»: нет программы для просмотра PDF");
+            }
+            return;
         }
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    logLine("Руководство " + s(name) +
+            " не найдено (искали в: " + s(folders.join(QStringLiteral(", "))) + ")");
 }
 
 void TForm1::N4Click() {
@@ -568,6 +594,34 @@ void TForm1::N10Click() {
     }
     logLine("Экспорт в CSV: записано номеров: " + std::to_string(exported.rows) + " в файл «" +
             s(path) + "»");
+}
+
+QFileDialog* TForm1::LogSaveDialog() {
+    if (logSaveDialog_ == nullptr) {
+        logSaveDialog_ =
+            makeFileDialog(this, "LogSaveDialog", QStringLiteral("Text file [*.txt] (*.txt)"),
+                           QFileDialog::AcceptSave);
+    }
+    return logSaveDialog_;
+}
+
+void TForm1::LogSaveClick() {
+    // The lines as they are now: whatever is logged while the dialog is open
+    // is not asked for.
+    const std::string bytes = log_file::format(logStamps_->lines());
+    const QString path = executeFileDialog(
+        LogSaveDialog(), 1, q(log_file::suggestedName(std::chrono::system_clock::now())));
+    if (path.isEmpty()) {
+        return;
+    }
+    file_io::FileError failure;
+    if (!file_io::writeFileAtomically(fsName(path), bytes, &failure)) {
+        logLine("Не удается сохранить файл");
+        showError(QString::fromUtf8("Не удается сохранить файл ") + quotedName(path) +
+                  QStringLiteral(": ") + q(failure.reason));
+        return;
+    }
+    logLine("Журнал сохранен в файл «" + s(path) + "»");
 }
 
 void TForm1::N9Click() {

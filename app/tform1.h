@@ -22,6 +22,7 @@
 #include <optional>
 
 class TForm2;
+class LogStamps;
 class QFileDialog;
 class QSocketNotifier;
 
@@ -42,6 +43,9 @@ class TForm1 : public QMainWindow, private LinkView {
         // Catch SIGTERM and SIGINT and close the window as if its close button was
         // pressed.
         bool handleSignals = false;
+        // Where "Руководство" looks for the manual; empty: beside the program,
+        // then the installed documentation folders (app/install_layout.h).
+        QStringList manualFolders;
     };
     explicit TForm1(const Options& options, QWidget* parent = nullptr);
     ~TForm1() override;
@@ -106,6 +110,12 @@ class TForm1 : public QMainWindow, private LinkView {
     // The export's save dialog, filter "CSV file [*.csv]".
     QFileDialog* CsvSaveDialog();
 
+    // "Сохранить журнал" in the log box's context menu: every line of the box
+    // with the time it appeared, into a text file (UTF-8) for support.
+    QAction* LogSave = nullptr;
+    void LogSaveClick();
+    QFileDialog* LogSaveDialog();
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -141,6 +151,8 @@ class TForm1 : public QMainWindow, private LinkView {
     QFileDialog* openDialog_ = nullptr;
     QFileDialog* saveDialog_ = nullptr;
     QFileDialog* csvSaveDialog_ = nullptr;
+    QFileDialog* logSaveDialog_ = nullptr;
+    LogStamps* logStamps_ = nullptr;
     QSocketNotifier* signalNotifier_ = nullptr;
     bool closing_ = false;
     bool closeWithoutAsking_ = false; // a stop signal closes even while programming

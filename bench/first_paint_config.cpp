@@ -1,8 +1,10 @@
 // Start-up probe of the configurator's own window: the program entry of
 // vxrt7-config (title, command line, TForm1, show, message loop), with the
 // probe application of first_paint.h in place of the plain QApplication.
-// Run by idle_startup; by hand:
+// idle_startup also runs a copy of it placed in the bin/ folder of a staging
+// install, beside the installed vxrt7-config. Run by idle_startup; by hand:
 //   QT_QPA_PLATFORM=offscreen build/bin/first_paint_config --settings DIR/Сonfig.ini
+#include "app/install_layout.h"
 #include "app/tform1.h"
 #include "first_paint.h"
 
@@ -39,6 +41,11 @@ int main(int argc, char* argv[]) {
         options.portOverride = parser.value(portOption);
     }
     options.settingsPath = parser.value(settingsOption);
+    // As vxrt7-config: an installed program keeps its settings in the user's folder.
+    if (!parser.isSet(settingsOption) &&
+        install_layout::isInstalled(install_layout::programFolder())) {
+        options.settingsPath = install_layout::userSettingsPath();
+    }
     TForm1 form(options);
     marks.window = first_paint::monotonicNs();
     app.watch(&form);

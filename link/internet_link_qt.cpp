@@ -1,9 +1,9 @@
 #include "link/internet_link_qt.h"
 
+#include "app/install_layout.h"
 #include "link/link_controller.h"
 
 #include <QByteArrayView>
-#include <QCoreApplication>
 #include <QDir>
 #include <QLibrary>
 
@@ -17,7 +17,9 @@ std::string u(const QString& text) {
 
 std::unique_ptr<TcpTransport> loadTcpTransport(const QString& folder, QString* error) {
     // Never unloaded: the transport's code must outlive every object it made.
-    const QDir dir(folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder);
+    // Empty: beside the program, or where an installed program keeps it.
+    const QDir dir(folder.isEmpty() ? install_layout::moduleFolder(install_layout::programFolder())
+                                    : folder);
     QLibrary module(dir.filePath(QLatin1String(kTcpModuleName)));
     const auto make = reinterpret_cast<MakeTcpTransport>(module.resolve(kTcpModuleEntry));
     if (make == nullptr) {

@@ -42,7 +42,8 @@ class TcpTransport {
     std::function<void(int connection, int code, const QString& text)> failed;
 };
 
-// Loads the module from the folder (empty: the program's folder) and makes a
+// Loads the module from the folder (empty: the program's folder, or
+// lib/vxrt7-config/ beside an installed program's bin/) and makes a
 // transport; on failure returns null and the reason in *error.
 std::unique_ptr<TcpTransport> loadTcpTransport(const QString& folder, QString* error);
 

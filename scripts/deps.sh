@@ -7,6 +7,8 @@ VXRT7_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   fonts-dejavu-core
+  # the icon's PNG sizes; the installed program's and the package's checks
+  librsvg2-bin desktop-file-utils appstream poppler-utils dpkg-dev file
 )
 
 vxrt7_install_deps() {
