@@ -8,6 +8,60 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <array>
+#include <cerrno>
+#include <sys/socket.h>
+
+namespace {
+
+// The system's error number behind a socket error: the one the socket
+// itself holds, else errno when it is one a socket call can leave, else the
+// usual cause of the error's kind.
+int systemError(QAbstractSocket::SocketError kind, qintptr descriptor, int lastErrno) {
+    int pending = 0;
+    socklen_t len = sizeof pending;
+    if (descriptor >= 0 &&
+        ::getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_ERROR, &pending, &len) == 0 &&
+        pending != 0) {
+        return pending;
+    }
+    switch (lastErrno) {
+    case ECONNRESET:
+    case ECONNREFUSED:
+    case ETIMEDOUT:
+    case EPIPE:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ENOBUFS:
+    case ENOMEM:
+    case EMFILE:
+    case ENFILE:
+    case ECONNABORTED:
+    case EACCES:
+    case EPERM:
+        return lastErrno;
+    default:
+        break;
+    }
+    switch (kind) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return ECONNREFUSED;
+    case QAbstractSocket::RemoteHostClosedError:
+        return ECONNRESET;
+    case QAbstractSocket::SocketAccessError:
+        return EACCES;
+    case QAbstractSocket::SocketResourceError:
+        return EMFILE;
+    case QAbstractSocket::SocketTimeoutError:
+        return ETIMEDOUT;
+    case QAbstractSocket::NetworkError:
+        return ENETDOWN;
+    default:
+        return EIO;
+    }
+}
+
+} // namespace
 
 namespace {
 
@@ -15,11 +69,26 @@ class QtTcpTransport final : public TcpTransport {
   public:
     QtTcpTransport() {
         QObject::connect(&server_, &QTcpServer::newConnection, &context_, [this] { accept(); });
+        QObject::connect(&server_, &QTcpServer::acceptError, &context_,
+                         [this](QAbstractSocket::SocketError kind) {
+                             const int code = systemError(kind, -1, errno);
+                             server_.pauseAccepting(); // retried when the link says so
+                             if (acceptFailed) {
+                                 acceptFailed(code);
+                             }
+                         });
     }
     ~QtTcpTransport() override { close(); }
 
-    bool listen(quint16 port, QString* error) override {
-        if (server_.listen(QHostAddress::Any, port)) {
+    bool listen(const QString& address, quint16 port, QString* error) override {
+        QHostAddress host(QHostAddress::Any);
+        if (!address.isEmpty() && !host.setAddress(address)) {
+            if (error != nullptr) {
+                *error = QStringLiteral("неверный адрес \"%1\"").arg(address);
+            }
+            return false;
+        }
+        if (server_.listen(host, port)) {
             return true;
         }
         if (error != nullptr) {
@@ -27,6 +96,17 @@ class QtTcpTransport final : public TcpTransport {
         }
         return false;
     }
+
+    void drop(int connection) override {
+        if (QTcpSocket* socket = sockets_.take(connection)) {
+            socket->disconnect(&context_);
+            socket->abort();
+            socket->deleteLater();
+        }
+    }
+
+    void pauseAccepting() override { server_.pauseAccepting(); }
+    void resumeAccepting() override { server_.resumeAccepting(); }
 
     void close() override {
         server_.close();
@@ -61,15 +141,17 @@ class QtTcpTransport final : public TcpTransport {
             QObject::connect(socket, &QTcpSocket::readyRead, &context_,
                              [this, connection] { read(connection); });
             QObject::connect(socket, &QTcpSocket::disconnected, &context_,
-                             [this, connection] { drop(connection); });
-            QObject::connect(socket, &QTcpSocket::errorOccurred, &context_,
-                             [this, connection, socket](QAbstractSocket::SocketError code) {
-                                 // A peer that closes its end is the disconnect, not an error.
-                                 if (code != QAbstractSocket::RemoteHostClosedError && failed) {
-                                     failed(connection, static_cast<int>(code),
-                                            socket->errorString());
-                                 }
-                             });
+                             [this, connection] { peerClosed(connection); });
+            QObject::connect(
+                socket, &QTcpSocket::errorOccurred, &context_,
+                [this, connection, socket](QAbstractSocket::SocketError kind) {
+                    const int lastErrno = errno;
+                    // A peer that closes its end is the disconnect, not an error.
+                    if (kind != QAbstractSocket::RemoteHostClosedError && failed) {
+                        failed(connection, systemError(kind, socket->socketDescriptor(), lastErrno),
+                               socket->errorString());
+                    }
+                });
             if (accepted) {
                 accepted(connection, socket->peerAddress().toString() + QLatin1Char(':') +
                                          QString::number(socket->peerPort()));
@@ -92,7 +174,7 @@ class QtTcpTransport final : public TcpTransport {
         }
     }
 
-    void drop(int connection) {
+    void peerClosed(int connection) {
         QTcpSocket* socket = sockets_.take(connection);
         if (socket == nullptr) {
             return;

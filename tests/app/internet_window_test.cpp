@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTcpSocket>
 #include <cstdio>
 #include <gtest/gtest.h>
 
@@ -102,4 +103,29 @@ TEST(InternetWindow, ChoosingASerialPortStopsTheServer) {
     EXPECT_FALSE(run.form->ServerSocket1.isListening());
     EXPECT_EQ(run.form->ui.Start_server->text(), QString::fromUtf8("Запустить"));
     EXPECT_TRUE(run.form->ui.Start_server->isHidden());
+}
+
+TEST(InternetWindow, AProxyProbeThatComesFirstGetsNothingAndTheDeviceIsRead) {
+    InternetRun run;
+    const quint16 port = run.listen();
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(probe.waitForConnected(3000));
+    probe.write("CONNECT vxrt7.example:443 HTTP/1.1\r\nHost: vxrt7.example:443\r\n\r\n");
+    QByteArray toProbe;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            toProbe += probe.readAll();
+            return probe.state() == QAbstractSocket::UnconnectedState;
+        },
+        3000));
+    EXPECT_FALSE(run.form->link.state.remoteConnected);
+    EXPECT_FALSE(run.form->ui.Disconnect->isEnabled());
+
+    run.connectDevice(port);
+    QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
+    ASSERT_TRUE(run.waitLog("Конфигурация считана")) << run.log().toStdString();
+    toProbe += probe.readAll();
+    EXPECT_TRUE(toProbe.isEmpty()) << toProbe.toStdString();
+    EXPECT_TRUE(run.log().contains(QString::fromUtf8("не прибор (нет \"CONNECT\")")));
 }
