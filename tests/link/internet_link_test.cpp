@@ -9,6 +9,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -293,4 +298,77 @@ TEST(InternetLink, MissingTransportModuleIsReportedAndTheServerStaysStopped) {
     EXPECT_TRUE(s.net.Start_server_fun(true, QStringLiteral("0")));
     EXPECT_TRUE(s.view.messages.empty());
     EXPECT_NE(s.net.listeningPort(), 0);
+}
+
+// 300 clients from another process against a server whose process may open
+// only 256 files: accepting fails for want of descriptors.
+TEST(InternetLink, RunningOutOfDescriptorsPausesAcceptingWithoutSpinning) {
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    Server s;
+    s.net.maxClients = 1000; // let the descriptors run out before the cap
+    const quint16 port = s.start();
+
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(go[1]);
+        std::vector<int> fds;
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(port);
+        for (int i = 0; i < 300; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+                fds.push_back(fd);
+            }
+        }
+        char byte;
+        [[maybe_unused]] const auto n = ::read(go[0], &byte, 1); // until the test says so
+        for (const int fd : fds) {
+            ::close(fd);
+        }
+        ::_exit(0);
+    }
+    ::close(go[0]);
+    rlimit low = saved;
+    low.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return logHas(s.view, "Интернет - не удается принять соединение (ошибка 24)"); },
+        5000))
+        << s.net.connectionCount() << " " << s.view.log.back();
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    QTest::qWait(3000);
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    const auto micros = [](const timeval& t) { return t.tv_sec * 1000000L + t.tv_usec; };
+    const long used = micros(after.ru_utime) - micros(before.ru_utime) + micros(after.ru_stime) -
+                      micros(before.ru_stime);
+    EXPECT_LT(used, 300000L) << "CPU time over 3 s: " << used << " µs";
+    int pausedLines = 0;
+    for (const auto& line : s.view.log) {
+        pausedLines += line.find("не удается принять соединение") != std::string::npos;
+    }
+    EXPECT_EQ(pausedLines, 1);
+
+    // The idle clients go; a device is taken and served.
+    ASSERT_EQ(::write(go[1], "x", 1), 1);
+    ::close(go[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.net.connectionCount() < 10; }, 5000))
+        << s.net.connectionCount();
+    auto device = connectTo(port);
+    device->write("CONNECT");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.net.deviceConnected(); }, 5000));
+    EXPECT_TRUE(logHas(s.view, "Интернет - прием соединений возобновлен"));
+    EXPECT_EQ(s.net.Send_data(reinterpret_cast<const std::uint8_t*>("READ"), 4), 4);
+    EXPECT_EQ(receive(*device, 4), "READ");
+    ::setrlimit(RLIMIT_NOFILE, &saved);
 }
