@@ -109,12 +109,16 @@ class LinkController {
 
   private:
     void bootWatchdogFired();
+    // Logs why the port did not open (once for the same cause) and returns
+    // the status text for panel 2.
+    std::string reportOpenFailure();
     void discardInput(int count);
 
     TThreadComm& port_;
     LinkView& view_;
     bool portTimerEnabled_ = true;
     bool lostPortSearch_ = false;
+    std::string lastOpenFailure_; // the last cause logged
     bool lastTickNeeded_ = false;
     std::size_t chunkRead_ = 0; // bytes the analysis read of the current chunk
 };
