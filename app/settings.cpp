@@ -7,7 +7,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cerrno>
+#include <sstream>
 #include <unistd.h>
 
 namespace {
@@ -53,6 +55,13 @@ Settings Settings::read(const QString& path) {
     settings.devProv = ini->readInteger(kSection, "Dev_prov", 2);
     settings.serverPort =
         static_cast<std::uint32_t>(ini->readInteger(kSection, "Server_port", 2020));
+    settings.serverAddress = ini->readString(kSection, "Server_address", "");
+    std::string peers = ini->readString(kSection, "Allowed_peers", "");
+    std::replace(peers.begin(), peers.end(), ',', ' ');
+    std::istringstream words(peers);
+    for (std::string peer; words >> peer;) {
+        settings.allowedPeers.push_back(peer);
+    }
     return settings;
 }
 

@@ -216,6 +216,10 @@ void TForm1::FormCreate() {
     }
     link.state.serverPort = serverPort;
     ui.Serv_port->setText(QString::number(serverPort));
+    ServerSocket1.listenAddress = q(settings.serverAddress);
+    for (const std::string& peer : settings.allowedPeers) {
+        ServerSocket1.allowedPeers.append(q(peer));
+    }
 
     // 9-13. The relay timing defaults, shown and drawn.
     config->startUp();

@@ -129,3 +129,37 @@ TEST(InternetWindow, AProxyProbeThatComesFirstGetsNothingAndTheDeviceIsRead) {
     EXPECT_TRUE(toProbe.isEmpty()) << toProbe.toStdString();
     EXPECT_TRUE(run.log().contains(QString::fromUtf8("не прибор (нет \"CONNECT\")")));
 }
+
+TEST(InternetWindow, TheSettingsFileLimitsTheServerToAnAddressAndAllowedPeers) {
+    InternetRun run;
+    {
+        QFile f(run.settings);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Config]\r\nServer_address=127.0.0.1\r\nAllowed_peers=10.0.0.7, 127.0.0.1\r\n");
+    }
+    const quint16 port = run.listen();
+    EXPECT_TRUE(run.log().contains(
+        QString::fromUtf8("Сервер запущен, порт %1, адрес 127.0.0.1").arg(port)));
+
+    QTcpSocket stranger;
+    ASSERT_TRUE(stranger.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+    stranger.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(stranger.waitForConnected(3000));
+    stranger.write("CONNECT");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return stranger.state() == QAbstractSocket::UnconnectedState; }, 3000));
+    EXPECT_TRUE(run.log().contains(QString::fromUtf8(
+        "Интернет - адрес 127.0.0.2 не в списке разрешенных: соединение закрыто")));
+    EXPECT_FALSE(run.form->link.state.remoteConnected);
+
+    run.connectDevice(port);
+    QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
+    ASSERT_TRUE(run.waitLog("Конфигурация считана")) << run.log().toStdString();
+
+    // The program keeps the administrator's keys when it saves its own.
+    run.form->close();
+    const std::string saved = readFileBytes(run.settings);
+    EXPECT_NE(saved.find("Server_address=127.0.0.1"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Allowed_peers=10.0.0.7, 127.0.0.1"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Server_port="), std::string::npos) << saved;
+}
