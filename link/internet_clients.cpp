@@ -55,13 +55,22 @@ InternetClients::Actions InternetClients::accepted(int connection, const std::st
         return out;
     }
     if (count() >= maxClients) {
+        // Make room by closing the oldest client that has not announced
+        // itself: a flood of scanners then cannot lock the device out. Only
+        // when every place holds an announced device is the newcomer closed.
+        const auto oldest = std::find_if(clients_.begin(), clients_.end(),
+                                         [](const auto& entry) { return !entry.second.announced; });
         if (!full_) {
             full_ = true;
             out.log.push_back("Интернет - открыто соединений: " + std::to_string(count()) +
-                              ", больше не принимается: новые соединения закрываются");
+                              ", больше не держится: закрываются самые старые без \"CONNECT\"");
         }
-        out.close.push_back(connection);
-        return out;
+        if (oldest == clients_.end()) {
+            out.close.push_back(connection);
+            return out;
+        }
+        out.close.push_back(oldest->first);
+        clients_.erase(oldest);
     }
     Client& client = clients_[connection];
     client.address = plain;

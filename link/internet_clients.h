@@ -35,7 +35,8 @@ class InternetClients {
     static constexpr std::int64_t kAnnounceTimeoutMs = 10000;
     // A number packet split over several reads must be complete within this time.
     static constexpr std::int64_t kPacketTimeoutMs = 2000;
-    // Connections held at once; more are closed as they come.
+    // Connections held at once; past it the oldest client that has not
+    // announced itself is closed to make room.
     static constexpr int kDefaultMaxClients = 64;
     // The longest number packet (21 records).
     static constexpr std::size_t kMaxPacket = 254;

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QLibrary>
+#include <algorithm>
 
 namespace {
 
@@ -125,7 +126,8 @@ void InternetLink::ServerSocket1ClientConnect(int connection, const QString& pee
     const qsizetype colon = peer.lastIndexOf(QLatin1Char(':'));
     InternetClients::Actions actions =
         clients_.accepted(connection, u(colon < 0 ? peer : peer.left(colon)), clock_.elapsed());
-    const bool refused = !actions.close.empty();
+    const bool refused =
+        std::find(actions.close.begin(), actions.close.end(), connection) != actions.close.end();
     apply(std::move(actions));
     if (!refused) {
         link_.logLine("Интернет - подключение с адреса " + u(peer));

@@ -6,8 +6,10 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTcpSocket>
+#include <QTextBlock>
 #include <cstdio>
 #include <gtest/gtest.h>
 
@@ -162,4 +164,20 @@ TEST(InternetWindow, TheSettingsFileLimitsTheServerToAnAddressAndAllowedPeers) {
     EXPECT_NE(saved.find("Server_address=127.0.0.1"), std::string::npos) << saved;
     EXPECT_NE(saved.find("Allowed_peers=10.0.0.7, 127.0.0.1"), std::string::npos) << saved;
     EXPECT_NE(saved.find("Server_port="), std::string::npos) << saved;
+}
+
+TEST(InternetWindow, TheLogBoxKeepsOnlyTheLastLines) {
+    InternetRun run;
+    run.openWindow();
+    const int extra = 100;
+    for (int i = 0; i < TForm1Ui::kLogLines + extra; ++i) {
+        run.form->link.logLine("Интернет - подключение с адреса 127.0.0.1:" + std::to_string(i));
+    }
+    QPlainTextEdit* box = run.form->ui.Log;
+    EXPECT_EQ(box->document()->blockCount(), TForm1Ui::kLogLines);
+    EXPECT_EQ(box->document()->firstBlock().text(),
+              QString::fromUtf8("Интернет - подключение с адреса 127.0.0.1:%1").arg(extra));
+    EXPECT_EQ(box->document()->lastBlock().text(),
+              QString::fromUtf8("Интернет - подключение с адреса 127.0.0.1:%1")
+                  .arg(TForm1Ui::kLogLines + extra - 1));
 }
