@@ -16,7 +16,7 @@ namespace {
 
 const char* const kSection = "Config";
 
-bool folderWritable(const QString& folder) {
+bool writable(const QString& folder) {
     return ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
 }
 
@@ -33,13 +33,18 @@ QString Settings::defaultPath() {
         QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
             .filePath(QStringLiteral("vxrt7-config"));
     const QString user = QDir(userFolder).filePath(fileName());
-    if (QFileInfo::exists(beside)) {
+    // Beside the program only where it can also be written there (a build,
+    // a portable copy): an installed program's folder is not the user's, and
+    // the file read at start must be the one written at close.
+    const bool besideWritable =
+        writable(besideFolder) && (!QFileInfo::exists(beside) || writable(beside));
+    if (besideWritable && QFileInfo::exists(beside)) {
         return beside;
     }
     if (QFileInfo::exists(user)) {
         return user;
     }
-    return folderWritable(besideFolder) ? beside : user;
+    return besideWritable ? beside : user;
 }
 
 Settings Settings::read(const QString& path) {

@@ -78,6 +78,9 @@ void LinkController::TimerTimer() {
             view_.logLine(kLostReply);
             state.remoteConnected = false;
             view_.setButtonEnabled(LinkButton::Disconnect, false);
+            if (exchangeCut) {
+                exchangeCut();
+            }
         }
     }
 
@@ -188,6 +191,9 @@ void LinkController::portLost() {
     view_.setButtonEnabled(LinkButton::Disconnect, false);
     view_.setStatusPanel(1, "NC");
     view_.setStatusPanel(2, "Порт " + state.portName + " отключен. Поиск...");
+    if (exchangeCut) {
+        exchangeCut();
+    }
     if (state.bootloaderMode) {
         // The firmware page opens the port itself when it is selected again.
         notifyTimers();

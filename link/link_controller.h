@@ -56,6 +56,9 @@ class LinkController {
     // Runs a call after the given milliseconds without blocking the window.
     std::function<void(int ms, std::function<void()> call)> defer;
     std::function<void()> timersChanged; // tickNeeded() or portTimerEnabled() changed
+    // The device stopped answering (reply watchdog) or went away (unplug):
+    // whatever exchange was under way is cut short.
+    std::function<void()> exchangeCut;
 
     // --- send path -------------------------------------------------------
     // Writes the bytes to the serial port; -1 when it is not open, 0 for nothing.

@@ -33,6 +33,12 @@ class NumberTransfer {
     // with the password on the serial link, "READ" alone on the Internet
     // link). The columns are emptied even without a link.
     void Read_numbersClick(const std::string& password);
+    // The read was cut short (no answer, unplug): the grid is marked as not
+    // the device's whole list, and says so in the log.
+    void readCut();
+    // Whether writing the grid would replace the device's list with one that
+    // was not read completely; the caller asks the user first.
+    bool listIncomplete() const { return !protocol_.numberListComplete; }
     // "ADD" of one number with its apartment.
     void AddClick(const std::string& password, const std::string& number,
                   const std::string& apartment);

@@ -58,6 +58,7 @@ void DeviceCommands::N7Click(
     if (!sendBinary(frames::frameConfigWrite(*block))) {
         return;
     }
+    protocol_.configWritePending = true;
     link_.startReplyWatchdog();
 }
 
