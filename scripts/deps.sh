@@ -7,6 +7,7 @@ VXRT7_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   fonts-dejavu-core
+  xvfb x11-utils
 )
 
 vxrt7_install_deps() {
