@@ -53,14 +53,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         case 1: { // read on one of the connections
-            const int c = 1 + byte() % static_cast<std::uint8_t>(next);
+            const int c = 1 + byte() % next;
             const std::size_t n = std::min<std::size_t>(byte(), size - at);
             apply(clients.received(c, reinterpret_cast<const char*>(data + at), n, now), c);
             at += n;
             break;
         }
         case 2: { // the peer closes
-            const int c = 1 + byte() % static_cast<std::uint8_t>(next);
+            const int c = 1 + byte() % next;
             apply(clients.closed(c), 0);
             open.erase(c);
             announced.erase(c);
