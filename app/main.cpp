@@ -11,7 +11,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vxrt7-config"));
     QApplication::setApplicationVersion(QStringLiteral(VXRT7_VERSION));
-    QApplication::setApplicationDisplayName(QString::fromUtf8("Ключ GSM VX-RT-7 \"Велиран\""));
+    // No application display name: X11 would append it to the window's
+    // caption ("… v3.0 — Ключ GSM …"), and the caption is the designed one.
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

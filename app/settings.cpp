@@ -7,14 +7,16 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cerrno>
+#include <sstream>
 #include <unistd.h>
 
 namespace {
 
 const char* const kSection = "Config";
 
-bool folderWritable(const QString& folder) {
+bool writable(const QString& folder) {
     return ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
 }
 
@@ -31,13 +33,18 @@ QString Settings::defaultPath() {
         QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
             .filePath(QStringLiteral("vxrt7-config"));
     const QString user = QDir(userFolder).filePath(fileName());
-    if (QFileInfo::exists(beside)) {
+    // Beside the program only where it can also be written there (a build,
+    // a portable copy): an installed program's folder is not the user's, and
+    // the file read at start must be the one written at close.
+    const bool besideWritable =
+        writable(besideFolder) && (!QFileInfo::exists(beside) || writable(beside));
+    if (besideWritable && QFileInfo::exists(beside)) {
         return beside;
     }
     if (QFileInfo::exists(user)) {
         return user;
     }
-    return folderWritable(besideFolder) ? beside : user;
+    return besideWritable ? beside : user;
 }
 
 Settings Settings::read(const QString& path) {
@@ -53,6 +60,13 @@ Settings Settings::read(const QString& path) {
     settings.devProv = ini->readInteger(kSection, "Dev_prov", 2);
     settings.serverPort =
         static_cast<std::uint32_t>(ini->readInteger(kSection, "Server_port", 2020));
+    settings.serverAddress = ini->readString(kSection, "Server_address", "");
+    std::string peers = ini->readString(kSection, "Allowed_peers", "");
+    std::replace(peers.begin(), peers.end(), ',', ' ');
+    std::istringstream words(peers);
+    for (std::string peer; words >> peer;) {
+        settings.allowedPeers.push_back(peer);
+    }
     return settings;
 }
 

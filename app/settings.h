@@ -1,11 +1,16 @@
 // The program's settings file "Сonfig.ini": the port, its baud rate, both
-// operator choices and the server port, section "Config".
+// operator choices and the server port, section "Config". Two keys for an
+// administrator are only read, never written (so they stay as set):
+// "Server_address", the address the Internet server listens on (empty or
+// absent: every address), and "Allowed_peers", the addresses that may
+// connect as the device, separated by commas or spaces (empty: any).
 #pragma once
 
 #include <QString>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct Settings {
     std::string port = "COM1"; // UTF-8
@@ -13,6 +18,8 @@ struct Settings {
     int modProv = 2;
     int devProv = 2;
     std::uint32_t serverPort = 2020;
+    std::string serverAddress;
+    std::vector<std::string> allowedPeers;
 
     // The file's name: its first letter is the Cyrillic Es.
     static QString fileName();

@@ -38,6 +38,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -48,8 +49,8 @@ const QString kStartCaption = QString::fromUtf8("Запустить");
 
 int signalPipe[2] = {-1, -1};
 
-void onUnixSignal(int) {
-    const char byte = 1;
+void onUnixSignal(int signal) {
+    const char byte = static_cast<char>(signal);
     [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
 }
 
@@ -110,6 +111,9 @@ TForm1::TForm1(const Options& options, QWidget* parent)
     };
     link.closeFirmwareFile = [this] { firmware->session.watchdogReset(); };
     link.stopFirmware = [this](const std::string& why) { firmware->session.interrupt(why); };
+    // Closing mid-way leaves the device in its bootloader with part of the image.
+    deviceWrites.add({[this] { return firmware->session.deviceHolds(); },
+                      [this] { firmware->session.interrupt("программа закрыта"); }});
     connect(ui.Open_FW, &QAbstractButton::clicked, this,
             [this] { guarded([this] { firmware->Open_FWClick(); }); });
     connect(ui.Program, &QAbstractButton::clicked, this,
@@ -121,6 +125,19 @@ TForm1::TForm1(const Options& options, QWidget* parent)
         guarded([&] { analyser.ServerSocket1ClientRead(bytes, count); });
     };
     link.timersChanged = [this] { syncTimers(); };
+    // A cut read leaves a list that must not silently replace the device's;
+    // a write under way is stopped and reported when the program closes.
+    link.exchangeCut = [this] { numberList->transfer.readCut(); };
+    deviceWrites.add({[this]() -> std::optional<std::string> {
+                          if (!protocolState.configWritePending || link.state.replyTimer == 0) {
+                              return std::nullopt;
+                          }
+                          return std::string("конфигурация отправлена, прибор ее не подтвердил; "
+                                             "номера не записывались");
+                      },
+                      [this] { protocolState.configWritePending = false; }});
+    deviceWrites.add({[this] { return numberList->writer.deviceHolds(); },
+                      [this] { numberList->writer.stop(); }});
     link.defer = [this](int ms, std::function<void()> call) {
         QTimer::singleShot(ms, this, [this, call = std::move(call)] { guarded(call); });
     };
@@ -259,6 +276,10 @@ void TForm1::FormCreate() {
     }
     link.state.serverPort = serverPort;
     ui.Serv_port->setText(QString::number(serverPort));
+    ServerSocket1.listenAddress = q(settings.serverAddress);
+    for (const std::string& peer : settings.allowedPeers) {
+        ServerSocket1.allowedPeers.append(q(peer));
+    }
 
     // 9-13. The relay timing defaults, shown and drawn.
     config->startUp();
@@ -284,8 +305,14 @@ void TForm1::FormClose() {
     settings.serverPort = link.state.serverPort;
     if (const auto error = settings.write(settingsPath_)) {
         // The settings are lost for the next run, but the port is still
-        // closed and the device unlinked.
-        QMessageBox::warning(this, windowTitle(), q(*error));
+        // closed and the device unlinked. Closed by a signal, no one may be
+        // there to answer a box: stderr and the log instead, and out at once.
+        if (closingSignal_ != 0) {
+            logLine(*error);
+            std::fprintf(stderr, "vxrt7-config: %s\n", error->c_str());
+        } else {
+            QMessageBox::warning(this, windowTitle(), q(*error));
+        }
     }
     Timer.stop();
     Timer_sys.stop();
@@ -293,19 +320,23 @@ void TForm1::FormClose() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    if (!closing_ && firmware->session.programming()) {
-        // Closing now leaves the device in its bootloader with part of the image.
-        if (!closeWithoutAsking_ &&
-            QMessageBox::question(
-                this, windowTitle(),
-                QString::fromUtf8("Идет программирование. Прервать его и закрыть программу?")) !=
+    if (!closing_) {
+        // A write under way is cut only when the user says so; a signal
+        // does not ask. Either way the device's state is told exactly.
+        if (closingSignal_ == 0 && deviceWrites.underWay() &&
+            QMessageBox::question(this, windowTitle(),
+                                  QString::fromUtf8("Идет запись в прибор. Прервать?")) !=
                 QMessageBox::Yes) {
             event->ignore();
             return;
         }
-        firmware->session.interrupt("программа закрыта");
-    }
-    if (!closing_) {
+        if (const auto holds = deviceWrites.stopAll()) {
+            const std::string line = "Запись в прибор прервана: " + *holds;
+            logLine(line);
+            if (closingSignal_ != 0) {
+                std::fprintf(stderr, "vxrt7-config: сигнал %d: %s\n", closingSignal_, line.c_str());
+            }
+        }
         closing_ = true;
         FormClose();
     }
@@ -314,10 +345,11 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 void TForm1::onSignal() {
     char buf[16];
-    [[maybe_unused]] const auto n = ::read(signalPipe[0], buf, sizeof buf);
-    closeWithoutAsking_ = true;
+    const auto n = ::read(signalPipe[0], buf, sizeof buf);
+    closingSignal_ = n > 0 ? static_cast<unsigned char>(buf[0]) : SIGTERM;
     close();
-    QCoreApplication::quit();
+    // Ended by a signal: the exit code says so, as the shell's 128 + signal.
+    QCoreApplication::exit(128 + closingSignal_);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
@@ -387,6 +419,15 @@ void TForm1::N6Click() {
 }
 
 void TForm1::N7Click() {
+    if (link.state.remoteConnected && numberList->transfer.listIncomplete() &&
+        QMessageBox::question(
+            this, windowTitle(),
+            QString::fromUtf8("Список номеров считан из прибора не полностью. Запись заменит "
+                              "список прибора этим неполным списком. Записать?")) !=
+            QMessageBox::Yes) {
+        logLine("Запись не начата: список номеров считан не полностью");
+        return;
+    }
     guarded([this] {
         commands.N7Click(s(ui.Password->text()),
                          [this]() -> std::optional<frames::ConfigBlockBytes> {

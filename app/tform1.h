@@ -12,6 +12,7 @@
 #include "comm/tcomm.h"
 #include "link/internet_link_qt.h"
 #include "link/link_controller.h"
+#include "lists/device_writes.h"
 #include "protocol/device_commands.h"
 #include "protocol/protocol_state.h"
 #include "protocol/reply_analysis.h"
@@ -72,6 +73,9 @@ class TForm1 : public QMainWindow, private LinkView {
     InternetLink ServerSocket1{link};
     QTimer Timer;     // 20 ms: receive pacing, watchdogs, number writer
     QTimer Timer_sys; // 1 s: open the port and greet the device
+    // Writes to the device that closing the program would cut: the
+    // configuration and the number list (the firmware exchange joins here).
+    DeviceWrites deviceWrites;
 
     QString settingsPath() const { return settingsPath_; }
 
@@ -155,6 +159,6 @@ class TForm1 : public QMainWindow, private LinkView {
     LogStamps* logStamps_ = nullptr;
     QSocketNotifier* signalNotifier_ = nullptr;
     bool closing_ = false;
-    bool closeWithoutAsking_ = false; // a stop signal closes even while programming
+    int closingSignal_ = 0; // the signal that closes the program, or 0
     bool errorShown_ = false;
 };

@@ -366,6 +366,8 @@ void TForm1Ui::setupFrame(QMainWindow* form) {
     Log->setAccessibleName(Label6->text());
     Log->setGeometry(128, 336, 417, 71);
     Log->setReadOnly(true);
+    // A busy server logs a line per connection: the oldest lines go first.
+    Log->setMaximumBlockCount(kLogLines);
     Log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Log->setFrameShape(QFrame::StyledPanel);
     Log->setFrameShadow(QFrame::Sunken);

@@ -48,6 +48,8 @@ class TForm1Ui {
 
     // The device's factory password, the default of `Password` and `New_pass`.
     static constexpr const char* kFactoryPassword = "1234";
+    // The log box keeps the last this many lines.
+    static constexpr int kLogLines = 5000;
 
     // Filters of the window's open and save dialogs.
     static QString openDialogFilter();

@@ -90,6 +90,11 @@ int applyLineSettings(int fd, const LineSettings& s) {
     t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
     t.c_cflag |= CLOCAL | CREAD | size;
+    // No flow control, whatever the previous owner of the line left: the
+    // device has no handshake lines wired, and an RTS/CTS or XON/XOFF wait
+    // inherited from another program would keep the link silent for ever.
+    t.c_cflag &= ~CRTSCTS;
+    t.c_iflag &= ~(IXOFF | IXANY);
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
 

@@ -25,6 +25,7 @@ constexpr uint32_t kAllEvents =
     EV_RXCHAR | EV_RXFLAG | EV_TXEMPTY | EV_CTS | EV_DSR | EV_RLSD | EV_BREAK | EV_ERR | EV_RING;
 
 constexpr int kReadWaitMs = 1000;
+constexpr int kWriteSlackMs = 2000;
 
 using Clock = std::chrono::steady_clock;
 
@@ -117,8 +118,10 @@ void TThreadComm::Unlock() {
 }
 
 void TThreadComm::CreateHandle() {
+    lastOpenError_ = 0;
     int fd = ::open(deviceName_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        lastOpenError_ = errno;
         return;
     }
     portHandle_ = fd;
@@ -126,16 +129,21 @@ void TThreadComm::CreateHandle() {
 
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !::isatty(fd)) {
+        lastOpenError_ = ENOTTY;
         DestroyHandle();
         return;
     }
     // Exclusive use: flock keeps every other opener out (root included, whom
     // TIOCEXCL does not stop); TIOCEXCL keeps out programs that never flock.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+        lastOpenError_ = errno == EBUSY ? EWOULDBLOCK : errno;
         DestroyHandle();
         return;
     }
     exclusiveSet_ = true;
+    // Output that another program stopped (XOFF, tcflow) stays stopped
+    // across opens: start it again.
+    ::tcflow(fd, TCOON);
     commMask_ = kAllEvents;
 }
 
@@ -309,14 +317,14 @@ int32_t TThreadComm::Write(const void* buf, uint32_t count) {
         return -1;
     }
     const auto* bytes = static_cast<const unsigned char*>(buf);
-    // At slow rates the write gives up after its time-out (so many ms a
-    // byte); from 38400 up it has none and waits until the driver has
-    // taken everything.
+    // The write gives up after its time-out (so many ms a byte at slow
+    // rates) plus kWriteSlackMs: a line held by flow control or a device
+    // that stopped reading must not hold the window's thread for ever.
     const uint32_t perByte = commTimeouts_.WriteTotalTimeoutMultiplier;
-    const bool timed = perByte != 0 || commTimeouts_.WriteTotalTimeoutConstant != 0;
     const auto deadline =
-        Clock::now() + std::chrono::milliseconds(uint64_t{perByte} * count +
-                                                 commTimeouts_.WriteTotalTimeoutConstant);
+        Clock::now() +
+        std::chrono::milliseconds(uint64_t{perByte} * count +
+                                  commTimeouts_.WriteTotalTimeoutConstant + kWriteSlackMs);
     uint32_t done = 0;
     while (done < count) {
         ssize_t n = ::write(portHandle_, bytes + done, count - done);
@@ -331,8 +339,8 @@ int32_t TThreadComm::Write(const void* buf, uint32_t count) {
             break; // the line failed (EIO after a hang-up): report what went
         }
         // The driver is full: wait until it takes more.
-        int waitMs = timed ? msLeft(deadline) : -1;
-        if (timed && waitMs == 0) {
+        const int waitMs = msLeft(deadline);
+        if (waitMs == 0) {
             break;
         }
         pollfd p{portHandle_, POLLOUT, 0};

@@ -330,6 +330,10 @@ class TThreadComm {
     void Open();
     void Close();
     bool Enabled() const { return portOpen_.load(); }
+    // Why the last Open left the port closed: the system's error number
+    // (EACCES no permission, EWOULDBLOCK another program holds it, ENOENT
+    // no such device, ENOTTY not a terminal); 0 after a successful Open.
+    int LastOpenError() const { return lastOpenError_; }
     int32_t Write(const void* buf, uint32_t count);
     int32_t Read(void* buf, uint32_t count);
     void PurgeIn();
@@ -423,6 +427,7 @@ class TThreadComm {
     TCommTimeouts commTimeouts_;
     uint32_t commMask_ = 0;
     bool exclusiveSet_ = false;
+    int lastOpenError_ = 0;
     std::atomic<bool> outputSuspended_{false};
     bool breakOn_ = false;
     // Counts closes, so that a handler that closes the port stops the

@@ -122,13 +122,13 @@ WriteConfResult Write_conf(const ConfigPages& p) {
         errors.insert(errors.end(), timing.errors.begin(), timing.errors.end());
     }
 
-    if (auto v = number<std::uint8_t>(p.T_in, kDisarmName, 1, 255, errors)) {
+    if (auto v = number<std::uint8_t>(p.T_in, kDisarmName, 0, 255, errors)) {
         b.disarmTime = *v;
     }
-    if (auto v = number<std::uint8_t>(p.T_out, kArmName, 1, 255, errors)) {
+    if (auto v = number<std::uint8_t>(p.T_out, kArmName, 0, 255, errors)) {
         b.armTime = *v;
     }
-    if (auto v = number<std::uint8_t>(p.T_mem, kRearmName, 1, 255, errors)) {
+    if (auto v = number<std::uint8_t>(p.T_mem, kRearmName, 0, 255, errors)) {
         b.rearmTime = *v;
     }
     if (auto v = number<std::uint16_t>(p.Num_dev, kDeviceNumberName, 0, 65535, errors)) {

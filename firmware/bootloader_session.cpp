@@ -127,6 +127,20 @@ void BootloaderSession::sendBlock(bool resend) {
     link_.view().setFirmwareProgress(firmware::progress(blockIndex_, image_->fileSize()));
 }
 
+std::optional<std::string> BootloaderSession::deviceHolds() const {
+    if (phase_ == Phase::Idle || !image_) {
+        return std::nullopt;
+    }
+    // The frame sent last waits for its "!".
+    const std::uint32_t confirmed = blockIndex_ > 0 ? blockIndex_ - 1 : 0;
+    std::string text = "в прибор записано " + std::to_string(confirmed) + " из " +
+                       std::to_string(image_->blockCount()) + " блоков прошивки";
+    if (blockIndex_ > 0) {
+        text += ", еще 1 отправлен без подтверждения";
+    }
+    return text + "; прибор остается в загрузчике, прошивку нужно записать заново";
+}
+
 void BootloaderSession::finish() {
     blockFrame_[0] = firmware::kEndMarker[0];
     blockFrame_[1] = firmware::kEndMarker[1];

@@ -75,6 +75,9 @@ class BootloaderSession {
     void interrupt(const std::string& why);
 
     bool programming() const { return phase_ != Phase::Idle; }
+    // Empty unless programming; else what the device holds now, for the
+    // question and the log line of a program that closes mid-way.
+    std::optional<std::string> deviceHolds() const;
     bool holdsImage() const { return image_.has_value(); }
     std::uint32_t blockIndex() const { return blockIndex_; }
     int errorCount() const { return errorCount_; }

@@ -4,8 +4,10 @@
 #include "link/link_controller.h"
 
 #include <QByteArrayView>
+#include <QCoreApplication>
 #include <QDir>
 #include <QLibrary>
+#include <algorithm>
 
 namespace {
 
@@ -31,7 +33,11 @@ std::unique_ptr<TcpTransport> loadTcpTransport(const QString& folder, QString* e
     return std::unique_ptr<TcpTransport>(make());
 }
 
-InternetLink::InternetLink(LinkController& link, QObject* parent) : QObject(parent), link_(link) {}
+InternetLink::InternetLink(LinkController& link, QObject* parent) : QObject(parent), link_(link) {
+    clock_.start();
+    tick_.setInterval(250);
+    connect(&tick_, &QTimer::timeout, this, [this] { onTick(); });
+}
 
 InternetLink::~InternetLink() = default;
 
@@ -61,9 +67,8 @@ bool InternetLink::ensureTransport() {
         readFrom(connection, bytes, count);
     };
     transport_->closed = [this](int connection) { ServerSocket1ClientDisconnect(connection); };
-    transport_->failed = [this](int, int code, const QString& text) {
-        ServerSocket1ClientError(code, text);
-    };
+    transport_->failed = [this](int, int code, const QString&) { ServerSocket1ClientError(code); };
+    transport_->acceptFailed = [this](int code) { acceptFailed(code); };
     return true;
 }
 
@@ -79,8 +84,17 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
         if (!ensureTransport()) {
             return false;
         }
+        clients_.clear();
+        clients_.maxClients = maxClients;
+        clients_.announceTimeoutMs = announceTimeoutMs;
+        clients_.packetTimeoutMs = packetTimeoutMs;
+        clients_.allowedPeers.clear();
+        for (const QString& peer : allowedPeers) {
+            clients_.allowedPeers.push_back(u(peer.trimmed()));
+        }
+        acceptPaused_ = false;
         QString error;
-        if (!transport_->listen(static_cast<quint16>(port), &error)) {
+        if (!transport_->listen(listenAddress.trimmed(), static_cast<quint16>(port), &error)) {
             link_.view().showMessage("Не удалось открыть порт " + std::to_string(port) + ": " +
                                      u(error));
             return false;
@@ -89,13 +103,17 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
             setStartCaption(QString::fromUtf8("Остановить"));
         }
         link_.setStatusPanel(2, "Интернет - Ожидается соединение...");
-        link_.logLine("Сервер запущен, порт " + std::to_string(transport_->port()));
+        link_.logLine("Сервер запущен, порт " + std::to_string(transport_->port()) +
+                      (listenAddress.trimmed().isEmpty()
+                           ? std::string()
+                           : ", адрес " + u(listenAddress.trimmed())));
     } else {
         if (transport_ != nullptr) {
             transport_->close();
         }
         clients_.clear();
-        device_ = kNone;
+        acceptPaused_ = false;
+        syncTick();
         if (setStartCaption) {
             setStartCaption(QString::fromUtf8("Запустить"));
         }
@@ -105,44 +123,103 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
 }
 
 void InternetLink::ServerSocket1ClientConnect(int connection, const QString& peer) {
-    clients_.append(connection);
-    link_.logLine("Интернет - подключение с адреса " + u(peer));
-    link_.setStatusPanel(2, "Интернет - Соединение установлено");
+    if (acceptPaused_) {
+        acceptPaused_ = false;
+        link_.logLine("Интернет - прием соединений возобновлен");
+    }
+    const qsizetype colon = peer.lastIndexOf(QLatin1Char(':'));
+    InternetClients::Actions actions =
+        clients_.accepted(connection, u(colon < 0 ? peer : peer.left(colon)), clock_.elapsed());
+    const bool refused =
+        std::find(actions.close.begin(), actions.close.end(), connection) != actions.close.end();
+    apply(std::move(actions));
+    if (!refused) {
+        link_.logLine("Интернет - подключение с адреса " + u(peer));
+        link_.setStatusPanel(2, "Интернет - Соединение установлено");
+    }
 }
 
 void InternetLink::ServerSocket1ClientDisconnect(int connection) {
-    if (!clients_.removeOne(connection)) {
-        return;
+    const int before = clients_.count();
+    InternetClients::Actions actions = clients_.closed(connection);
+    if (clients_.count() == before) {
+        return; // not one of ours (refused, or already dropped)
     }
-    if (device_ == connection) {
-        device_ = kNone;
-    }
+    apply(std::move(actions));
     link_.setStatusPanel(2, "Интернет - Соединение прервано");
 }
 
-void InternetLink::ServerSocket1ClientError(int code, const QString& text) {
-    link_.view().showMessage("Ошибка: " + std::to_string(code) + " (" + u(text) + ")");
+void InternetLink::ServerSocket1ClientError(int code) {
+    link_.view().showMessage("Ошибка: " + std::to_string(code));
+}
+
+void InternetLink::acceptFailed(int code) {
+    // Out of descriptors (or another resource): the listening socket stays
+    // readable, so accepting again at once would spin. Pause, say so once,
+    // and try again every second until a connection is taken.
+    lastAcceptTry_ = clock_.elapsed();
+    if (!acceptPaused_) {
+        acceptPaused_ = true;
+        link_.logLine("Интернет - не удается принять соединение (ошибка " + std::to_string(code) +
+                      "): прием приостановлен, повтор раз в секунду");
+    }
+    syncTick();
+}
+
+void InternetLink::onTick() {
+    if (transport_ == nullptr) {
+        return;
+    }
+    apply(clients_.tick(clock_.elapsed()));
+    if (acceptPaused_ && isListening() && clock_.elapsed() - lastAcceptTry_ >= 1000) {
+        lastAcceptTry_ = clock_.elapsed();
+        transport_->resumeAccepting();
+    }
+    syncTick();
+}
+
+void InternetLink::syncTick() {
+    const bool needed = isListening() && (acceptPaused_ || clients_.waiting());
+    if (needed && !tick_.isActive()) {
+        tick_.start();
+    } else if (!needed) {
+        tick_.stop();
+    }
+}
+
+void InternetLink::apply(InternetClients::Actions actions) {
+    for (const std::string& line : actions.log) {
+        link_.logLine(line);
+    }
+    for (const int connection : actions.close) {
+        transport_->drop(connection);
+    }
+    for (const std::string& chunk : actions.analyse) {
+        // Each read of at most 1024 bytes is analysed by itself, at once.
+        if (ServerSocket1ClientRead) {
+            ServerSocket1ClientRead(reinterpret_cast<const std::uint8_t*>(chunk.data()),
+                                    chunk.size());
+        }
+        if (transport_ == nullptr || !isListening()) {
+            return; // the analysis stopped the server
+        }
+    }
+    syncTick();
 }
 
 void InternetLink::readFrom(int connection, const char* bytes, std::size_t count) {
-    // Each read of at most 1024 bytes is analysed by itself, at once.
-    const QByteArrayView chunk(bytes, static_cast<qsizetype>(count));
-    if (device_ == kNone && chunk.contains(QByteArrayView("CONNECT"))) {
-        device_ = connection;
-    }
-    if (ServerSocket1ClientRead) {
-        ServerSocket1ClientRead(reinterpret_cast<const std::uint8_t*>(bytes), count);
-    }
+    apply(clients_.received(connection, bytes, count, clock_.elapsed()));
 }
 
 int InternetLink::Send_data(const std::uint8_t* bytes, std::size_t count) {
-    if (device_ == kNone) {
+    const int device = clients_.device();
+    if (device == 0) {
         link_.logLine("Прибор не подключен к серверу: команда не отправлена");
         return -1;
     }
     if (bytes == nullptr || count == 0) {
         return 0;
     }
-    return static_cast<int>(transport_->send(device_, reinterpret_cast<const char*>(bytes),
-                                             static_cast<qint64>(count)));
+    return static_cast<int>(
+        transport_->send(device, reinterpret_cast<const char*>(bytes), static_cast<qint64>(count)));
 }

@@ -2,16 +2,20 @@
 // GPRS. Start and stop, the status texts that follow its connections,
 // Send_data, and every read handed to the analysis at once.
 //
-// Commands go to the connection that announced itself as the device with
-// "CONNECT" (the first such one); a client that connected but never said so
-// is never sent anything, least of all the password.
+// Which client is the device, and what of its reads is analysed, is decided
+// by InternetClients (link/internet_clients.h); a client that never announced
+// itself is never sent anything, least of all the password, and nothing it
+// sends is analysed.
 #pragma once
 
+#include "link/internet_clients.h"
 #include "link/tcp_transport_qt.h"
 
-#include <QList>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <QTimer>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -36,8 +40,17 @@ class InternetLink : public QObject {
     // device is connected.
     int Send_data(const std::uint8_t* bytes, std::size_t count);
 
-    int connectionCount() const { return static_cast<int>(clients_.size()); }
-    bool deviceConnected() const { return device_ != kNone; }
+    int connectionCount() const { return clients_.count(); }
+    bool deviceConnected() const { return clients_.device() != 0; }
+
+    // Set before the server starts: the address to listen on (empty: every
+    // address), the peers that may connect (empty: any) and the most
+    // connections held at once.
+    QString listenAddress;
+    QStringList allowedPeers;
+    int maxClients = InternetClients::kDefaultMaxClients;
+    std::int64_t announceTimeoutMs = InternetClients::kAnnounceTimeoutMs;
+    std::int64_t packetTimeoutMs = InternetClients::kPacketTimeoutMs;
 
     // Each read, at most 1024 bytes, as it arrives.
     std::function<void(const std::uint8_t*, std::size_t)> ServerSocket1ClientRead;
@@ -47,17 +60,23 @@ class InternetLink : public QObject {
     std::function<void(const QString&)> setStartCaption;
 
   private:
-    static constexpr int kNone = 0;
-
     // The transport, loaded on first use; false (and a message) if it cannot be.
     bool ensureTransport();
     void ServerSocket1ClientConnect(int connection, const QString& peer);
     void ServerSocket1ClientDisconnect(int connection);
-    void ServerSocket1ClientError(int code, const QString& text);
+    void ServerSocket1ClientError(int code);
     void readFrom(int connection, const char* bytes, std::size_t count);
+    void acceptFailed(int code);
+    void onTick();
+    // Carries out what the client decisions asked for.
+    void apply(InternetClients::Actions actions);
+    void syncTick();
 
     LinkController& link_;
     std::unique_ptr<TcpTransport> transport_;
-    QList<int> clients_; // in order of acceptance
-    int device_ = kNone;
+    InternetClients clients_;
+    QElapsedTimer clock_;
+    QTimer tick_;               // four times a second while something waits for a time-out
+    bool acceptPaused_ = false; // out of descriptors; retried every second
+    qint64 lastAcceptTry_ = 0;
 };

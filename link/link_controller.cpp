@@ -3,10 +3,12 @@
 #include "comm/tcomm.h"
 #include "link/port_discovery.h"
 #include "link/port_names.h"
+#include "link/port_open_error.h"
 #include "protocol/cp1251.h"
 #include "protocol/frames.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace {
 
@@ -76,6 +78,9 @@ void LinkController::TimerTimer() {
             view_.logLine(kLostReply);
             state.remoteConnected = false;
             view_.setButtonEnabled(LinkButton::Disconnect, false);
+            if (exchangeCut) {
+                exchangeCut();
+            }
         }
     }
 
@@ -109,6 +114,17 @@ void LinkController::bootWatchdogFired() {
     view_.showMessage(kLostReply);
 }
 
+std::string LinkController::reportOpenFailure() {
+    const PortOpenFailure f =
+        describePortOpenFailure(state.portName, devicePath(), port_.LastOpenError());
+    // The same cause found again by the next try is not news.
+    if (f.log != lastOpenFailure_) {
+        lastOpenFailure_ = f.log;
+        view_.logLine(f.log);
+    }
+    return f.status;
+}
+
 bool LinkController::Open_port(const std::string& path) {
     if (port_.Enabled()) {
         port_.Close();
@@ -116,6 +132,7 @@ bool LinkController::Open_port(const std::string& path) {
     port_.SetDeviceName(path);
     port_.Open();
     if (port_.Enabled()) {
+        lastOpenFailure_.clear();
         // A freshly opened port starts empty, as a serial driver that was
         // closed has kept nothing: whatever a pseudo-terminal queued while no
         // one had it open is stale.
@@ -141,10 +158,13 @@ void LinkController::Timer_sysTimer() {
             // comes back or the user chooses something else.
             view_.setStatusPanel(1, "NC");
             view_.setStatusPanel(2, "Порт " + state.portName + " отключен. Поиск...");
+            if (port_.LastOpenError() != ENOENT) {
+                reportOpenFailure(); // there, but not ours to open
+            }
         } else {
             setPortTimerEnabled(false);
             view_.setStatusPanel(1, "NC");
-            view_.setStatusPanel(2, "Порт " + state.portName + " занят");
+            view_.setStatusPanel(2, reportOpenFailure());
         }
     } else if (state.linkUp) {
         setPortTimerEnabled(false);
@@ -173,6 +193,9 @@ void LinkController::portLost() {
     view_.setStatusPanel(2, "Порт " + state.portName + " отключен. Поиск...");
     if (stopFirmware) {
         stopFirmware("порт " + state.portName + " отключен");
+    }
+    if (exchangeCut) {
+        exchangeCut();
     }
     if (state.bootloaderMode) {
         // The firmware page opens the port itself when it is selected again.
@@ -343,7 +366,7 @@ void LinkController::TreeViewClick(int pageIndex) {
         } else {
             setPortTimerEnabled(false);
             view_.setStatusPanel(1, "NC");
-            view_.setStatusPanel(2, "Порт " + state.portName + " занят");
+            view_.setStatusPanel(2, reportOpenFailure());
         }
         return;
     }

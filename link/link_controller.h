@@ -59,6 +59,9 @@ class LinkController {
     // Runs a call after the given milliseconds without blocking the window.
     std::function<void(int ms, std::function<void()> call)> defer;
     std::function<void()> timersChanged; // tickNeeded() or portTimerEnabled() changed
+    // The device stopped answering (reply watchdog) or went away (unplug):
+    // whatever exchange was under way is cut short.
+    std::function<void()> exchangeCut;
 
     // --- send path -------------------------------------------------------
     // Writes the bytes to the serial port; -1 when it is not open, 0 for nothing.
@@ -112,12 +115,16 @@ class LinkController {
 
   private:
     void bootWatchdogFired();
+    // Logs why the port did not open (once for the same cause) and returns
+    // the status text for panel 2.
+    std::string reportOpenFailure();
     void discardInput(int count);
 
     TThreadComm& port_;
     LinkView& view_;
     bool portTimerEnabled_ = true;
     bool lostPortSearch_ = false;
+    std::string lastOpenFailure_; // the last cause logged
     bool lastTickNeeded_ = false;
     std::size_t chunkRead_ = 0; // bytes the analysis read of the current chunk
 };

@@ -20,9 +20,9 @@ class TcpTransport {
   public:
     virtual ~TcpTransport() = default;
 
-    // Listens on every address at the port (0: the system chooses).
-    // On failure returns false and the reason in *error.
-    virtual bool listen(quint16 port, QString* error) = 0;
+    // Listens at the address (empty: every address) and port (0: the system
+    // chooses). On failure returns false and the reason in *error.
+    virtual bool listen(const QString& address, quint16 port, QString* error) = 0;
     // Stops listening and drops every connection without reporting it.
     virtual void close() = 0;
     virtual bool isListening() const = 0;
@@ -30,6 +30,11 @@ class TcpTransport {
     // Writes the bytes to the connection and flushes; returns what was
     // accepted, or -1 when the connection is gone.
     virtual qint64 send(int connection, const char* bytes, qint64 count) = 0;
+    // Closes one connection without reporting it through `closed`.
+    virtual void drop(int connection) = 0;
+    // Stops or resumes taking new connections off the listening socket.
+    virtual void pauseAccepting() = 0;
+    virtual void resumeAccepting() = 0;
 
     // A new connection from "address:port".
     std::function<void(int connection, const QString& peer)> accepted;
@@ -38,8 +43,13 @@ class TcpTransport {
     std::function<void(int connection, const char* bytes, std::size_t count)> received;
     // The peer closed the connection; the transport has dropped it.
     std::function<void(int connection)> closed;
-    // A socket error other than the peer closing: its code and text.
+    // A socket error other than the peer closing: the system's error number
+    // and its text.
     std::function<void(int connection, int code, const QString& text)> failed;
+    // A connection could not be taken (no descriptors left, for one): the
+    // system's error number. The transport has stopped accepting; the link
+    // decides when to resume.
+    std::function<void(int code)> acceptFailed;
 };
 
 // Loads the module from the folder (empty: the program's folder, or

@@ -5,6 +5,8 @@
 #include "protocol/device_commands.h"
 #include "protocol/frames.h"
 
+#include <algorithm>
+
 NumberTransfer::NumberTransfer(LinkController& link, DeviceCommands& commands,
                                ProtocolState& protocol, NumberGrid& grid)
     : link_(link), commands_(commands), protocol_(protocol), grid_(grid) {}
@@ -19,6 +21,8 @@ bool NumberTransfer::linked() {
 
 void NumberTransfer::Read_numbersClick(const std::string& password) {
     number_list::clearNumbers(grid_);
+    protocol_.numberReadPending = false;
+    protocol_.numberListComplete = true; // the user's own (empty) list, until a read starts
     protocol_.nextNumberRow = 1;
     protocol_.badPacketCount = 0;
     if (setLabel7Caption) {
@@ -35,8 +39,21 @@ void NumberTransfer::Read_numbersClick(const std::string& password) {
     if (!commands_.sendText(frames::frameRead(password1251, direct), !direct)) {
         return;
     }
+    // Until the device says its list is over, the grid is not its whole list.
+    protocol_.numberReadPending = true;
+    protocol_.numberListComplete = false;
     link_.logLine("Идет чтение номеров. Ждите...");
     link_.startReplyWatchdog();
+}
+
+void NumberTransfer::readCut() {
+    if (!protocol_.numberReadPending) {
+        return;
+    }
+    protocol_.numberReadPending = false;
+    protocol_.numberListComplete = false;
+    link_.logLine("Список номеров считан не полностью: строк получено " +
+                  std::to_string(std::max(protocol_.nextNumberRow - 1, 0)));
 }
 
 void NumberTransfer::AddClick(const std::string& password, const std::string& number,

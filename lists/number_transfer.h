@@ -33,6 +33,15 @@ class NumberTransfer {
     // with the password on the serial link, "READ" alone on the Internet
     // link). The columns are emptied even without a link.
     void Read_numbersClick(const std::string& password);
+    // The read was cut short (no answer, unplug): the grid is marked as not
+    // the device's whole list, and says so in the log.
+    void readCut();
+    // Whether writing the grid would replace the device's list with one whose
+    // read was cut short; the caller asks the user first. (A read still under
+    // way is not cut: the device goes on sending its list.)
+    bool listIncomplete() const {
+        return !protocol_.numberListComplete && !protocol_.numberReadPending;
+    }
     // "ADD" of one number with its apartment.
     void AddClick(const std::string& password, const std::string& number,
                   const std::string& apartment);

@@ -93,6 +93,12 @@ void NumberListWriter::start() {
     writer.batchCount = 0;
     writer.active = true;
     writer.internet = !link_.state.directDevice;
+    writer.total = 0;
+    writer.confirmed = 0;
+    writer.unconfirmed = 0;
+    for (int r = 1; r <= grid_.rowCount(); ++r) {
+        writer.total += grid_.cell(NumberGrid::kNumberColumn, r).empty() ? 0 : 1;
+    }
     if (!writer.internet) {
         next();
         return;
@@ -110,6 +116,9 @@ void NumberListWriter::next() {
     if (!writer.active) {
         return;
     }
+    // The reply that brought us here confirms the step before.
+    writer.confirmed += writer.unconfirmed;
+    writer.unconfirmed = 0;
     std::vector<frames::NumberRecordBytes> records;
     const int rows = grid_.rowCount();
     for (int r = std::max(writer.writeRow, 1); r <= rows; ++r) {
@@ -139,6 +148,7 @@ void NumberListWriter::next() {
                 return;
             }
             link_.SendStr(frame.bytes);
+            writer.unconfirmed = 1;
             ++writer.writeCell;
             writer.writeRow = r + 1;
             writer.writeTicks = 1;
@@ -188,6 +198,7 @@ bool NumberListWriter::sendBatch(const std::string& batch) {
     writer.batchBuffer.fill(0);
     std::copy(batch.begin(), batch.end(), writer.batchBuffer.begin());
     writer.batchCount = static_cast<std::uint8_t>(batch[3]);
+    writer.unconfirmed = writer.batchCount;
     if (!commands_.sendInternet(batch)) {
         abandon(kAbandoned);
         return false;
@@ -197,6 +208,27 @@ bool NumberListWriter::sendBatch(const std::string& batch) {
 
 void NumberListWriter::refused() {
     link_.logLine(kRefused);
+    writer.writeTicks = 0;
+    writer.unconfirmed = 0; // not stored
+}
+
+std::optional<std::string> NumberListWriter::deviceHolds() const {
+    if (!writer.active) {
+        return std::nullopt;
+    }
+    std::string text = "в приборе записано " + std::to_string(writer.confirmed) + " из " +
+                       std::to_string(writer.total) + " номеров";
+    if (writer.unconfirmed > 0) {
+        text += ", еще " + std::to_string(writer.unconfirmed) + " отправлено без подтверждения";
+    }
+    // The serial write overwrites cell by cell; the Internet write erased the list first.
+    text += writer.internet ? "; прежний список прибора стерт"
+                            : "; в остальных ячейках прибора прежние номера";
+    return text;
+}
+
+void NumberListWriter::stop() {
+    writer.active = false;
     writer.writeTicks = 0;
 }
 

@@ -19,6 +19,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class LinkController;
@@ -47,6 +48,12 @@ struct NumberWriter {
     bool active = false;
     // The link the write runs on, chosen when it starts.
     bool internet = false;
+    // Progress, for telling what the device holds when the write is cut:
+    // the numbers to write, those the device confirmed, and those of the
+    // step that waits for its reply.
+    std::int32_t total = 0;
+    std::int32_t confirmed = 0;
+    std::int32_t unconfirmed = 0;
 };
 
 class NumberListWriter {
@@ -66,6 +73,12 @@ class NumberListWriter {
 
     // Whether a step waits for its reply (the 20 ms tick must keep running).
     bool busy() const { return writer.writeTicks != 0; }
+
+    // While a write is under way, what the device holds now ("в приборе
+    // записано 52 из 650 номеров, ..."); empty otherwise.
+    std::optional<std::string> deviceHolds() const;
+    // Ends the write at once: nothing more is sent, late replies start nothing.
+    void stop();
 
   private:
     void start();

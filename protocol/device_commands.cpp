@@ -21,7 +21,7 @@ void DeviceCommands::N6Click(const std::string& passwordText) {
     }
     link_.logLine("Идет чтение конфигурации. Ждите...");
     std::uint16_t password = 0;
-    if (!passwordOrRefuse(passwordText, "Чтение конфигурации", password)) {
+    if (!passwordOrRefuse(passwordText, "Чтение конфигурации не начато", password)) {
         return;
     }
     protocol_.configReadPending = true;
@@ -48,7 +48,7 @@ void DeviceCommands::N7Click(
     link_.logLine("Идет запись конфигурации. Ждите...");
     // The password is the block's first field: checked before the rest is built.
     std::uint16_t password = 0;
-    if (!passwordOrRefuse(passwordText, "Запись конфигурации", password)) {
+    if (!passwordOrRefuse(passwordText, "Запись конфигурации не начата", password)) {
         return;
     }
     const std::optional<frames::ConfigBlockBytes> block = Write_conf ? Write_conf() : std::nullopt;
@@ -58,6 +58,7 @@ void DeviceCommands::N7Click(
     if (!sendBinary(frames::frameConfigWrite(*block))) {
         return;
     }
+    protocol_.configWritePending = true;
     link_.startReplyWatchdog();
 }
 
@@ -148,11 +149,11 @@ bool DeviceCommands::sendInternet(std::string_view bytes) {
     return true;
 }
 
-bool DeviceCommands::passwordOrRefuse(const std::string& passwordText, const char* what,
+bool DeviceCommands::passwordOrRefuse(const std::string& passwordText, const char* notStarted,
                                       std::uint16_t& value) {
     const auto parsed = frames::passwordValue(passwordText);
     if (!parsed) {
-        const std::string message = std::string(what) + " не начата: неверный пароль \"" +
+        const std::string message = std::string(notStarted) + ": неверный пароль \"" +
                                     passwordText + "\". Пароль должен быть числом от 0 до 65535";
         link_.logLine(message);
         link_.view().showMessage(message);

@@ -66,7 +66,8 @@ class DeviceCommands {
   private:
     // The numeric password of the configuration read and write; a text that
     // is not one is refused with a log line and a message box.
-    bool passwordOrRefuse(const std::string& passwordText, const char* what, std::uint16_t& value);
+    bool passwordOrRefuse(const std::string& passwordText, const char* notStarted,
+                          std::uint16_t& value);
     // Sends a binary frame in the form directDevice selects.
     bool sendBinary(const std::string& bytes);
 

@@ -16,4 +16,12 @@ struct ProtocolState {
     // Number packets refused on the serial link since the last number read
     // request (wraps after 255); shown in Label7.
     std::uint8_t badPacketCount = 0;
+    // A configuration write went out and its "CONFW" has not come back.
+    bool configWritePending = false;
+    // The number read: under way from its request until the last packet
+    // ("E") or "READOK"; complete only when it ended that way. A list that
+    // was not read to its end (unplug, watchdog, a refused packet) is not
+    // the device's whole list.
+    bool numberReadPending = false;
+    bool numberListComplete = true;
 };

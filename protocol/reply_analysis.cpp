@@ -88,6 +88,9 @@ void ReplyAnalyser::analyseChunk(const std::uint8_t* bytes, std::size_t count) {
     if (const auto at = c.find("+IPD"); at != Chunk::npos) {
         serialNumberPacket(c, at);
     }
+    if (c.has("READOK")) {
+        numberReadEnded();
+    }
     for (const PlainReply& r : kSerialPlainReplies) {
         if (c.has(r.token) || (!r.alternative.empty() && c.has(r.alternative))) {
             link_.logLine(r.log);
@@ -131,6 +134,7 @@ void ReplyAnalyser::ServerSocket1ClientRead(const std::uint8_t* bytes, std::size
     }
     if (c.has("READOK")) {
         link_.logLine(kReadDone);
+        numberReadEnded();
         stopWatchdog();
     }
     // One number packet is one whole read, without a header.
@@ -224,9 +228,17 @@ void ReplyAnalyser::serialNumberPacket(const Chunk& c, std::size_t at) {
     }
 }
 
+void ReplyAnalyser::numberReadEnded() {
+    if (protocol_.numberReadPending) {
+        protocol_.numberReadPending = false;
+        protocol_.numberListComplete = true;
+    }
+}
+
 void ReplyAnalyser::storePacket(const Chunk& c, std::size_t start, std::size_t length) {
     if (c.at(start) == 'E') {
         link_.logLine(kReadDone);
+        numberReadEnded();
     }
     const std::size_t records = (length - 2) / frames::kNumberRecordSize;
     const int rows = numberGrid != nullptr ? numberGrid->rowCount() : 0;
@@ -254,6 +266,9 @@ void ReplyAnalyser::storePacket(const Chunk& c, std::size_t start, std::size_t l
     if (dropped > 0) {
         link_.logLine("Номера за пределами списка (строки 1-" + std::to_string(rows) +
                       ") не записаны: " + std::to_string(dropped));
+        // The grid does not hold what the device sent.
+        protocol_.numberReadPending = false;
+        protocol_.numberListComplete = false;
     }
 }
 
@@ -261,6 +276,7 @@ void ReplyAnalyser::storePacket(const Chunk& c, std::size_t start, std::size_t l
 // "CONFR" and the block.
 void ReplyAnalyser::configWrittenOrRead(const Chunk& c) {
     if (c.has("CONFW")) {
+        protocol_.configWritePending = false;
         link_.logLine(kConfigWritten);
         stopWatchdog();
         writeNumbers(0);

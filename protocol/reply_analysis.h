@@ -93,6 +93,8 @@ class ReplyAnalyser {
     void storePacket(const Chunk& c, std::size_t start, std::size_t length);
     void stopWatchdog();
     void writeNumbers(int step);
+    // The device said its list is over ("E" packet or "READOK").
+    void numberReadEnded();
 
     LinkController& link_;
     ProtocolState ownProtocol_;

@@ -9,6 +9,8 @@ VXRT7_PACKAGES=(
   fonts-dejavu-core
   # the icon's PNG sizes; the installed program's and the package's checks
   librsvg2-bin desktop-file-utils appstream poppler-utils dpkg-dev file
+  # the window's caption on a real X11 display
+  xvfb x11-utils
 )
 
 vxrt7_install_deps() {

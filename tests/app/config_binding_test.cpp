@@ -162,7 +162,7 @@ TEST_F(ConfigBindingTest, ReadConfShowsAHandBuiltRecord) {
     EXPECT_EQ(ui.pause_mul->currentIndex(), 1);
     EXPECT_EQ(ui.povtor->text(), "2");
     EXPECT_EQ(ui.T_in->text(), "10");
-    EXPECT_EQ(ui.T_out->text(), "0"); // shown as received; a write asks for 1..255
+    EXPECT_EQ(ui.T_out->text(), "0");
     EXPECT_EQ(ui.T_mem->text(), "200");
     EXPECT_TRUE(ui.rej_but3->isChecked());
     EXPECT_FALSE(ui.rej_but4->isChecked());
@@ -277,10 +277,10 @@ TEST_F(ConfigBindingTest, RefusedWriteNamesTheFieldAndKeepsTheRecord) {
     binding->startUp();
     const ConfigBlock::Bytes before = binding->configBlock.encode();
     ui.iButton->item(1, 0)->setText(u("ABC"));
-    ui.T_out->setText(u("0"));
+    ui.OUT_TOUT->setText(u("256"));
     QString error;
     EXPECT_FALSE(binding->Write_conf(&error));
-    EXPECT_EQ(error, u("Время постановки на охрану: значение 0 вне допустимого диапазона 1..255\n"
+    EXPECT_EQ(error, u("Таймаут реле: значение 256 вне допустимого диапазона 0..255\n"
                        "Ключ 2: код ключа должен содержать 12 шестнадцатеричных цифр, введено 3"));
     EXPECT_EQ(binding->configBlock.encode(), before);
 }

@@ -186,3 +186,35 @@ TEST(ConfigWindow, PasswordAndAccessPointChanges) {
     EXPECT_EQ(run.dumpValue("apn"), run.form->config->deviceApn());
     EXPECT_EQ(run.form->config->deviceApn(), "internet.mts.ru\",\"mts\",\"mts");
 }
+
+TEST(ConfigWindow, ZeroTimesReadFromTheDeviceAreWrittenBackAndABadPasswordStartsNothing) {
+    WindowRun run;
+    const QString blockFile = run.dir.filePath(QStringLiteral("block"));
+    ConfigBlock held = deviceBlock();
+    held.disarmTime = 0;
+    held.armTime = 0;
+    held.rearmTime = 0;
+    {
+        QFile f(blockFile);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray::fromStdString("block=" + hexOf(held.encode()) + "\n"));
+    }
+    run.startLinked({"--config", blockFile.toStdString()});
+    QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
+    ASSERT_TRUE(run.waitLog("Конфигурация считана")) << run.log().toStdString();
+    EXPECT_EQ(run.form->ui.T_in->text(), QStringLiteral("0"));
+    EXPECT_EQ(run.form->ui.T_mem->text(), QStringLiteral("0"));
+    ASSERT_TRUE(run.waitLog("Чтение номеров завершено")) << run.log().toStdString();
+
+    QTest::mouseClick(run.form->ui.RzToolButton4, Qt::LeftButton);
+    ASSERT_TRUE(run.waitLog("Конфигурация записана")) << run.log().toStdString();
+    EXPECT_EQ(lower(run.dumpValue("block")).substr(26, 6), "000000"); // bytes 13, 14, 15
+
+    // A password that is not a number starts no read.
+    run.form->ui.Password->setText(QStringLiteral("12a"));
+    run.form->ui.Log->clear();
+    run.form->ui.RzToolButton3->click();
+    EXPECT_TRUE(run.log().contains(
+        QString::fromUtf8("Чтение конфигурации не начато: неверный пароль \"12a\"")))
+        << run.log().toStdString();
+}

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStackedWidget>
 
 namespace {
@@ -178,7 +179,7 @@ TEST(FirmwareWindow, HungBootloaderPageChangeAndClosingEndTheExchange) {
     QString asked;
     answerQuestion(QMessageBox::No, &asked);
     run.form->close();
-    EXPECT_EQ(asked, QString::fromUtf8("Идет программирование. Прервать его и закрыть программу?"));
+    EXPECT_EQ(asked, QString::fromUtf8("Идет запись в прибор. Прервать?"));
     EXPECT_TRUE(run.form->isVisible());
     const int before = ui.FW_load->value();
     ASSERT_TRUE(QTest::qWaitFor([&] { return ui.FW_load->value() > before; }, 5000));
@@ -198,8 +199,18 @@ TEST(FirmwareWindow, HungBootloaderPageChangeAndClosingEndTheExchange) {
     answerQuestion(QMessageBox::Yes, &asked);
     run.form->close();
     EXPECT_FALSE(run.form->isVisible());
-    EXPECT_TRUE(
-        run.log().endsWith(QString::fromUtf8("Программирование прервано: программа закрыта")));
+    // The log says the run was cut and what the device holds: the blocks it
+    // took, the one still waiting for its answer, and that it stays in its
+    // bootloader.
+    const QString log = run.log();
+    EXPECT_TRUE(log.contains(QString::fromUtf8("Программирование прервано: программа закрыта")));
+    const QRegularExpression holds(QString::fromUtf8(
+        "Запись в прибор прервана: в прибор записано (\\d+) из 120 блоков прошивки, еще 1 "
+        "отправлен без подтверждения; прибор остается в загрузчике, прошивку нужно записать "
+        "заново$"));
+    const QRegularExpressionMatch match = holds.match(log);
+    ASSERT_TRUE(match.hasMatch()) << log.toStdString();
+    EXPECT_GE(match.captured(1).toInt(), 2);
     sent = readFileBytes(run.trace).size();
     QTest::qWait(300);
     EXPECT_EQ(readFileBytes(run.trace).size(), sent);

@@ -6,7 +6,10 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTcpSocket>
+#include <QTextBlock>
 #include <cstdio>
 #include <gtest/gtest.h>
 
@@ -102,4 +105,79 @@ TEST(InternetWindow, ChoosingASerialPortStopsTheServer) {
     EXPECT_FALSE(run.form->ServerSocket1.isListening());
     EXPECT_EQ(run.form->ui.Start_server->text(), QString::fromUtf8("Запустить"));
     EXPECT_TRUE(run.form->ui.Start_server->isHidden());
+}
+
+TEST(InternetWindow, AProxyProbeThatComesFirstGetsNothingAndTheDeviceIsRead) {
+    InternetRun run;
+    const quint16 port = run.listen();
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(probe.waitForConnected(3000));
+    probe.write("CONNECT vxrt7.example:443 HTTP/1.1\r\nHost: vxrt7.example:443\r\n\r\n");
+    QByteArray toProbe;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            toProbe += probe.readAll();
+            return probe.state() == QAbstractSocket::UnconnectedState;
+        },
+        3000));
+    EXPECT_FALSE(run.form->link.state.remoteConnected);
+    EXPECT_FALSE(run.form->ui.Disconnect->isEnabled());
+
+    run.connectDevice(port);
+    QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
+    ASSERT_TRUE(run.waitLog("Конфигурация считана")) << run.log().toStdString();
+    toProbe += probe.readAll();
+    EXPECT_TRUE(toProbe.isEmpty()) << toProbe.toStdString();
+    EXPECT_TRUE(run.log().contains(QString::fromUtf8("не прибор (нет \"CONNECT\")")));
+}
+
+TEST(InternetWindow, TheSettingsFileLimitsTheServerToAnAddressAndAllowedPeers) {
+    InternetRun run;
+    {
+        QFile f(run.settings);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Config]\r\nServer_address=127.0.0.1\r\nAllowed_peers=10.0.0.7, 127.0.0.1\r\n");
+    }
+    const quint16 port = run.listen();
+    EXPECT_TRUE(run.log().contains(
+        QString::fromUtf8("Сервер запущен, порт %1, адрес 127.0.0.1").arg(port)));
+
+    QTcpSocket stranger;
+    ASSERT_TRUE(stranger.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+    stranger.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(stranger.waitForConnected(3000));
+    stranger.write("CONNECT");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return stranger.state() == QAbstractSocket::UnconnectedState; }, 3000));
+    EXPECT_TRUE(run.log().contains(QString::fromUtf8(
+        "Интернет - адрес 127.0.0.2 не в списке разрешенных: соединение закрыто")));
+    EXPECT_FALSE(run.form->link.state.remoteConnected);
+
+    run.connectDevice(port);
+    QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
+    ASSERT_TRUE(run.waitLog("Конфигурация считана")) << run.log().toStdString();
+
+    // The program keeps the administrator's keys when it saves its own.
+    run.form->close();
+    const std::string saved = readFileBytes(run.settings);
+    EXPECT_NE(saved.find("Server_address=127.0.0.1"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Allowed_peers=10.0.0.7, 127.0.0.1"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Server_port="), std::string::npos) << saved;
+}
+
+TEST(InternetWindow, TheLogBoxKeepsOnlyTheLastLines) {
+    InternetRun run;
+    run.openWindow();
+    const int extra = 100;
+    for (int i = 0; i < TForm1Ui::kLogLines + extra; ++i) {
+        run.form->link.logLine("Интернет - подключение с адреса 127.0.0.1:" + std::to_string(i));
+    }
+    QPlainTextEdit* box = run.form->ui.Log;
+    EXPECT_EQ(box->document()->blockCount(), TForm1Ui::kLogLines);
+    EXPECT_EQ(box->document()->firstBlock().text(),
+              QString::fromUtf8("Интернет - подключение с адреса 127.0.0.1:%1").arg(extra));
+    EXPECT_EQ(box->document()->lastBlock().text(),
+              QString::fromUtf8("Интернет - подключение с адреса 127.0.0.1:%1")
+                  .arg(TForm1Ui::kLogLines + extra - 1));
 }

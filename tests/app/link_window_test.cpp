@@ -5,6 +5,7 @@
 #include "app/settings.h"
 #include "app/tform1.h"
 #include "app/tform2.h"
+#include "tests/support/child_test.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/window_run.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,8 +29,10 @@
 #include <QUrl>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,6 +116,10 @@ TEST(LinkWindow, PortHeldByAnotherProcessIsBusy) {
     EXPECT_TRUE(run.waitPanel(busy, 3000)) << run.panel(2).toStdString();
     EXPECT_EQ(run.panel(1), QStringLiteral("NC"));
     EXPECT_FALSE(run.form->Timer_sys.isActive());
+    // The log names the program that holds it (a copy of this one).
+    EXPECT_TRUE(run.log().contains(busy + QString::fromUtf8(" программой test_app (pid ") +
+                                   QString::number(holder) + QLatin1Char(')')))
+        << run.log().toStdString();
     ::kill(holder, SIGKILL);
     ::waitpid(holder, nullptr, 0);
     ::close(ready[0]);
@@ -402,4 +410,130 @@ TEST(LinkWindow, AboutBoxIsMadeWhenFirstOpenedAndKeptForTheNextTime) {
     EXPECT_FALSE(shown->isVisible());
 }
 
+TEST(LinkWindow, APortTheUserMayNotOpenNamesItsGroupAndTheFixOnce) {
+    if (const char* port = std::getenv("VXRT7_PORT_WITHOUT_ACCESS")) {
+        // The second run, as a user outside the port's group.
+        WindowRun run;
+        run.link = QString::fromLocal8Bit(port);
+        run.openWindow();
+        const QString denied =
+            QString::fromUtf8("Порт ") + run.link + QString::fromUtf8(": нет доступа");
+        ASSERT_TRUE(run.waitPanel(denied, 3000)) << run.panel(2).toStdString();
+        EXPECT_FALSE(run.log().contains(QString::fromUtf8("занят")));
+        // Tried again and again: the cause is in the log once.
+        for (int i = 0; i < 3; ++i) {
+            run.form->link.ConnectClick();
+            QTest::qWait(1100);
+        }
+        EXPECT_EQ(run.panel(2), denied);
+        struct stat st {};
+        ASSERT_EQ(::stat(port, &st), 0);
+        const group* owner = ::getgrgid(st.st_gid);
+        ASSERT_NE(owner, nullptr);
+        const QString g = QString::fromLocal8Bit(owner->gr_name);
+        const QString why = QString::fromUtf8("Нет доступа к порту ") + run.link +
+                            QString::fromUtf8(": он принадлежит группе ") + g +
+                            QString::fromUtf8(". Добавьте пользователя в группу ") + g +
+                            QString::fromUtf8(" (sudo usermod -aG ") + g +
+                            QString::fromUtf8(" $USER) и войдите в систему заново");
+        EXPECT_EQ(run.log().count(why), 1) << run.log().toStdString();
+        return;
+    }
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "needs root to run the window as a user without access to the port";
+    }
+    WindowRun run;
+    run.startSim();
+    ChildTest other(
+        "LinkWindow.APortTheUserMayNotOpenNamesItsGroupAndTheFixOnce",
+        {{"VXRT7_PORT_WITHOUT_ACCESS", run.sim->slavePath()}, {"QT_QPA_PLATFORM", "offscreen"}},
+        true);
+    EXPECT_EQ(other.wait(), 0) << other.output();
+    EXPECT_NE(other.output().find("[  PASSED  ] 1 test"), std::string::npos) << other.output();
+}
+
 #include "link_window_test.moc"
+
+namespace {
+
+// Runs the program at `exe` as user 65534 with the environment, waits until
+// it has started, ends it with SIGTERM and returns its exit code (-1: it did
+// not exit within 3 s) and its stderr.
+std::pair<int, std::string> runAsNobodyThenTerminate(const QString& exe, const QString& home) {
+    const QString errFile = home + QStringLiteral("/stderr");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int err =
+            ::open(errFile.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(err, 2);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::setenv("HOME", home.toLocal8Bit().constData(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home + QStringLiteral("/config")).toLocal8Bit().constData(),
+                 1);
+        ::unsetenv("XDG_RUNTIME_DIR");
+        const QByteArray program = exe.toLocal8Bit();
+        ::execl("/usr/bin/setpriv", "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                program.constData(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    QTest::qWait(1500);
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    const bool ended =
+        QTest::qWaitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 3000);
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    return {ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1, readAll(errFile)};
+}
+
+} // namespace
+
+TEST(LinkWindow, InstalledWhereTheUserCannotWriteSettingsLiveInTheConfigFolder) {
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "needs root to run the program as a user who cannot write its folder";
+    }
+    // The program installed in a folder of root's, with a settings file there.
+    QTemporaryDir install;
+    ASSERT_EQ(::chmod(install.path().toLocal8Bit().constData(), 0755), 0);
+    const QString program = install.filePath(QStringLiteral("vxrt7-config"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(VXRT7_CONFIG_PATH), program));
+    const QString beside = install.filePath(Settings::fileName());
+    {
+        QFile f(beside);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Config]\r\nBaudrate=3\r\n");
+    }
+    // The user's home, with the settings the program wrote last time.
+    QTemporaryDir home;
+    const QString folder = home.filePath(QStringLiteral("config/vxrt7-config"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString mine = folder + QLatin1Char('/') + Settings::fileName();
+    {
+        QFile f(mine);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Config]\r\nPort=ttyVX9\r\nBaudrate=5\r\n");
+    }
+    for (const QString& path :
+         {home.path(), home.filePath(QStringLiteral("config")), folder, mine}) {
+        ASSERT_EQ(::chown(path.toLocal8Bit().constData(), 65534, 65534), 0);
+    }
+
+    const auto [code, err] = runAsNobodyThenTerminate(program, home.path());
+    EXPECT_EQ(code, 128 + SIGTERM) << err;
+    const std::string saved = readAll(mine);
+    EXPECT_NE(saved.find("Baudrate=5\r\n"), std::string::npos) << saved; // read from here...
+    EXPECT_NE(saved.find("Port=ttyVX9\r\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Mod_prov="), std::string::npos) << saved; // ...and written here
+    EXPECT_EQ(readAll(beside), "[Config]\r\nBaudrate=3\r\n");
+
+    // Nowhere to write: the signal still ends the program at once, the
+    // failure goes to stderr instead of a box no one answers.
+    ASSERT_EQ(::chown(folder.toLocal8Bit().constData(), 0, 0), 0);
+    ASSERT_EQ(::chown(mine.toLocal8Bit().constData(), 0, 0), 0);
+    const auto [code2, err2] = runAsNobodyThenTerminate(program, home.path());
+    EXPECT_EQ(code2, 128 + SIGTERM) << err2;
+    EXPECT_NE(err2.find("vxrt7-config: "), std::string::npos) << err2;
+    EXPECT_NE(err2.find(Settings::fileName().toStdString()), std::string::npos) << err2;
+}

@@ -2,14 +2,17 @@
 // against the simulator: 650 numbers read and written back, over the serial
 // link and over the Internet link, with a spoiled packet and a device that
 // falls silent.
+#include "tests/support/child_test.h"
 #include "tests/support/window_run.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QToolButton>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <map>
 #include <thread>
@@ -211,4 +214,179 @@ TEST(NumbersWindow, InternetReadOf650NumbersThenWriteBack) {
     ASSERT_TRUE(run.waitLog("Запись номеров завершена", 20000))
         << run.log().right(400).toStdString();
     EXPECT_EQ(deviceEntries(run), gridEntries(*run.form));
+}
+
+namespace {
+
+// Answers the next question box with `button`, keeping its text.
+void answerQuestion(QMessageBox::StandardButton button, QString* text) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, button, text] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) {
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        *text = box->text();
+        box->button(button)->click();
+    });
+    timer->start();
+}
+
+std::vector<Entry> newList() {
+    std::vector<Entry> list;
+    for (int i = 1; i <= 650; ++i) {
+        list.push_back({std::to_string(8000000000LL + i), std::to_string(i)});
+    }
+    return list;
+}
+
+void fillGrid(TForm1& form, const std::vector<Entry>& list) {
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        form.numberGrid->setCell(1, static_cast<int>(i) + 1, list[i].number);
+        form.numberGrid->setCell(2, static_cast<int>(i) + 1, list[i].apartment);
+    }
+}
+
+// "…в приборе записано N из 650 номеров[, еще 1 отправлено без подтверждения]…":
+// N, and whether one more went out unconfirmed; -1 when the text is not there.
+std::pair<int, bool> holdsFrom(const std::string& text) {
+    const std::string mark = "в приборе записано ";
+    const auto at = text.find(mark);
+    if (at == std::string::npos) {
+        return {-1, false};
+    }
+    const int n = std::stoi(text.substr(at + mark.size()));
+    const std::string rest = " из 650 номеров";
+    const auto end = text.find(rest, at);
+    const std::string unconfirmed = ", еще 1 отправлено без подтверждения";
+    return {end == std::string::npos ? -1 : n,
+            end != std::string::npos &&
+                text.compare(end + rest.size(), unconfirmed.size(), unconfirmed) == 0};
+}
+
+// The device after a write cut at `written` (plus, maybe, one unconfirmed):
+// the new numbers first, the old ones after them.
+void expectCutWrite(std::vector<Entry> device, const std::vector<Entry>& fresh,
+                    const std::vector<Entry>& old, int written, bool oneMore) {
+    ASSERT_EQ(device.size(), 650u);
+    int newOnes = 0;
+    while (newOnes < 650 &&
+           device[static_cast<std::size_t>(newOnes)] == fresh[static_cast<std::size_t>(newOnes)]) {
+        ++newOnes;
+    }
+    EXPECT_TRUE(newOnes == written || (oneMore && newOnes == written + 1))
+        << newOnes << " new numbers on the device, reported " << written;
+    for (int i = newOnes; i < 650; ++i) {
+        EXPECT_EQ(device[static_cast<std::size_t>(i)], old[static_cast<std::size_t>(i)]) << i;
+    }
+}
+
+} // namespace
+
+TEST(NumbersWindow, AReadCutShortAsksBeforeItsListReplacesTheDevices) {
+    WindowRun run;
+    const QString numbers = writeNumbersFile(run.dir, fullList());
+    run.startLinked(
+        {"--baud", "115200", "--numbers", numbers.toStdString(), "--mute-from", "R_OK:3"});
+    QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
+    ASSERT_TRUE(run.waitLog("Конфигурация считана"));
+    ASSERT_TRUE(hurryQuietTime(
+        *run.form, [&] { return gridEntries(*run.form).size() >= 63; }, 20));
+    // The device goes away in the middle of its list.
+    run.sim->stop();
+    ASSERT_TRUE(run.waitLog("Список номеров считан не полностью: строк получено 63"))
+        << run.log().toStdString();
+    run.startSim({"--baud", "115200", "--numbers", numbers.toStdString()});
+    ASSERT_TRUE(run.waitPanel(kLinkedText, 8000)) << run.panel(2).toStdString();
+
+    QString asked;
+    answerQuestion(QMessageBox::No, &asked);
+    QTest::mouseClick(run.form->ui.RzToolButton4, Qt::LeftButton);
+    EXPECT_EQ(asked, QString::fromUtf8("Список номеров считан из прибора не полностью. Запись "
+                                       "заменит список прибора этим неполным списком. Записать?"));
+    EXPECT_TRUE(run.log().contains(
+        QString::fromUtf8("Запись не начата: список номеров считан не полностью")));
+    QTest::qWait(300);
+    EXPECT_EQ(readFileBytes(run.trace).find("CONFW"), std::string::npos);
+
+    asked.clear();
+    answerQuestion(QMessageBox::Yes, &asked);
+    QTest::mouseClick(run.form->ui.RzToolButton4, Qt::LeftButton);
+    EXPECT_FALSE(asked.isEmpty());
+    ASSERT_TRUE(run.waitLog("Конфигурация записана")) << run.log().toStdString();
+    EXPECT_TRUE(run.waitLog("Идет запись номеров. Ждите..."));
+}
+
+TEST(NumbersWindow, ExitDuringANumberWriteAsksAndSaysWhatTheDeviceHolds) {
+    WindowRun run;
+    const std::vector<Entry> old = fullList();
+    const std::vector<Entry> fresh = newList();
+    run.startLinked(
+        {"--baud", "115200", "--numbers", writeNumbersFile(run.dir, old).toStdString()});
+    fillGrid(*run.form, fresh);
+    QTest::mouseClick(run.form->ui.RzToolButton4, Qt::LeftButton);
+    ASSERT_TRUE(hurryQuietTime(*run.form, [&] { return run.log().contains("Запись номера 40"); }));
+
+    // "Выход", and the user says no: the write goes on.
+    QString asked;
+    answerQuestion(QMessageBox::No, &asked);
+    run.form->ui.N9->trigger();
+    EXPECT_EQ(asked, QString::fromUtf8("Идет запись в прибор. Прервать?"));
+    EXPECT_TRUE(run.form->isVisible());
+    ASSERT_TRUE(hurryQuietTime(*run.form, [&] { return run.log().contains("Запись номера 50"); }));
+
+    // Yes: nothing more is sent, and the log says what the device holds.
+    answerQuestion(QMessageBox::Yes, &asked);
+    run.form->ui.N9->trigger();
+    EXPECT_FALSE(run.form->Comm_port.Enabled());
+    const std::string log = run.log().toStdString();
+    const auto [written, oneMore] = holdsFrom(log);
+    ASSERT_GE(written, 49) << log;
+    EXPECT_NE(log.find("Запись в прибор прервана: в приборе записано "), std::string::npos);
+    EXPECT_NE(log.find("; в остальных ячейках прибора прежние номера"), std::string::npos);
+    expectCutWrite(deviceEntries(run), fresh, old, written, oneMore);
+}
+
+TEST(NumbersWindow, SigtermDuringANumberWriteStopsItAndSaysWhatTheDeviceHolds) {
+    if (const char* link = std::getenv("VXRT7_WRITE_UNTIL_SIGNAL")) {
+        // The second run: the program's window, catching signals as the
+        // program does, writes the new list until it is told to stop.
+        QTemporaryDir dir;
+        TForm1::Options o;
+        o.portOverride = QString::fromLocal8Bit(link);
+        o.settingsPath = dir.filePath(QStringLiteral("settings.ini"));
+        o.sysClassTty = dir.filePath(QStringLiteral("no-sys"));
+        o.handleSignals = true;
+        TForm1 form(o);
+        form.show();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return form.ui.StatusPanels[2]->text() == kLinkedText; }, 8000));
+        fillGrid(form, newList());
+        QTest::mouseClick(form.ui.RzToolButton4, Qt::LeftButton);
+        const int code = QApplication::exec();
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(code);
+    }
+    WindowRun run;
+    const std::vector<Entry> old = fullList();
+    run.startSim({"--baud", "115200", "--numbers", writeNumbersFile(run.dir, old).toStdString()});
+    ChildTest child(
+        "NumbersWindow.SigtermDuringANumberWriteStopsItAndSaysWhatTheDeviceHolds",
+        {{"VXRT7_WRITE_UNTIL_SIGNAL", run.link.toStdString()}, {"QT_QPA_PLATFORM", "offscreen"}},
+        false);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return countOf(readFileBytes(run.trace), "RT+NTF=") >= 30; }, 30000));
+    ::kill(child.pid(), SIGTERM);
+    EXPECT_EQ(child.wait(), 128 + SIGTERM) << child.output();
+    const std::string& err = child.output();
+    EXPECT_NE(err.find("vxrt7-config: сигнал 15: Запись в прибор прервана: в приборе записано "),
+              std::string::npos)
+        << err;
+    const auto [written, oneMore] = holdsFrom(err);
+    ASSERT_GE(written, 29) << err;
+    expectCutWrite(deviceEntries(run), newList(), old, written, oneMore);
 }

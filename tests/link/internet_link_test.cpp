@@ -9,6 +9,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -50,47 +55,183 @@ std::string receive(QTcpSocket& socket, std::size_t bytes, int ms = 3000) {
     return got.toStdString();
 }
 
+bool closedByServer(QTcpSocket& socket) {
+    return QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; },
+                           3000);
+}
+
+bool logHas(const RecordingView& view, const std::string& part) {
+    for (const auto& line : view.log) {
+        if (line.find(part) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
-TEST(InternetLink, CommandsGoToTheAnnouncedDeviceAndEveryReadIsAnalysed) {
+TEST(InternetLink, OnlyAnAnnouncedDeviceIsServedAndTheNextOneTakesOver) {
     Server s;
+    s.net.announceTimeoutMs = 300;
     const quint16 port = s.start();
     EXPECT_EQ(s.caption, QString::fromUtf8("Остановить"));
     EXPECT_EQ(s.view.panels[2], "Интернет - Ожидается соединение...");
 
-    // A stray client connects first; the device second.
-    auto stray = connectTo(port);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return s.net.connectionCount() == 1; }, 3000));
-    EXPECT_EQ(s.view.panels[2], "Интернет - Соединение установлено");
-    EXPECT_NE(s.view.log.back().find("127.0.0.1"), std::string::npos) << s.view.log.back();
-
-    // Before any device has announced itself nothing is sent.
+    // A proxy probe, a banner grab, a TLS hello, a bare line end: none of
+    // them is the device. Each is closed and nothing of it is analysed.
+    const char* probes[] = {"CONNECT example.org:443 HTTP/1.1\r\nHost: example.org\r\n\r\n",
+                            "GET / HTTP/1.0\r\n\r\n", "\x16\x03\x01\x02\x00\x01", "\r\n",
+                            "CONNECTED"};
+    for (const char* probe : probes) {
+        auto client = connectTo(port);
+        client->write(probe);
+        EXPECT_TRUE(closedByServer(*client)) << probe;
+        EXPECT_TRUE(s.reads.empty()) << probe;
+    }
+    EXPECT_TRUE(logHas(s.view, "не прибор (нет \"CONNECT\"): соединение закрыто"));
+    // One that says nothing is closed after the announcement time-out.
+    auto silent = connectTo(port);
+    EXPECT_TRUE(closedByServer(*silent));
+    EXPECT_TRUE(logHas(s.view, "не назвался прибором за 300 мс"));
     EXPECT_EQ(s.net.Send_data(reinterpret_cast<const std::uint8_t*>("READ"), 4), -1);
     EXPECT_EQ(s.view.log.back(), "Прибор не подключен к серверу: команда не отправлена");
 
-    auto device = connectTo(port);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return s.net.connectionCount() == 2; }, 3000));
-    device->write("CONNECT");
+    // The first device announces itself in two pieces, the second with a line end.
+    auto first = connectTo(port);
+    first->write("CON");
+    first->flush();
+    QTest::qWait(50);
+    EXPECT_FALSE(s.net.deviceConnected());
+    first->write("NECT");
     ASSERT_TRUE(QTest::qWaitFor([&] { return s.net.deviceConnected(); }, 3000));
-    stray->write("hello");
+    auto second = connectTo(port);
+    second->write("CONNECT\r\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return s.reads.size() == 2; }, 3000));
     EXPECT_EQ(s.reads[0], "CONNECT");
-    EXPECT_EQ(s.reads[1], "hello");
+    EXPECT_EQ(s.reads[1], "CONNECT\r\n");
+    QTest::qWait(400); // past the announcement time-out: both stay
+    EXPECT_EQ(s.net.connectionCount(), 2);
 
     const std::string password = std::string("CONFR") + char(0xD2) + char(0x04);
-    EXPECT_EQ(
-        s.net.Send_data(reinterpret_cast<const std::uint8_t*>(password.data()), password.size()),
-        7);
-    EXPECT_EQ(receive(*device, 7), password);
-    QTest::qWait(100);
-    EXPECT_EQ(stray->readAll().size(), 0);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(password.data());
+    EXPECT_EQ(s.net.Send_data(bytes, password.size()), 7);
+    EXPECT_EQ(receive(*first, 7), password);
+    QTest::qWait(50);
+    EXPECT_EQ(second->readAll().size(), 0);
+
+    // The chosen device leaves: commands go to the one still there.
+    first->disconnectFromHost();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.net.connectionCount() == 1; }, 3000));
+    EXPECT_TRUE(logHas(s.view, "отключился; команды идут прибору с адреса 127.0.0.1"));
+    EXPECT_EQ(s.net.Send_data(bytes, password.size()), 7);
+    EXPECT_EQ(receive(*second, 7), password);
+}
+
+TEST(InternetLink, ANumberPacketSplitAnywhereIsJoinedAndGarbageCannotGrow) {
+    Server s;
+    s.net.packetTimeoutMs = 300;
+    auto device = connectTo(s.start());
+    device->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    device->write("CONNECT");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.reads.size() == 1; }, 3000));
+
+    // Three records; the second apartment is 0x4040, so "@" shows up inside.
+    std::string packet = "R";
+    for (const auto& [number, apartment] :
+         {std::pair<std::string, int>{"9031234567", 1}, {"123", 0x4040}, {"+79", 7}}) {
+        std::string field = number;
+        field.resize(10, '\0');
+        packet += field;
+        packet += static_cast<char>(apartment & 0xFF);
+        packet += static_cast<char>(apartment >> 8);
+    }
+    packet += '@';
+    ASSERT_EQ(packet.size(), 38u);
+    for (std::size_t cut = 1; cut < packet.size(); ++cut) {
+        device->write(packet.data(), static_cast<qint64>(cut));
+        device->flush();
+        QTest::qWait(5);
+        device->write(packet.data() + cut, static_cast<qint64>(packet.size() - cut));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return s.reads.size() == 1 + cut; }, 3000)) << cut;
+        EXPECT_EQ(s.reads.back(), packet) << "cut at " << cut;
+    }
+    // Replies that begin like a packet are not held.
+    device->write("READOK");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.reads.back() == "READOK"; }, 3000));
+
+    // Digits without an end never pass the size limit...
+    const std::size_t before = s.reads.size();
+    device->write("R" + QByteArray(200, '7'));
+    device->flush();
+    QTest::qWait(20);
+    device->write(QByteArray(100, '7'));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logHas(s.view, "длиннее 254 байт пропущен"); }, 3000));
+    // ...nor the time-out, and what comes next stands by itself.
+    device->write("R12");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return logHas(s.view, "Пакет номеров не пришел целиком за 300 мс"); }, 3000));
+    device->write("CHPASS");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.reads.back() == "CHPASS"; }, 3000));
+    EXPECT_EQ(s.reads.size(), before + 1);
+}
+
+TEST(InternetLink, AllowedPeersListenAddressAndTheConnectionCap) {
+    Server s;
+    s.net.allowedPeers = {QStringLiteral("127.0.0.1")};
+    s.net.listenAddress = QStringLiteral("127.0.0.1");
+    s.net.maxClients = 2;
+    const quint16 port = s.start();
+    EXPECT_EQ(s.view.log.back(),
+              "Сервер запущен, порт " + std::to_string(port) + ", адрес 127.0.0.1");
+    // Only the address it was given listens.
+    QTcpSocket elsewhere;
+    elsewhere.connectToHost(QHostAddress(QStringLiteral("127.0.0.2")), port);
+    EXPECT_FALSE(elsewhere.waitForConnected(2000));
+
+    // Bound to 127.0.0.2: real loopback, but not on the list.
+    QTcpSocket other;
+    ASSERT_TRUE(other.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+    other.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(other.waitForConnected(3000));
+    EXPECT_TRUE(closedByServer(other));
+    EXPECT_TRUE(logHas(s.view, "Интернет - адрес 127.0.0.2 не в списке разрешенных"));
+    EXPECT_EQ(s.net.connectionCount(), 0);
+
+    // Two are held. A device announces itself; the next newcomers push out
+    // the oldest silent client, never the device, and that is said once.
+    auto a = connectTo(port);
+    auto b = connectTo(port);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.net.connectionCount() == 2; }, 3000));
+    b->write("CONNECT");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.net.deviceConnected(); }, 3000));
+    auto c = connectTo(port);
+    EXPECT_TRUE(closedByServer(*a));
+    auto d = connectTo(port);
+    EXPECT_TRUE(closedByServer(*c));
+    EXPECT_EQ(s.net.connectionCount(), 2);
+    // With every place held by a device, a newcomer is the one closed.
+    d->write("CONNECT");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.reads.size() == 2; }, 3000));
+    auto e = connectTo(port);
+    EXPECT_TRUE(closedByServer(*e));
+    EXPECT_EQ(b->state(), QAbstractSocket::ConnectedState);
+    EXPECT_EQ(d->state(), QAbstractSocket::ConnectedState);
+    int capLines = 0;
+    for (const auto& line : s.view.log) {
+        capLines += line.find("больше не держится") != std::string::npos;
+    }
+    EXPECT_EQ(capLines, 1);
+    const std::string read = "READ";
+    EXPECT_EQ(s.net.Send_data(reinterpret_cast<const std::uint8_t*>(read.data()), 4), 4);
+    EXPECT_EQ(receive(*b, 4), read);
 }
 
 TEST(InternetLink, LargeReplyIsAnalysedInReadsOfAtMost1024Bytes) {
     Server s;
     const quint16 port = s.start();
     auto device = connectTo(port);
-    device->write(QByteArray(3000, 'x'));
+    device->write(QByteArray("CONNECT\r") + QByteArray(3000, 'x'));
     device->flush();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
@@ -98,7 +239,7 @@ TEST(InternetLink, LargeReplyIsAnalysedInReadsOfAtMost1024Bytes) {
             for (const auto& r : s.reads) {
                 total += r.size();
             }
-            return total == 3000;
+            return total == 3008;
         },
         3000));
     for (const auto& r : s.reads) {
@@ -168,4 +309,77 @@ TEST(InternetLink, MissingTransportModuleIsReportedAndTheServerStaysStopped) {
     EXPECT_TRUE(s.net.Start_server_fun(true, QStringLiteral("0")));
     EXPECT_TRUE(s.view.messages.empty());
     EXPECT_NE(s.net.listeningPort(), 0);
+}
+
+// 300 clients from another process against a server whose process may open
+// only 256 files: accepting fails for want of descriptors.
+TEST(InternetLink, RunningOutOfDescriptorsPausesAcceptingWithoutSpinning) {
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    Server s;
+    s.net.maxClients = 1000; // let the descriptors run out before the cap
+    const quint16 port = s.start();
+
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(go[1]);
+        std::vector<int> fds;
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(port);
+        for (int i = 0; i < 300; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+                fds.push_back(fd);
+            }
+        }
+        char byte;
+        [[maybe_unused]] const auto n = ::read(go[0], &byte, 1); // until the test says so
+        for (const int fd : fds) {
+            ::close(fd);
+        }
+        ::_exit(0);
+    }
+    ::close(go[0]);
+    rlimit low = saved;
+    low.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return logHas(s.view, "Интернет - не удается принять соединение (ошибка 24)"); },
+        5000))
+        << s.net.connectionCount() << " " << s.view.log.back();
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    QTest::qWait(3000);
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    const auto micros = [](const timeval& t) { return t.tv_sec * 1000000L + t.tv_usec; };
+    const long used = micros(after.ru_utime) - micros(before.ru_utime) + micros(after.ru_stime) -
+                      micros(before.ru_stime);
+    EXPECT_LT(used, 300000L) << "CPU time over 3 s: " << used << " µs";
+    int pausedLines = 0;
+    for (const auto& line : s.view.log) {
+        pausedLines += line.find("не удается принять соединение") != std::string::npos;
+    }
+    EXPECT_EQ(pausedLines, 1);
+
+    // The idle clients go; a device is taken and served.
+    ASSERT_EQ(::write(go[1], "x", 1), 1);
+    ::close(go[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.net.connectionCount() < 10; }, 5000))
+        << s.net.connectionCount();
+    auto device = connectTo(port);
+    device->write("CONNECT");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.net.deviceConnected(); }, 5000));
+    EXPECT_TRUE(logHas(s.view, "Интернет - прием соединений возобновлен"));
+    EXPECT_EQ(s.net.Send_data(reinterpret_cast<const std::uint8_t*>("READ"), 4), 4);
+    EXPECT_EQ(receive(*device, 4), "READ");
+    ::setrlimit(RLIMIT_NOFILE, &saved);
 }

@@ -117,12 +117,16 @@ TEST(DeviceCommands, APasswordThatIsNotANumberStopsTheConfigurationTransfer) {
         const char* name;
         std::function<void()> run;
         std::string waiting;
+        std::string refusal;
     } operations[] = {
-        {"read", [&] { h.commands.N6Click("12a"); }, "Идет чтение конфигурации. Ждите..."},
+        {"read", [&] { h.commands.N6Click("12a"); }, "Идет чтение конфигурации. Ждите...",
+         "Чтение конфигурации не начато: неверный пароль \"12a\""},
         {"write, empty", [&] { h.commands.N7Click("", sampleBlock()); },
-         "Идет запись конфигурации. Ждите..."},
+         "Идет запись конфигурации. Ждите...",
+         "Запись конфигурации не начата: неверный пароль \"\""},
         {"read, too big", [&] { h.commands.N6Click("70000"); },
-         "Идет чтение конфигурации. Ждите..."},
+         "Идет чтение конфигурации. Ждите...",
+         "Чтение конфигурации не начато: неверный пароль \"70000\""},
     };
     for (const auto& op : operations) {
         SCOPED_TRACE(op.name);
@@ -131,7 +135,7 @@ TEST(DeviceCommands, APasswordThatIsNotANumberStopsTheConfigurationTransfer) {
         op.run();
         ASSERT_EQ(h.view.log.size(), 2u);
         EXPECT_EQ(h.view.log[0], op.waiting);
-        EXPECT_NE(h.view.log[1].find("неверный пароль"), std::string::npos) << h.view.log[1];
+        EXPECT_EQ(h.view.log[1].rfind(op.refusal, 0), 0u) << h.view.log[1];
         EXPECT_EQ(h.view.messages, std::vector<std::string>{h.view.log[1]});
         EXPECT_EQ(h.sentNothing(), "");
         EXPECT_EQ(h.link.state.replyTimer, 0u);

@@ -1,0 +1,138 @@
+#include "link/port_open_error.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <grp.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+std::string resolved(const std::string& path) {
+    char buffer[PATH_MAX];
+    return ::realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : path;
+}
+
+std::string groupOf(const std::string& devicePath) {
+    struct stat st {};
+    if (::stat(devicePath.c_str(), &st) != 0) {
+        return {};
+    }
+    if (const group* g = ::getgrgid(st.st_gid)) {
+        return g->gr_name;
+    }
+    return std::to_string(st.st_gid);
+}
+
+// The process that holds a lock on the device (from <procDir>/locks), or empty.
+std::string lockHolder(const std::string& devicePath, const std::string& procDir) {
+    struct stat st {};
+    if (::stat(devicePath.c_str(), &st) != 0) {
+        return {};
+    }
+    char wanted[64];
+    std::snprintf(wanted, sizeof wanted, "%02x:%02x:%lu", ::major(st.st_dev), ::minor(st.st_dev),
+                  static_cast<unsigned long>(st.st_ino));
+    std::ifstream locks(procDir + "/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        // "1: FLOCK  ADVISORY  WRITE 1234 00:1a:4 0 EOF"
+        std::istringstream fields(line);
+        std::string id, kind, mode, access, pid, file;
+        if (fields >> id >> kind >> mode >> access >> pid >> file && file == wanted) {
+            return pid;
+        }
+    }
+    return {};
+}
+
+std::string processName(const std::string& procDir, const std::string& pid) {
+    std::string name;
+    std::ifstream(procDir + "/" + pid + "/comm") >> name;
+    return (name.empty() ? std::string("?") : name) + " (pid " + pid + ")";
+}
+
+} // namespace
+
+std::string portHolder(const std::string& devicePath, const std::string& procDir) {
+    // The lock holder first: others (a simulator, a monitor) may merely
+    // have the device open.
+    if (const std::string pid = lockHolder(resolved(devicePath), procDir);
+        !pid.empty() && pid != std::to_string(::getpid())) {
+        return processName(procDir, pid);
+    }
+    const std::string target = resolved(devicePath);
+    const std::string self = std::to_string(::getpid());
+    DIR* proc = ::opendir(procDir.c_str());
+    if (proc == nullptr) {
+        return {};
+    }
+    std::string found;
+    while (const dirent* entry = ::readdir(proc)) {
+        const std::string pid = entry->d_name;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos ||
+            pid == self) {
+            continue;
+        }
+        const std::string fdDir = procDir + "/" + pid + "/fd";
+        DIR* fds = ::opendir(fdDir.c_str());
+        if (fds == nullptr) {
+            continue; // another user's process, or gone
+        }
+        while (const dirent* fd = ::readdir(fds)) {
+            char link[PATH_MAX];
+            const std::string path = fdDir + "/" + fd->d_name;
+            const ssize_t n = ::readlink(path.c_str(), link, sizeof link - 1);
+            if (n > 0 && std::string(link, static_cast<std::size_t>(n)) == target) {
+                found = processName(procDir, pid);
+                break;
+            }
+        }
+        ::closedir(fds);
+        if (!found.empty()) {
+            break;
+        }
+    }
+    ::closedir(proc);
+    return found;
+}
+
+PortOpenFailure describePortOpenFailure(const std::string& portName, const std::string& devicePath,
+                                        int error, const std::string& procDir) {
+    const std::string busy = "Порт " + portName + " занят";
+    switch (error) {
+    case EACCES:
+    case EPERM: {
+        const std::string group = groupOf(devicePath);
+        PortOpenFailure f{"Порт " + portName + ": нет доступа", ""};
+        if (group.empty()) {
+            f.log = "Нет доступа к порту " + devicePath + ": нет прав на его открытие";
+        } else {
+            f.log = "Нет доступа к порту " + devicePath + ": он принадлежит группе " + group +
+                    ". Добавьте пользователя в группу " + group + " (sudo usermod -aG " + group +
+                    " $USER) и войдите в систему заново";
+        }
+        return f;
+    }
+    case EWOULDBLOCK: {
+        const std::string holder = portHolder(devicePath, procDir);
+        return {busy,
+                holder.empty() ? busy + " другой программой" : busy + " программой " + holder};
+    }
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+        return {busy, "Порт " + portName + " не открыт: устройство " + devicePath + " не найдено"};
+    case ENOTTY:
+        return {busy, "Порт " + portName + " не открыт: " + devicePath +
+                          " не является последовательным портом"};
+    default:
+        return {busy, "Порт " + portName + " не открыт: ошибка " + std::to_string(error)};
+    }
+}
