@@ -682,14 +682,14 @@ void TForm1::showError(const QString& text) {
     // A port error ends the handler; the program goes on. One box at a time,
     // so a port that fails every second does not pile them up.
     logLine(s(text));
-    if (errorShown_) {
+    if (errorBox_ != nullptr) {
         return;
     }
-    errorShown_ = true;
-    auto* box = new QMessageBox(QMessageBox::Critical, windowTitle(), text, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    connect(box, &QObject::destroyed, this, [this] { errorShown_ = false; });
-    box->open();
+    // The guarded pointer clears itself when the box closes, also when the
+    // window is destroyed with the box still open.
+    errorBox_ = new QMessageBox(QMessageBox::Critical, windowTitle(), text, QMessageBox::Ok, this);
+    errorBox_->setAttribute(Qt::WA_DeleteOnClose);
+    errorBox_->open();
 }
 
 void TForm1::syncTimers() {

@@ -18,6 +18,8 @@
 #include "protocol/reply_analysis.h"
 
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <memory>
 #include <optional>
@@ -159,6 +161,6 @@ class TForm1 : public QMainWindow, private LinkView {
     LogStamps* logStamps_ = nullptr;
     QSocketNotifier* signalNotifier_ = nullptr;
     bool closing_ = false;
-    int closingSignal_ = 0; // the signal that closes the program, or 0
-    bool errorShown_ = false;
+    int closingSignal_ = 0;          // the signal that closes the program, or 0
+    QPointer<QMessageBox> errorBox_; // the error box shown, one at a time
 };

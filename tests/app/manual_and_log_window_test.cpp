@@ -152,6 +152,17 @@ TEST(LogWindow, SavedLogHoldsEveryLineOfTheBoxWithItsTime) {
     QTest::qWait(20); // the closed box is deleted before the window
     EXPECT_TRUE(boxShown);
     EXPECT_TRUE(run.log().contains(QString::fromUtf8("Не удается сохранить файл")));
+
+    // Once more, and the box is left open: the window goes away with it (the
+    // sanitizer build sees any use of the window's state by the dying box).
+    answerFileDialog(run.dir.filePath(QStringLiteral("no-such-folder/log.txt")));
+    run.form->LogSave->trigger();
+    int open = 0;
+    for (auto* box : run.form->findChildren<QMessageBox*>()) {
+        open += box->isVisible() ? 1 : 0;
+    }
+    EXPECT_EQ(open, 1);
+    run.form.reset();
 }
 
 #include "manual_and_log_window_test.moc"
