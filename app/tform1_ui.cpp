@@ -515,6 +515,12 @@ void TForm1Ui::setupSettingsPage() {
     Rate = makeCombo(RzGroupBox1, "Rate", rates, 12, QRect(rateX, 37, 195 - rateX, kFieldHeight),
                      Label2->text());
     Label2->setBuddy(Rate);
+    // The serial link's fast exchange takes the second row while the
+    // Internet controls are hidden.
+    Fast_exchange = makeCheck(RzGroupBox1, "Fast_exchange", "Быстрый обмен", 8, 37);
+    Fast_exchange->setAccessibleName(tr8("Быстрый обмен"));
+    Fast_exchange->setToolTip(
+        tr8("Разбирать ответ устройства сразу, как только он принят целиком"));
     for (QWidget* hidden :
          std::initializer_list<QWidget*>{Label29, Edit2, Start_server, Label2, Rate}) {
         hidden->hide();
