@@ -797,7 +797,6 @@ void TForm1::setInternetControlsVisible(bool visible) {
     ui.Label29->setVisible(visible);
     ui.Edit2->setVisible(visible);
     ui.Start_server->setVisible(visible);
-    ui.Fast_exchange->setVisible(!visible); // it shares the row; the Internet link has no pacing
 }
 
 void TForm1::setFirmwareProgress(int position) {
