@@ -61,6 +61,7 @@ Settings Settings::read(const QString& path) {
     settings.serverPort =
         static_cast<std::uint32_t>(ini->readInteger(kSection, "Server_port", 2020));
     settings.serverAddress = ini->readString(kSection, "Server_address", "");
+    settings.fastExchange = ini->readInteger(kSection, "Fast_exchange", 0) == 1;
     std::string peers = ini->readString(kSection, "Allowed_peers", "");
     std::replace(peers.begin(), peers.end(), ',', ' ');
     std::istringstream words(peers);
@@ -95,6 +96,9 @@ std::optional<std::string> Settings::write(const QString& path) const {
     ini->writeInteger(kSection, "Mod_prov", modProv);
     ini->writeInteger(kSection, "Dev_prov", devProv);
     ini->writeInteger(kSection, "Server_port", serverPort);
+    if (fastExchange || ini->readString(kSection, "Fast_exchange", "") != "") {
+        ini->writeInteger(kSection, "Fast_exchange", fastExchange ? 1 : 0);
+    }
     if (!ini->save(file, &error)) {
         return error.message;
     }

@@ -20,6 +20,10 @@ struct Settings {
     std::uint32_t serverPort = 2020;
     std::string serverAddress;
     std::vector<std::string> allowedPeers;
+    // "Fast_exchange": 1 analyses a complete reply at once. Written once it
+    // has been on (or the file has the key), so a file that never had it
+    // stays as it was.
+    bool fastExchange = false;
 
     // The file's name: its first letter is the Cyrillic Es.
     static QString fileName();

@@ -280,6 +280,10 @@ void TForm1::FormCreate() {
     for (const std::string& peer : settings.allowedPeers) {
         ServerSocket1.allowedPeers.append(q(peer));
     }
+    ui.Fast_exchange->setChecked(settings.fastExchange);
+    link.setFastExchange(settings.fastExchange);
+    connect(ui.Fast_exchange, &QAbstractButton::toggled, this,
+            [this](bool on) { link.setFastExchange(on); });
 
     // 9-13. The relay timing defaults, shown and drawn.
     config->startUp();
@@ -303,6 +307,7 @@ void TForm1::FormClose() {
     settings.modProv = ui.Modem_prov->currentIndex();
     settings.devProv = ui.Dev_prov->currentIndex();
     settings.serverPort = link.state.serverPort;
+    settings.fastExchange = link.fastExchange();
     if (const auto error = settings.write(settingsPath_)) {
         // The settings are lost for the next run, but the port is still
         // closed and the device unlinked. Closed by a signal, no one may be

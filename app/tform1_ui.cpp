@@ -550,6 +550,13 @@ void TForm1Ui::setupSettingsPage() {
                           QRect(changeX, 55, 405 - changeX, kRowButtonHeight));
     ChPass->setAccessibleDescription(Label13->text());
     Send_APN->setAccessibleDescription(Label15->text());
+    // The link's fast exchange, in the free right half of the middle row (the
+    // link group above has no free row: the Internet controls share it).
+    Fast_exchange = makeCheck(RzGroupBox5, "Fast_exchange", "Быстрый обмен", secondLabelX, 36);
+    Fast_exchange->setAccessibleName(tr8("Быстрый обмен"));
+    Fast_exchange->setToolTip(
+        tr8("Последовательный порт: разбирать ответ устройства сразу, как только он принят "
+            "целиком"));
 
     // Bottom: the device's options and the relay.
     RzGroupBox4 = makeGroup(TabSheet2, "RzGroupBox4", "Настройки", QRect(2, 137, 413, 185));

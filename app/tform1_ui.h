@@ -181,6 +181,7 @@ class TForm1Ui {
     // Page "Настройки": diagnostic group, hidden.
     QGroupBox* RzGroupBox6 = nullptr;
     QCheckBox* Debug_en = nullptr;
+    QCheckBox* Fast_exchange = nullptr; // "Быстрый обмен", in the Internet group's middle row
     QLabel* Label12 = nullptr;
     QLineEdit* Comand_box = nullptr;
     QPushButton* Button1 = nullptr;

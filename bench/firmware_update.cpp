@@ -10,8 +10,10 @@
 // quiet time the analysis waits ((quietTicks - 1) ticks, quietTicks being 5
 // on the firmware page) and one tick.
 //
-// Run: build/bin/firmware_update [runs] [delay-ms]   (default 3 runs, 0 ms;
-// about 15 s a run)
+// Run: build/bin/firmware_update [runs] [delay-ms] [--fast]   (default 3
+// runs, 0 ms; about 15 s a run). --fast switches the window's fast exchange
+// on; the wire-time floor (every byte at 10 bits plus the handling time per
+// reply) is printed beside the figures.
 #include "app/settings.h"
 #include "app/tform1.h"
 #include "tests/support/sim_process.h"
@@ -54,6 +56,8 @@ double median(std::vector<double> v) {
     return n == 0 ? 0.0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
 }
 
+bool gFast = false;
+
 double wireMs(std::size_t bytes) {
     return static_cast<double>(bytes) * 10.0 / kBaud * 1000.0;
 }
@@ -85,6 +89,7 @@ class Bench {
         o.sysClassTty = dir_.filePath(QStringLiteral("no-sys"));
         form_ = std::make_unique<TForm1>(o);
         form_->show();
+        form_->ui.Fast_exchange->setChecked(gFast);
         TForm1Ui& ui = form_->ui;
         if (!waitPanel("Coeдинение установлено: \"Велиран\", версия ПО: 30")) {
             std::fprintf(stderr, "the device did not link\n");
@@ -187,8 +192,10 @@ class Bench {
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    const int delayMs = argc > 2 ? std::max(0, std::atoi(argv[2])) : 0;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    gFast = std::erase(args, std::string("--fast")) > 0;
+    const int runs = !args.empty() ? std::max(1, std::atoi(args[0].c_str())) : 3;
+    const int delayMs = args.size() > 1 ? std::max(0, std::atoi(args[1].c_str())) : 0;
 
     QTemporaryDir dir;
     const QString image = dir.filePath(QStringLiteral("fw.bin"));
@@ -204,8 +211,8 @@ int main(int argc, char** argv) {
         f.write(bytes.data(), static_cast<qint64>(bytes.size()));
     }
     std::printf("firmware_update: 15365-byte image (120 blocks), serial link at 115200 baud, "
-                "simulator handling %d ms, %d runs\n",
-                delayMs, runs);
+                "simulator handling %d ms, %d runs, fast exchange %s\n",
+                delayMs, runs, gFast ? "on" : "off");
     std::printf("floor = wire time of every byte (10 bits) + per reply the handling time, "
                 "(quietTicks - 1) ticks and one tick of 20 ms\n");
 
@@ -222,6 +229,9 @@ int main(int argc, char** argv) {
                     run.bytesIn, run.bytesOut, run.measuredMs / std::max(1, run.replies));
         std::printf("       tick-grid floor %8.1f ms  ratio %.4f\n", run.gridFloorMs,
                     run.measuredMs / run.gridFloorMs);
+        const double wireFloor = wireMs(run.bytesIn + run.bytesOut) + run.replies * delayMs;
+        std::printf("       wire-time floor (bytes + %d ms per reply) %8.1f ms  ratio %.4f\n",
+                    delayMs, wireFloor, run.measuredMs / wireFloor);
         std::fflush(stdout);
         measured.push_back(run.measuredMs);
         floors.push_back(run.floorMs);

@@ -8,7 +8,11 @@
 // byte exchanged (10 bits a byte), plus, per device reply, the quiet time the
 // analysis waits for ((quietTicks - 1) ticks) and one tick.
 //
-// Run: build/bin/numbers_transfer [runs]   (default 3, about 80 s a run)
+// Run: build/bin/numbers_transfer [runs] [--fast] [--reply-delay MS]
+//   (default 3 runs, about 80 s a run without --fast). --fast switches the
+//   window's fast exchange on; --reply-delay gives the simulated device that
+//   handling time per reply, and the wire-time floor (every byte at 10 bits
+//   plus the reply delays) is printed beside the figures.
 #include "app/settings.h"
 #include "app/tform1.h"
 #include "tests/support/sim_process.h"
@@ -30,6 +34,9 @@
 #include <vector>
 
 namespace {
+
+bool gFast = false;
+int gReplyDelayMs = 0;
 
 constexpr double kBaud = 115200.0;
 constexpr double kTickMs = 20.0;
@@ -109,7 +116,8 @@ class Bench {
     bool start() {
         sim_ = std::make_unique<SimProcess>(std::vector<std::string>{
             "--link", link_.toStdString(), "--trace", traceIn_.toStdString(), "--trace-out",
-            traceOut_.toStdString(), "--baud", "115200", "--numbers", numbersFile_.toStdString()});
+            traceOut_.toStdString(), "--baud", "115200", "--numbers", numbersFile_.toStdString(),
+            "--reply-delay", std::to_string(gReplyDelayMs)});
         if (!sim_->ok()) {
             std::fprintf(stderr, "simulator: %s\n", sim_->error().c_str());
             return false;
@@ -120,6 +128,7 @@ class Bench {
         o.sysClassTty = dir_.filePath(QStringLiteral("no-sys"));
         form_ = std::make_unique<TForm1>(o);
         form_->show();
+        form_->ui.Fast_exchange->setChecked(gFast);
         probe_.clock.start();
         auto inner = form_->Comm_port.OnRxChar;
         form_->Comm_port.OnRxChar = [this, inner](TThreadComm* sender, std::uint32_t count) {
@@ -278,6 +287,9 @@ void printTransfer(const char* what, const Transfer& t) {
                 t.bytesOut, t.wireMs);
     std::printf("        tick-grid floor %9.1f ms  ratio %.4f\n", t.gridFloorMs,
                 t.measuredMs / t.gridFloorMs);
+    const double wireFloor = t.wireMs + t.exchanges * double(gReplyDelayMs);
+    std::printf("        wire-time floor (bytes + %d ms per reply) %9.1f ms  ratio %.4f\n",
+                gReplyDelayMs, wireFloor, t.measuredMs / wireFloor);
     if (!t.quietWaits.empty()) {
         std::printf(
             "        last receive event -> analysis tick: median %.1f ms, min %.1f, max "
@@ -293,11 +305,23 @@ void printTransfer(const char* what, const Transfer& t) {
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    int runs = 3;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--fast") {
+            gFast = true;
+        } else if (arg == "--reply-delay" && i + 1 < argc) {
+            gReplyDelayMs = std::max(0, std::atoi(argv[++i]));
+        } else {
+            runs = std::max(1, std::atoi(argv[i]));
+        }
+    }
 
     QTemporaryDir dir;
     const QString numbers = writeNumbers(dir);
-    std::printf("numbers_transfer: 650 numbers, serial link at 115200 baud, %d runs\n", runs);
+    std::printf("numbers_transfer: 650 numbers, serial link at 115200 baud, %d runs, fast "
+                "exchange %s, reply delay %d ms\n",
+                runs, gFast ? "on" : "off", gReplyDelayMs);
     std::printf("floor = wire time of every byte (10 bits) + per reply (quietTicks - 1) ticks + "
                 "one tick of 20 ms\n");
 

@@ -6,6 +6,7 @@
 #include "link/port_open_error.h"
 #include "protocol/cp1251.h"
 #include "protocol/frames.h"
+#include "protocol/reply_end.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -43,6 +44,11 @@ int LinkController::SendStr(std::string_view text) {
 }
 
 void LinkController::Comm_portRxChar(std::uint32_t count) {
+    if (fastExchange_) {
+        takeInput();
+        notifyTimers();
+        return;
+    }
     const std::uint64_t sum = std::uint64_t{state.rxCount} + count;
     state.rxCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(sum, kRxBufferSize));
     state.rxCountdown = state.quietTicks;
@@ -55,7 +61,9 @@ void LinkController::TimerTimer() {
     if (state.rxCountdown > 0) {
         --state.rxCountdown;
     }
-    if (state.rxCountdown == 1) {
+    if (state.rxCountdown == 1 && fastExchange_) {
+        fastAnalysis();
+    } else if (state.rxCountdown == 1) {
         // What is queued now is the chunk and whatever followed it unannounced;
         // all of it is done with once the chunk is analysed. An answer to a
         // command the analysis itself sends can arrive before the discard, so
@@ -188,6 +196,7 @@ void LinkController::portLost() {
     state.replyTimer = 0;
     state.rxCountdown = 0;
     state.rxCount = 0;
+    pending_.clear();
     view_.setButtonEnabled(LinkButton::Disconnect, false);
     view_.setStatusPanel(1, "NC");
     view_.setStatusPanel(2, "Порт " + state.portName + " отключен. Поиск...");
@@ -406,15 +415,92 @@ void LinkController::startBootWatchdog() {
     notifyTimers();
 }
 
+void LinkController::setFastExchange(bool on) {
+    if (on == fastExchange_) {
+        return;
+    }
+    fastExchange_ = on;
+    if (on) {
+        // Whatever is queued now waits for the quiet time, as it did.
+        return;
+    }
+    // Bytes already taken are the front of the next chunk: the quiet-time
+    // analysis reads them before the port's queue.
+    if (!pending_.empty()) {
+        state.rxCountdown = state.quietTicks;
+        notifyTimers();
+    }
+}
+
+void LinkController::takeInput() {
+    pullInput();
+    if (pending_.empty()) {
+        return;
+    }
+    // A complete reply goes to the analysis on the next tick; anything else
+    // waits for the line to be quiet.
+    state.rxCountdown = completeLength() > 0 ? 2 : state.quietTicks;
+}
+
+void LinkController::pullInput() {
+    const std::size_t capacity = kRxBufferSize;
+    const std::size_t room = capacity - std::min(pending_.size(), capacity);
+    const int queued = port_.InQueCount();
+    const std::size_t want = std::min<std::size_t>(room, queued > 0 ? queued : 0);
+    if (want > 0) {
+        const std::size_t old = pending_.size();
+        pending_.resize(old + want);
+        const int got = port_.Read(pending_.data() + old, static_cast<std::uint32_t>(want));
+        pending_.resize(old + (got > 0 ? static_cast<std::size_t>(got) : 0));
+    }
+    state.rxCount = static_cast<std::uint32_t>(pending_.size());
+}
+
+std::size_t LinkController::completeLength() const {
+    return reply_end::completeReplyLength(pending_.data(), pending_.size(), state.bootloaderMode);
+}
+
+void LinkController::fastAnalysis() {
+    pullInput();
+    const std::size_t complete = completeLength();
+    // Past the quiet time everything taken is one chunk, as without the fast
+    // exchange; a complete reply alone otherwise.
+    const std::size_t chunk = complete > 0 ? complete : pending_.size();
+    state.rxCount = static_cast<std::uint32_t>(chunk);
+    chunkRead_ = 0;
+    if (analyse) {
+        analyse();
+    }
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(
+                                                            std::min(chunk, pending_.size())));
+    state.rxCount = 0;
+    // Bytes that came after the reply are the next chunk.
+    takeInput();
+}
+
 std::size_t LinkController::readChunk(std::uint8_t* buffer, std::size_t capacity) {
-    const std::size_t want = std::min<std::size_t>(state.rxCount, capacity);
+    std::size_t want = std::min<std::size_t>(state.rxCount, capacity);
     if (want == 0) {
         return 0;
+    }
+    std::size_t fromPending = 0;
+    if (!pending_.empty()) {
+        fromPending = std::min(want, pending_.size());
+        std::copy_n(pending_.begin(), fromPending, buffer);
+        if (!fastExchange_) {
+            pending_.erase(pending_.begin(),
+                           pending_.begin() + static_cast<std::ptrdiff_t>(fromPending));
+        }
+        want -= fromPending;
+        buffer += fromPending;
+        if (fastExchange_ || want == 0) {
+            return fromPending;
+        }
     }
     const int got = port_.Read(buffer, static_cast<std::uint32_t>(want));
     const std::size_t read = got > 0 ? static_cast<std::size_t>(got) : 0;
     chunkRead_ += read;
-    return read;
+    return fromPending + read;
 }
 
 void LinkController::discardInput(int count) {

@@ -16,6 +16,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class TThreadComm;
 
@@ -89,6 +90,12 @@ class LinkController {
     // What selecting a page does to the link: 0..3, or -1 for no page.
     void TreeViewClick(int pageIndex);
 
+    // The fast exchange: a reply that is complete (reply_end) is analysed on
+    // the next tick instead of after the quiet time; bytes after it stay for
+    // the next analysis. Off, the receive pacing is the quiet time alone.
+    void setFastExchange(bool on);
+    bool fastExchange() const { return fastExchange_; }
+
     // --- helpers for the other parts -------------------------------------
     bool Open_port(const std::string& devicePath);
     std::string devicePath() const; // the device behind state.portName
@@ -119,6 +126,12 @@ class LinkController {
     // the status text for panel 2.
     std::string reportOpenFailure();
     void discardInput(int count);
+    // Fast exchange: moves what the port has queued into pending_ and sets
+    // the countdown for it.
+    void takeInput();
+    void pullInput(); // only the move, for the analysis itself
+    std::size_t completeLength() const;
+    void fastAnalysis();
 
     TThreadComm& port_;
     LinkView& view_;
@@ -127,4 +140,8 @@ class LinkController {
     std::string lastOpenFailure_; // the last cause logged
     bool lastTickNeeded_ = false;
     std::size_t chunkRead_ = 0; // bytes the analysis read of the current chunk
+    bool fastExchange_ = false;
+    // Fast exchange: bytes taken from the port, not yet analysed; the
+    // analysis reads from here first.
+    std::vector<std::uint8_t> pending_;
 };

@@ -393,6 +393,21 @@ Reply SimDevice::shape(std::string reply) const {
     if (reply.empty()) {
         return pieces;
     }
+    if (faults_.randomSplitSeed != 0) {
+        if (!splitRandomSeeded_) {
+            splitRandom_.seed(faults_.randomSplitSeed);
+            splitRandomSeeded_ = true;
+        }
+        std::uniform_int_distribution<std::size_t> size(1, 16);
+        std::uniform_int_distribution<long> gap(0, faults_.splitGap.count());
+        for (std::size_t at = 0; at < reply.size();) {
+            const std::size_t take = std::min(size(splitRandom_), reply.size() - at);
+            pieces.push_back({reply.substr(at, take),
+                              std::chrono::milliseconds{at == 0 ? 0 : gap(splitRandom_)}});
+            at += take;
+        }
+        return pieces;
+    }
     if (faults_.splitReplyBytes == 0 || reply.size() <= faults_.splitReplyBytes) {
         pieces.push_back({std::move(reply), std::chrono::milliseconds{0}});
         return pieces;

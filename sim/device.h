@@ -90,6 +90,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -134,6 +135,9 @@ struct Faults {
     // splitGap between the pieces so that they arrive as separate reads.
     std::size_t splitReplyBytes = 0;
     std::chrono::milliseconds splitGap{50};
+    // Replies leave in random pieces of 1 to 16 bytes, each 0 to splitGap
+    // after the one before; the seed makes a run repeatable (0: off).
+    std::uint32_t randomSplitSeed = 0;
     // No answer to one command, or silence from one command on.
     StepFault silence;
     // The k-th number packet of every read (1 for the first; 0: off) leaves
@@ -343,6 +347,8 @@ class SimDevice {
 
     DeviceState state_;
     Faults faults_;
+    mutable std::mt19937 splitRandom_; // seeded on the first random split
+    mutable bool splitRandomSeeded_ = false;
     Carrier carrier_;
     std::vector<Command> commands_;
     std::string input_;

@@ -85,6 +85,10 @@ std::string usageText() {
            "  --no-reply           take every command and answer none\n"
            "  --split N            send replies in pieces of N bytes\n"
            "  --split-gap-ms N     pause between the pieces (default 50)\n"
+           "  --split-random SEED  send replies in random pieces of 1-16 bytes,\n"
+           "                       0 to --split-gap-ms apart (repeatable by SEED)\n"
+           "  --reply-delay MS     the device's handling time before each reply\n"
+           "                       (the same as --delay-ms)\n"
            "  --no-reply-at CMD:N  do not answer the N-th CMD command (e.g. RT+NTF:3)\n"
            "  --mute-from CMD:N    from the N-th CMD command on, answer nothing at all\n"
            "                       (CMD: CONFO CONFR CONFW CHPASS APN READ R_OK RFAIL\n"
@@ -144,14 +148,14 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             (name == "--no-reply" ? o.faults.noReply : o.faults.memoryFull) = true;
             continue;
         }
-        static const std::array<const char*, 25> withValue = {
-            "--link",          "--fw-version",     "--trace",          "--trace-out",
-            "--baud",          "--delay-ms",       "--split",          "--split-gap-ms",
-            "--tcp",           "--retry",          "--password",       "--capacity",
-            "--config",        "--numbers",        "--dump",           "--no-reply-at",
-            "--mute-from",     "--corrupt-packet", "--refuse-ntf",     "--repeat-batch",
-            "--say",           "--say-delay-ms",   "--loader-version", "--reject-frames",
-            "--mute-loader-at"};
+        static const std::array<const char*, 27> withValue = {
+            "--reply-delay",    "--split-random",  "--link",          "--fw-version",
+            "--trace",          "--trace-out",     "--baud",          "--delay-ms",
+            "--split",          "--split-gap-ms",  "--tcp",           "--retry",
+            "--password",       "--capacity",      "--config",        "--numbers",
+            "--dump",           "--no-reply-at",   "--mute-from",     "--corrupt-packet",
+            "--refuse-ntf",     "--repeat-batch",  "--say",           "--say-delay-ms",
+            "--loader-version", "--reject-frames", "--mute-loader-at"};
         if (std::find_if(withValue.begin(), withValue.end(),
                          [&](const char* n) { return name == n; }) == withValue.end()) {
             return fail("unknown option: " + args[i]);
@@ -207,6 +211,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                 n = ranged(1, 4'000'000);
             } else if (name == "--split") {
                 n = ranged(1, 65'536);
+            } else if (name == "--split-random") {
+                n = ranged(1, 4'000'000'000);
             } else if (name == "--password" || name == "--capacity") {
                 n = ranged(0, 65'535);
             } else if (name == "--retry") {
@@ -215,7 +221,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                        name == "--repeat-batch" || name == "--reject-frames" ||
                        name == "--mute-loader-at") {
                 n = ranged(1, 1'000'000);
-            } else { // --delay-ms, --split-gap-ms, --say-delay-ms
+            } else { // --delay-ms, --reply-delay, --split-gap-ms, --say-delay-ms
                 n = ranged(0, 60'000);
             }
             if (!n) {
@@ -245,7 +251,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                 o.faults.refuseNtfAt = static_cast<unsigned>(*n);
             } else if (name == "--repeat-batch") {
                 o.faults.repeatBatchAt = static_cast<unsigned>(*n);
-            } else if (name == "--delay-ms") {
+            } else if (name == "--split-random") {
+                o.faults.randomSplitSeed = static_cast<std::uint32_t>(*n);
+            } else if (name == "--delay-ms" || name == "--reply-delay") {
                 o.pacing.processingDelay = std::chrono::milliseconds{*n};
             } else if (name == "--split-gap-ms") {
                 o.faults.splitGap = std::chrono::milliseconds{*n};

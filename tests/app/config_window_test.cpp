@@ -218,3 +218,17 @@ TEST(ConfigWindow, ZeroTimesReadFromTheDeviceAreWrittenBackAndABadPasswordStarts
         QString::fromUtf8("Чтение конфигурации не начато: неверный пароль \"12a\"")))
         << run.log().toStdString();
 }
+
+// With the fast exchange on, "Not corr" has no line end: it is not taken as
+// complete and is still reported after the quiet time, pieces and all.
+TEST(ConfigWindow, FastExchangeStillReportsAWrongPasswordAfterTheQuietTime) {
+    WindowRun run;
+    run.startLinked({"--reply-delay", "20", "--split-random", "3", "--split-gap-ms", "5"});
+    run.form->ui.Fast_exchange->click();
+    ASSERT_TRUE(run.form->link.fastExchange());
+    run.form->ui.Password->setText(QStringLiteral("4321"));
+    QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
+    EXPECT_TRUE(run.waitLog("Пароль не верный")) << run.log().toStdString();
+    EXPECT_EQ(run.form->link.state.replyTimer, 0u);
+    EXPECT_FALSE(run.log().contains(QString::fromUtf8("Конфигурация считана")));
+}

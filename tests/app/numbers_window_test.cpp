@@ -390,3 +390,39 @@ TEST(NumbersWindow, SigtermDuringANumberWriteStopsItAndSaysWhatTheDeviceHolds) {
     ASSERT_GE(written, 29) << err;
     expectCutWrite(deviceEntries(run), newList(), old, written, oneMore);
 }
+
+// The fast exchange, switched on in the settings file, against a device that
+// takes 20 ms per reply and sends its replies in random pieces: the whole
+// list goes both ways intact, no packet is refused, and the setting is kept.
+TEST(NumbersWindow, FastExchangeReadsAndWrites650NumbersSentInRandomPieces) {
+    WindowRun run;
+    {
+        QFile f(run.settings);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Config]\r\nPort=COM1\r\nFast_exchange=1\r\n");
+    }
+    const std::vector<Entry> list = fullList();
+    run.startLinked({"--baud", "115200", "--reply-delay", "20", "--split-random", "7",
+                     "--split-gap-ms", "3", "--numbers",
+                     writeNumbersFile(run.dir, list).toStdString()});
+    TForm1Ui& ui = run.form->ui;
+    ASSERT_TRUE(ui.Fast_exchange->isChecked());
+    ASSERT_TRUE(run.form->link.fastExchange());
+
+    QTest::mouseClick(ui.RzToolButton3, Qt::LeftButton);
+    ASSERT_TRUE(run.waitLog("Чтение номеров завершено", 60000))
+        << run.log().right(400).toStdString();
+    EXPECT_EQ(gridEntries(*run.form), list);
+    EXPECT_EQ(countOf(readFileBytes(run.trace), "RFAIL\r"), 0);
+    EXPECT_EQ(ui.Label7->text(), QStringLiteral("0"));
+
+    ui.StringGrid1->item(4, 0)->setText(QStringLiteral("8999777665"));
+    QTest::mouseClick(ui.RzToolButton4, Qt::LeftButton);
+    ASSERT_TRUE(run.waitLog("Запись номеров завершена", 60000))
+        << run.log().right(400).toStdString();
+    EXPECT_FALSE(run.log().contains(QString::fromUtf8("Нет ответа от прибора !")));
+    EXPECT_EQ(deviceEntries(run), gridEntries(*run.form));
+
+    run.form->close();
+    EXPECT_TRUE(readFileBytes(run.settings).find("Fast_exchange=1") != std::string::npos);
+}

@@ -566,3 +566,75 @@ TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
 }
 
 } // namespace
+
+namespace {
+
+// The fast exchange on a linked port: the analysis sees exactly one reply.
+struct FastHarness : Harness {
+    std::vector<std::string> chunks; // what each analysis read
+    FastHarness() {
+        link.analyse = [this] {
+            ++analyses;
+            std::uint8_t buffer[kRxBufferSize] = {};
+            const std::size_t n = link.readChunk(buffer, sizeof buffer);
+            chunks.emplace_back(reinterpret_cast<const char*>(buffer), n);
+        };
+        link.setFastExchange(true);
+        link.Timer_sysTimer();
+    }
+    void arrive(const std::string& bytes) {
+        const std::uint32_t want = link.state.rxCount + static_cast<std::uint32_t>(bytes.size());
+        device.send(bytes);
+        deliver(want);
+    }
+};
+
+TEST(LinkControllerFast, AReplyCutAnywhereIsAnalysedWholeOnTheTickAfterItsLastByte) {
+    const std::string packet = "+IPD,26:E" + std::string("916123456\r\x0d\x00", 12) +
+                               std::string("9160000000\x0a\x00", 12) + "@";
+    const std::string config = "CONFR" + std::string(68, '\0');
+    for (const std::string& reply : {packet, config, std::string("Not corr\r")}) {
+        for (std::size_t cut = 1; cut < reply.size(); ++cut) {
+            FastHarness h;
+            h.arrive(reply.substr(0, cut));
+            h.ticks(10); // well inside the quiet time
+            ASSERT_EQ(h.analyses, 0) << "cut " << cut;
+            h.arrive(reply.substr(cut) + "VELI");
+            h.ticks(1);
+            ASSERT_EQ(h.chunks, std::vector<std::string>{reply}) << "cut " << cut;
+            h.ticks(10); // the start of the next one waits for the rest
+            ASSERT_EQ(h.analyses, 1) << "cut " << cut;
+            // The start of the next reply stays queued for its own analysis.
+            h.arrive(std::string("RAN \x1e#", 6));
+            h.ticks(1);
+            ASSERT_EQ(h.chunks.size(), 2u);
+            EXPECT_EQ(h.chunks[1], std::string("VELIRAN \x1e#", 10));
+        }
+    }
+}
+
+TEST(LinkControllerFast, AReplyThatNeverEndsIsAnalysedAfterTheQuietTime) {
+    FastHarness h;
+    h.arrive("BUSY");
+    h.ticks(13);
+    EXPECT_EQ(h.analyses, 0);
+    h.ticks(1); // the same tick as without the fast exchange
+    ASSERT_EQ(h.chunks, std::vector<std::string>{"BUSY"});
+    EXPECT_EQ(h.port.InQueCount(), 0);
+
+    // The bootloader's marks go at once, one each.
+    h.link.state.bootloaderMode = true;
+    h.link.state.quietTicks = 5;
+    h.arrive("!@");
+    h.ticks(2);
+    EXPECT_EQ(h.chunks, (std::vector<std::string>{"BUSY", "!", "@"}));
+
+    // Switched off, bytes already taken are not lost: they lead the next chunk.
+    h.arrive("RT");
+    h.link.setFastExchange(false);
+    h.arrive("x");
+    h.ticks(4);
+    EXPECT_EQ(h.chunks.back(), "RTx");
+}
+
+} // namespace

@@ -270,3 +270,37 @@ TEST(SimCommandLine, RejectsValuesOutOfRangeOrMalformed) {
 }
 
 } // namespace
+
+namespace {
+
+// Random splitting keeps every byte in order, in pieces of 1 to 16 bytes no
+// further apart than the gap, and repeats itself for the same seed.
+TEST(SimOptions, RandomSplitAndReplyDelay) {
+    const auto cl = sim::parseCommandLine(
+        {"--split-random", "42", "--split-gap-ms", "3", "--reply-delay", "20"});
+    ASSERT_EQ(cl.action, sim::CommandLine::Action::Run) << cl.error;
+    EXPECT_EQ(cl.options.pacing.processingDelay, std::chrono::milliseconds{20});
+    auto piecesOf = [&] {
+        sim::SimDevice device;
+        device.faults() = cl.options.faults;
+        return device.feed(std::string("CONFR\xD2\x04", 7));
+    };
+    const sim::Reply pieces = piecesOf();
+    EXPECT_EQ(sim::joined(pieces).size(), 73u);
+    EXPECT_GT(pieces.size(), 73u / 16);
+    for (const auto& piece : pieces) {
+        EXPECT_GE(piece.bytes.size(), 1u);
+        EXPECT_LE(piece.bytes.size(), 16u);
+        EXPECT_LE(piece.delayBefore, std::chrono::milliseconds{3});
+    }
+    const sim::Reply again = piecesOf();
+    ASSERT_EQ(again.size(), pieces.size());
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        EXPECT_EQ(again[i].bytes, pieces[i].bytes);
+        EXPECT_EQ(again[i].delayBefore, pieces[i].delayBefore);
+    }
+    EXPECT_EQ(sim::parseCommandLine({"--split-random", "0"}).action,
+              sim::CommandLine::Action::Fail);
+}
+
+} // namespace
