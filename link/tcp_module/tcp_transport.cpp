@@ -155,12 +155,17 @@ class QtTcpTransport final : public TcpTransport {
         }
     }
 
-    void pauseAccepting() override {
+    // Both run when the process has no descriptor to spare. The undefined
+    // behaviour sanitizer's type check of a call it has not seen before
+    // needs one (it tests memory through a pipe), and without it reports
+    // the notifier as no object at all; these two calls are left out of
+    // that check, the rest of the module keeps it.
+    __attribute__((no_sanitize("vptr"))) void pauseAccepting() override {
         if (notifier_ != nullptr) {
             notifier_->setEnabled(false);
         }
     }
-    void resumeAccepting() override {
+    __attribute__((no_sanitize("vptr"))) void resumeAccepting() override {
         if (notifier_ != nullptr) {
             notifier_->setEnabled(true);
         }
