@@ -70,24 +70,6 @@ void writeFile(const QString& path, const std::string& bytes) {
     f.write(bytes.data(), qint64(bytes.size()));
 }
 
-// Waits for `done`, running the link's 20 ms tick only through the quiet
-// time after each reply.
-template <typename Pred> bool hurryQuietTime(TForm1& form, Pred done, int seconds = 90) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < end) {
-        if (done()) {
-            return true;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-        if (form.link.state.rxCountdown > 1) {
-            form.link.TimerTimer();
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    return done();
-}
-
 std::string hexOf(std::string_view bytes) {
     std::string out;
     char two[3];

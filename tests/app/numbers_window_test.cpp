@@ -102,25 +102,6 @@ template <typename Pred> bool driveTicks(TForm1& form, Pred done, int maxTicks =
     return done();
 }
 
-// Hurries only the quiet-time countdown that follows a reply; waiting for
-// the device still runs on the window's own 20 ms timer, so a busy machine
-// cannot make a time-out fire early.
-template <typename Pred> bool hurryQuietTime(TForm1& form, Pred done, int seconds = 90) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < end) {
-        if (done()) {
-            return true;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-        if (form.link.state.rxCountdown > 1) {
-            form.link.TimerTimer();
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    return done();
-}
-
 } // namespace
 
 TEST(NumbersWindow, SerialReadOf650NumbersThenWriteBack) {

@@ -8,6 +8,7 @@
 #include "tests/support/sim_process.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -17,9 +18,11 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 inline const QString kLinkedText =
@@ -39,6 +42,25 @@ inline int countOf(const std::string& text, const std::string& what) {
         ++n;
     }
     return n;
+}
+
+// Waits for `done`, hurrying only the quiet-time countdown that follows a
+// reply; waiting for the device still runs on the window's own 20 ms timer,
+// so a busy machine cannot make a time-out fire early.
+template <typename Pred> bool hurryQuietTime(TForm1& form, Pred done, int seconds = 90) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) {
+            return true;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        if (form.link.state.rxCountdown > 1) {
+            form.link.TimerTimer();
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    return done();
 }
 
 // What a file dialog showed when it was answered.
