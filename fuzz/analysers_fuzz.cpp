@@ -11,6 +11,7 @@
 // The serial port component stays closed, so acknowledgements go nowhere;
 // the hooks only check what they are handed.
 #include "comm/tcomm.h"
+#include "fuzz/fuzz_chunks.h"
 #include "link/link_controller.h"
 #include "lists/number_grid.h"
 #include "protocol/protocol_state.h"
@@ -100,27 +101,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::uint8_t flags = data[0];
     rig.reset(flags);
-    std::size_t pos = 1;
-    while (pos < size) {
-        std::size_t length = data[pos];
-        if (pos + 1 < size) {
-            length |= std::size_t{data[pos + 1]} << 8;
-        }
-        pos += 2;
-        if (pos > size) {
-            break;
-        }
-        if (length > size - pos) {
-            length = size - pos;
-        }
-        // A buffer of exactly the chunk, so that a read past it is caught.
-        const std::vector<std::uint8_t> chunk(data + pos, data + pos + length);
+    forEachChunk(data, size, [&](const std::vector<std::uint8_t>& chunk) {
         if (flags & 0x01) {
             rig.analyser.ServerSocket1ClientRead(chunk.data(), chunk.size());
         } else {
             rig.analyser.analyseChunk(chunk.data(), chunk.size());
         }
-        pos += length;
-    }
+    });
     return 0;
 }

@@ -14,6 +14,7 @@
 #include "comm/tcomm.h"
 #include "firmware/bootloader_session.h"
 #include "firmware/firmware_image.h"
+#include "fuzz/fuzz_chunks.h"
 #include "link/link_controller.h"
 
 #include <cstddef>
@@ -64,27 +65,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rig.link.state.bootloaderMode = true;
     std::size_t blocks = 0;
     bool first = true;
-    std::size_t pos = 1;
-    while (pos < size) {
-        std::size_t length = data[pos];
-        if (pos + 1 < size) {
-            length |= std::size_t{data[pos + 1]} << 8;
-        }
-        pos += 2;
-        if (pos > size) {
-            break;
-        }
-        if (length > size - pos) {
-            length = size - pos;
-        }
-        // A buffer of exactly the chunk, so that a read past it is caught.
-        const std::vector<std::uint8_t> chunk(data + pos, data + pos + length);
-        pos += length;
+    forEachChunk(data, size, [&](const std::vector<std::uint8_t>& chunk) {
         if (first) {
             first = false;
             auto image = firmware::checkImage(chunk.data(), chunk.size());
             if (!image) {
-                continue;
+                return;
             }
             if (image->body.size() > firmware::kMaxBodySize || image->fileSize() != chunk.size()) {
                 std::abort();
@@ -94,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (flags & 0x01) {
                 rig.session.startProgramming();
             }
-            continue;
+            return;
         }
         const std::uint32_t before = rig.session.blockIndex();
         rig.session.analyse(chunk.data(), chunk.size());
@@ -103,6 +89,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             rig.session.errorCount() > BootloaderSession::kMaxRejections) {
             std::abort();
         }
-    }
+    });
     return 0;
 }
