@@ -97,7 +97,7 @@ const std::vector<Field>& fields() {
 }
 
 std::string displayName(const Field& field) {
-    std::string name = field.context != nullptr ? std::string(field.context) + ": " + field.caption
+    std::string name = field.context != nullptr ? std::string(field.context) + " — " + field.caption
                                                 : std::string(field.caption);
     if (field.keyRow != 0) {
         name += ", ключ " + std::to_string(field.keyRow);

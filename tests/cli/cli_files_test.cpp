@@ -81,7 +81,7 @@ TEST_F(CliFiles, DiffNamesSettingsByWindowCaptionsAndNumbersAddedRemovedMoved) {
     ASSERT_EQ(settings.size(), 3) << json.out;
     const std::vector<std::array<QString, 3>> expected{
         {q("Номер устройства"), "1", "7"},
-        {q("Информировать владельца о изменении состояния: Входа"), q("нет"), q("да")},
+        {q("Информировать владельца о изменении состояния — Входа"), q("нет"), q("да")},
         {q("Ключи touch memory, ключ 2"), q("пусто"), "AB8967452301"}};
     for (int i = 0; i < 3; ++i) {
         const QJsonObject s = settings[i].toObject();
@@ -228,10 +228,17 @@ TEST_F(CliFiles, BadInputGetsARussianMessageAndExitCode2AndChangesNoFile) {
         << QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden).join(' ').toStdString();
 
     // A name with a control character, a quote and bytes that are not UTF-8
-    // still gives a JSON document that a script can read.
+    // still gives valid JSON: escaped, and the stray byte replaced (a lenient
+    // parser would take either raw, so the bytes are checked as well).
     const std::string odd = "bad\x01\"\xff.fcd";
     const CliResult json = run({"--json", "diff", odd, "good.fcd"});
     EXPECT_EQ(json.code, 2);
+    EXPECT_NE(json.out.find(R"(«bad\u0001\")"
+                            "\xEF\xBF\xBD"
+                            ".fcd»"),
+              std::string::npos)
+        << json.out;
+    EXPECT_EQ(json.out.find_first_of(std::string("\x01\xff", 2)), std::string::npos);
     EXPECT_TRUE(
         json.json()["error"].toString().contains(QString::fromUtf8("«bad\x01\"\xEF\xBF\xBD.fcd»")))
         << json.out;
