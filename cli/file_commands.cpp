@@ -164,7 +164,7 @@ int numbersImportCommand(Run& run, const std::vector<std::string>& args) {
     const std::string& csvPath = parsed->positional[0];
     const std::string& fcdPath = parsed->positional[1];
     const std::string output = parsed->options.empty() ? fcdPath : parsed->options.begin()->second;
-    const std::string unchanged = "Файл " + quoted(output) + " не изменён.";
+    const std::string notWritten = "Файл " + quoted(output) + " не записан.";
 
     int code = kSuccess;
     const auto file = loadConfigFile(run, fcdPath, &code);
@@ -183,11 +183,11 @@ int numbersImportCommand(Run& run, const std::vector<std::string>& args) {
     if (!result.started) {
         return fail(run, kUsageError,
                     "Импорт из CSV: все " + std::to_string(NumberGrid::kRows) +
-                        " строк списка номеров заняты, номера некуда записать. " + unchanged);
+                        " строк списка номеров заняты, номера некуда записать. " + notWritten);
     }
     if (result.error) {
         // Half an import in a file would look like a whole one: nothing is written.
-        return fail(run, kUsageError, *result.error + " " + unchanged);
+        return fail(run, kUsageError, *result.error + " " + notWritten);
     }
     const auto encoded = config_file::encode(file->block, grid);
     if (!encoded.ok()) {

@@ -196,7 +196,8 @@ TEST_F(CliFiles, BadInputGetsARussianMessageAndExitCode2AndChangesNoFile) {
         {{"numbers", "import", "captions.csv", "good.fcd", "-o", "new.fcd"},
          "Строка 1 файла CSV: «Квартира» не является целым числом"},
         {{"numbers", "import", "list.csv", "full.fcd", "-o", "new.fcd"},
-         "все 650 строк списка номеров заняты"},
+         "все 650 строк списка номеров заняты, номера некуда записать. Файл «new.fcd» не "
+         "записан."},
         {{"numbers", "import", "list.csv", "list.csv"}, "не является файлом конфигурации"},
     };
     for (const Case& c : cases) {
