@@ -72,7 +72,6 @@ TForm1::TForm1(const Options& options, QWidget* parent)
         std::make_unique<NumberListBinding>(ui, *numberGrid, link, commands, protocolState);
 
     // The serial port as the window description has it.
-    Comm_port.SetDispatcher(&dispatcher_);
     Comm_port.SetDeviceName("Com1");
     Comm_port.SetReadBufSize(1024);
     Comm_port.SetWriteBufSize(1024);

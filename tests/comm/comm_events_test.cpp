@@ -342,14 +342,13 @@ TEST(CommQtDispatcher, EventsRunOnTheWindowThreadThroughTheEventLoop) {
     PtyPair pty;
     QObject window;
     CountingQtDispatcher dispatcher(&window);
-    TComm comm;
+    TComm comm{dispatcher};
     std::vector<uint32_t> counts;
     bool onWindowThread = false;
     comm.OnRxChar = [&](TThreadComm*, uint32_t count) {
         onWindowThread = QThread::currentThread() == window.thread();
         counts.push_back(count);
     };
-    comm.SetDispatcher(&dispatcher);
     comm.SetDeviceName(pty.slavePath);
     comm.Open();
     ASSERT_TRUE(comm.Enabled());
@@ -363,11 +362,10 @@ TEST(CommQtDispatcher, CloseDropsAnEventStillQueuedInTheEventLoop) {
     PtyPair pty;
     QObject window;
     CountingQtDispatcher dispatcher(&window);
-    TComm comm;
+    TComm comm{dispatcher};
     int calls = 0;
     comm.OnRxChar = [&](TThreadComm*, uint32_t) { ++calls; };
     comm.OnComStatEvent = [&](TThreadComm*, uint32_t, TComStat) { ++calls; };
-    comm.SetDispatcher(&dispatcher);
     comm.SetDeviceName(pty.slavePath);
     comm.Open();
     ASSERT_TRUE(comm.Enabled());
