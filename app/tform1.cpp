@@ -120,6 +120,8 @@ TForm1::TForm1(const Options& options, QWidget* parent)
     analyser.setLabel7Caption = [this](const std::string& caption) {
         ui.Label7->setText(q(caption));
     };
+    // An installed program keeps the server's module in its own folder.
+    ServerSocket1.moduleFolder = install_layout::moduleFolder(install_layout::programFolder());
     ServerSocket1.ServerSocket1ClientRead = [this](const std::uint8_t* bytes, std::size_t count) {
         guarded([&] { analyser.ServerSocket1ClientRead(bytes, count); });
     };
