@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test with CTest, runs each fuzz target for a
-# short while, then builds the tests again with AddressSanitizer and
+# Builds everything (warnings are errors) and runs every test with CTest, runs
+# each fuzz target for a short while, runs the tests of the threaded parts
+# under ThreadSanitizer, then builds the tests again with AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs them there.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -10,7 +11,7 @@ vxrt7_install_deps
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVXRT7_WERROR=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
@@ -29,8 +30,21 @@ if [ "${VXRT7_SKIP_FUZZ:-0}" != "1" ] && command -v clang++ >/dev/null; then
   done
 fi
 
+# ThreadSanitizer over the core tests of the parts with a thread of their
+# own: the serial port's event thread (comm/) and the link on top of it
+# (link/). Only those programs are built; they need no Qt. Some tests fork
+# a child that opens the port (a thread of its own): TSan must let it live.
+if [ "${VXRT7_SKIP_TSAN:-0}" != "1" ]; then
+  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVXRT7_TSAN=ON \
+    -DVXRT7_WERROR=ON >/dev/null
+  cmake --build build-tsan -j "$jobs" --target test_comm test_link
+  for program in test_comm test_link; do
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0" build-tsan/bin/"$program" --gtest_brief=1
+  done
+fi
+
 if [ "${VXRT7_SKIP_SANITIZERS:-0}" != "1" ]; then
-  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVXRT7_SANITIZE=ON
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVXRT7_SANITIZE=ON -DVXRT7_WERROR=ON
   cmake --build build-asan -j "$jobs"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"

@@ -72,7 +72,6 @@ TForm1::TForm1(const Options& options, QWidget* parent)
         std::make_unique<NumberListBinding>(ui, *numberGrid, link, commands, protocolState);
 
     // The serial port as the window description has it.
-    Comm_port.SetDispatcher(&dispatcher_);
     Comm_port.SetDeviceName("Com1");
     Comm_port.SetReadBufSize(1024);
     Comm_port.SetWriteBufSize(1024);
@@ -121,6 +120,8 @@ TForm1::TForm1(const Options& options, QWidget* parent)
     analyser.setLabel7Caption = [this](const std::string& caption) {
         ui.Label7->setText(q(caption));
     };
+    // An installed program keeps the server's module in its own folder.
+    ServerSocket1.moduleFolder = install_layout::moduleFolder(install_layout::programFolder());
     ServerSocket1.ServerSocket1ClientRead = [this](const std::uint8_t* bytes, std::size_t count) {
         guarded([&] { analyser.ServerSocket1ClientRead(bytes, count); });
     };

@@ -60,7 +60,7 @@ class TForm1 : public QMainWindow, private LinkView {
     QtMainThreadDispatcher dispatcher_;
 
   public:
-    TComm Comm_port;
+    TComm Comm_port{dispatcher_};
     LinkController link{Comm_port, *this};
     ProtocolState protocolState;
     ReplyAnalyser analyser{link, protocolState};

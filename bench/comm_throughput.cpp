@@ -2,6 +2,7 @@
 // pair: a megabyte each way, the events it takes, the CPU the event thread
 // spends, and what an idle line costs. Prints figures; run by hand:
 //   build/bin/comm_throughput [megabytes]
+#include "comm/comm_event_thread.h"
 #include "comm/tcomm.h"
 
 #include <chrono>
@@ -120,8 +121,7 @@ int main(int argc, char** argv) {
 
     Line line;
     QueueDispatcher dispatcher;
-    TComm comm;
-    comm.SetDispatcher(&dispatcher);
+    TComm comm{dispatcher};
     comm.SetDeviceName(line.path);
     comm.SetBaudRate(br115200);
     // As the main window configures its port.

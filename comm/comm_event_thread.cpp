@@ -1,4 +1,4 @@
-#include "comm/tcomm.h"
+#include "comm/comm_event_thread.h"
 
 #include <array>
 #include <cerrno>

@@ -1,15 +1,20 @@
 #include "comm/tcomm.h"
 
+#include "comm/comm_event_thread.h"
 #include "comm/line_settings.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <limits>
+#include <mutex>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <termios.h>
 #include <unistd.h>
 
@@ -95,26 +100,39 @@ void TCommEventChars::Assign(const TCommEventChars& source) {
 // ---------------------------------------------------------------------------
 // TThreadComm: life, opening and closing
 
-TThreadComm::TThreadComm() : eventChars_(std::make_unique<TCommEventChars>(this)) {}
+// What the event thread and other threads share with the component.
+struct TThreadComm::Shared {
+    std::atomic<bool> portOpen{false};
+    std::atomic<bool> outputSuspended{false};
+    // Counts closes, so that a handler that closes the port stops the
+    // remaining handlers of the same event.
+    std::atomic<uint64_t> closeCount{0};
+    std::unique_ptr<TCommEventThread> eventThread;
+    // Re-entrant: a handler on the window's thread may call back in.
+    std::recursive_mutex portLock;
+};
+
+TThreadComm::TThreadComm()
+    : eventChars_(std::make_unique<TCommEventChars>(this)), shared_(std::make_unique<Shared>()) {}
+
+TThreadComm::TThreadComm(comm::TMainThreadDispatcher& dispatcher) : TThreadComm() {
+    dispatcher_ = &dispatcher;
+}
 
 TThreadComm::~TThreadComm() {
     Close();
 }
 
-void TThreadComm::SetDispatcher(comm::TMainThreadDispatcher* dispatcher) {
-    dispatcher_ = dispatcher;
+bool TThreadComm::Enabled() const {
+    return shared_->portOpen.load();
+}
+
+TCommEventThread* TThreadComm::EventThread() const {
+    return shared_->eventThread.get();
 }
 
 void TThreadComm::Raise(const char* text, int code) {
     throw ECommError(text, code);
-}
-
-void TThreadComm::Lock() {
-    portLock_.lock();
-}
-
-void TThreadComm::Unlock() {
-    portLock_.unlock();
 }
 
 void TThreadComm::CreateHandle() {
@@ -125,7 +143,7 @@ void TThreadComm::CreateHandle() {
         return;
     }
     portHandle_ = fd;
-    portOpen_ = true;
+    shared_->portOpen = true;
 
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !::isatty(fd)) {
@@ -154,7 +172,7 @@ void TThreadComm::DestroyHandle() {
         // next program): undo it. Exclusive use only when it was ours (a
         // refused open must not free the owner's port); held output and a
         // break left on would jam the line for whoever comes next.
-        if (outputSuspended_) {
+        if (shared_->outputSuspended) {
             ::tcflow(portHandle_, TCOON);
         }
         if (breakOn_) {
@@ -166,15 +184,15 @@ void TThreadComm::DestroyHandle() {
         ::close(portHandle_);
     }
     portHandle_ = -1;
-    portOpen_ = false;
+    shared_->portOpen = false;
     exclusiveSet_ = false;
-    outputSuspended_ = false;
+    shared_->outputSuspended = false;
     breakOn_ = false;
 }
 
 void TThreadComm::Open() {
-    std::lock_guard<std::recursive_mutex> guard(portLock_);
-    if (portOpen_) {
+    std::lock_guard<std::recursive_mutex> guard(shared_->portLock);
+    if (shared_->portOpen) {
         Raise("Port already assigned (open)", -1);
     }
     if (dispatcher_ == nullptr) {
@@ -183,7 +201,7 @@ void TThreadComm::Open() {
         Raise("No main thread dispatcher set", -1);
     }
     CreateHandle();
-    if (!portOpen_) {
+    if (!shared_->portOpen) {
         return;
     }
     UpdateCommTimeouts();
@@ -204,10 +222,15 @@ void TThreadComm::Open() {
         };
         commMask_ = thread->WaitMask();
         thread->Resume();
-        eventThread_ = std::move(thread);
-    } catch (const std::exception&) {
-        eventThread_.reset();
+        shared_->eventThread = std::move(thread);
+    } catch (const std::system_error& e) {
+        shared_->eventThread.reset();
         DestroyHandle();
+        lastOpenError_ = e.code().value() != 0 ? e.code().value() : EAGAIN;
+    } catch (const std::exception&) {
+        shared_->eventThread.reset();
+        DestroyHandle();
+        lastOpenError_ = EAGAIN; // no thread to watch the port
     }
 
     if (setupError != 0) {
@@ -216,12 +239,12 @@ void TThreadComm::Open() {
 }
 
 void TThreadComm::Close() {
-    std::unique_lock<std::recursive_mutex> guard(portLock_);
-    if (!portOpen_) {
+    std::unique_lock<std::recursive_mutex> guard(shared_->portLock);
+    if (!shared_->portOpen) {
         return;
     }
-    ++closeCount_;
-    std::unique_ptr<TCommEventThread> thread = std::move(eventThread_);
+    ++shared_->closeCount;
+    std::unique_ptr<TCommEventThread> thread = std::move(shared_->eventThread);
     if (thread) {
         // Stop the thread without the lock: a handler running right now on
         // the window's thread (Close called from elsewhere) may need it to
@@ -231,7 +254,7 @@ void TThreadComm::Close() {
         thread.reset();
         guard.lock();
     }
-    if (portOpen_) {
+    if (shared_->portOpen) {
         DestroyHandle();
     }
 }
@@ -263,7 +286,7 @@ void TThreadComm::UpdateCommTimeouts() {
 }
 
 void TThreadComm::UpdateDataControlBlock() {
-    if (!portOpen_) {
+    if (!shared_->portOpen) {
         return;
     }
     SetupComm();
@@ -301,7 +324,7 @@ void TThreadComm::UpdateDataControlBlock() {
 }
 
 void TThreadComm::UpdateDataControlBlockLock() {
-    std::lock_guard<std::recursive_mutex> guard(portLock_);
+    std::lock_guard<std::recursive_mutex> guard(shared_->portLock);
     UpdateDataControlBlock();
 }
 
@@ -309,11 +332,11 @@ void TThreadComm::UpdateDataControlBlockLock() {
 // Reading and writing
 
 int32_t TThreadComm::Write(const void* buf, uint32_t count) {
-    if (!portOpen_) {
+    if (!shared_->portOpen) {
         return -1;
     }
-    std::lock_guard<std::recursive_mutex> guard(portLock_);
-    if (!portOpen_) {
+    std::lock_guard<std::recursive_mutex> guard(shared_->portLock);
+    if (!shared_->portOpen) {
         return -1;
     }
     const auto* bytes = static_cast<const unsigned char*>(buf);
@@ -352,18 +375,18 @@ int32_t TThreadComm::Write(const void* buf, uint32_t count) {
             break;
         }
     }
-    if (done > 0 && eventThread_) {
-        eventThread_->NotifyWritten();
+    if (done > 0 && shared_->eventThread) {
+        shared_->eventThread->NotifyWritten();
     }
     return static_cast<int32_t>(done);
 }
 
 int32_t TThreadComm::Read(void* buf, uint32_t count) {
-    if (!portOpen_) {
+    if (!shared_->portOpen) {
         return -1;
     }
-    std::lock_guard<std::recursive_mutex> guard(portLock_);
-    if (!portOpen_) {
+    std::lock_guard<std::recursive_mutex> guard(shared_->portLock);
+    if (!shared_->portOpen) {
         return -1;
     }
     ClearCommError(nullptr, nullptr);
@@ -406,13 +429,13 @@ int32_t TThreadComm::Read(void* buf, uint32_t count) {
 }
 
 void TThreadComm::PurgeIn() {
-    if (portOpen_) {
+    if (shared_->portOpen) {
         ::tcflush(portHandle_, TCIFLUSH);
     }
 }
 
 void TThreadComm::PurgeOut() {
-    if (portOpen_) {
+    if (shared_->portOpen) {
         ::tcflush(portHandle_, TCOFLUSH);
     }
 }
@@ -437,7 +460,7 @@ bool TThreadComm::ClearCommError(int32_t* errors, TComStat* stat) {
     }
     s.cbInQue = static_cast<uint32_t>(std::max(in, 0));
     s.cbOutQue = static_cast<uint32_t>(std::max(out, 0));
-    s.fXoffHold = outputSuspended_;
+    s.fXoffHold = shared_->outputSuspended;
     if (stat != nullptr) {
         *stat = s;
     }
@@ -445,7 +468,7 @@ bool TThreadComm::ClearCommError(int32_t* errors, TComStat* stat) {
 }
 
 int32_t TThreadComm::InQueCount() {
-    if (!portOpen_) {
+    if (!shared_->portOpen) {
         return -1;
     }
     TComStat s;
@@ -454,7 +477,7 @@ int32_t TThreadComm::InQueCount() {
 }
 
 int32_t TThreadComm::OutQueCount() {
-    if (!portOpen_) {
+    if (!shared_->portOpen) {
         return -1;
     }
     TComStat s;
@@ -463,14 +486,14 @@ int32_t TThreadComm::OutQueCount() {
 }
 
 void TThreadComm::CheckOpen() {
-    if (portOpen_) {
+    if (shared_->portOpen) {
         Raise("Port already assigned (open)", -1);
     }
 }
 
 void TThreadComm::EscapeComm(int32_t code) {
-    std::lock_guard<std::recursive_mutex> guard(portLock_);
-    if (!portOpen_) {
+    std::lock_guard<std::recursive_mutex> guard(shared_->portLock);
+    if (!shared_->portOpen) {
         Raise("Port not open", -1);
     }
     int rc = -1;
@@ -479,13 +502,13 @@ void TThreadComm::EscapeComm(int32_t code) {
     case SETXOFF:
         rc = ::tcflow(portHandle_, TCOOFF);
         if (rc == 0) {
-            outputSuspended_ = true;
+            shared_->outputSuspended = true;
         }
         break;
     case SETXON:
         rc = ::tcflow(portHandle_, TCOON);
         if (rc == 0) {
-            outputSuspended_ = false;
+            shared_->outputSuspended = false;
         }
         break;
     case SETRTS:
@@ -529,8 +552,8 @@ void TThreadComm::SetRTSState(bool state) {
 
 void TThreadComm::SetBREAKState(bool state) {
     EscapeComm(state ? SETBREAK : CLRBREAK);
-    if (portOpen_) {
-        std::lock_guard<std::recursive_mutex> guard(portLock_);
+    if (shared_->portOpen) {
+        std::lock_guard<std::recursive_mutex> guard(shared_->portLock);
         ::tcflush(portHandle_, TCIOFLUSH);
     }
 }
@@ -558,11 +581,11 @@ bool TThreadComm::GetModemState(int32_t which) {
         return false;
     }
     int lines = 0;
-    return portOpen_ && ::ioctl(portHandle_, TIOCMGET, &lines) == 0 && (lines & bit) != 0;
+    return shared_->portOpen && ::ioctl(portHandle_, TIOCMGET, &lines) == 0 && (lines & bit) != 0;
 }
 
 bool TThreadComm::GetComState(int32_t which) {
-    if (!portOpen_) {
+    if (!shared_->portOpen) {
         return false;
     }
     TComStat s;
@@ -591,8 +614,8 @@ void TThreadComm::HandleCommEvent(void* /*sender*/, uint32_t mask) {
 
     // A handler may close the port; the handlers after it then stay silent,
     // as no handler runs once Close has returned.
-    const uint64_t closes = closeCount_;
-    auto live = [&] { return closeCount_ == closes; };
+    const uint64_t closes = shared_->closeCount;
+    auto live = [&] { return shared_->closeCount == closes; };
 
     if ((mask & EV_BREAK) && OnBreak && live()) {
         OnBreak(this);
@@ -630,31 +653,31 @@ void TThreadComm::HandleCommEvent(void* /*sender*/, uint32_t mask) {
 // Properties
 
 void TThreadComm::SetDeviceName(const std::string& name) {
-    if (!portOpen_ && name != deviceName_) {
+    if (!shared_->portOpen && name != deviceName_) {
         deviceName_ = name;
     }
 }
 
 void TThreadComm::SetReadBufSize(uint16_t size) {
-    if (!portOpen_ && size != readBufSize_) {
+    if (!shared_->portOpen && size != readBufSize_) {
         readBufSize_ = size;
     }
 }
 
 void TThreadComm::SetWriteBufSize(uint16_t size) {
-    if (!portOpen_ && size != writeBufSize_) {
+    if (!shared_->portOpen && size != writeBufSize_) {
         writeBufSize_ = size;
     }
 }
 
 void TThreadComm::SetSuspendTime(uint32_t time) {
-    if (!portOpen_ && time != suspendTime_) {
+    if (!shared_->portOpen && time != suspendTime_) {
         suspendTime_ = time;
     }
 }
 
 void TThreadComm::SetMonitorEvents(TCommEventTypes events) {
-    if (!portOpen_ && !(events == monitorEvents_)) {
+    if (!shared_->portOpen && !(events == monitorEvents_)) {
         monitorEvents_ = events;
     }
 }
@@ -705,5 +728,83 @@ void TThreadComm::SetFlowControl(TFlowControl flow) {
     if (flow != flowControl_) {
         flowControl_ = flow;
         UpdateDataControlBlockLock();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// TComm: the program's serial port
+
+comm::OpenResult TComm::open(const std::string& devicePath) {
+    Close();
+    SetDeviceName(devicePath);
+    try {
+        Open();
+    } catch (const ECommError& e) {
+        Close();
+        comm::OpenResult r = comm::OpenResult::fromErrno(e.code(), devicePath);
+        if (r.error != comm::OpenError::Gone) {
+            // The device opened but refused its line set-up (or there is no
+            // dispatcher to deliver its events, code -1).
+            r.error = e.code() > 0 ? comm::OpenError::LineSettingsRefused : comm::OpenError::Failed;
+        }
+        return r;
+    }
+    if (!Enabled()) {
+        return comm::OpenResult::fromErrno(LastOpenError(), devicePath);
+    }
+    return comm::OpenResult{comm::OpenError::None, 0, devicePath};
+}
+
+void TComm::close() {
+    Close();
+}
+
+bool TComm::isOpen() const {
+    return Enabled();
+}
+
+int TComm::write(const std::uint8_t* bytes, std::size_t count) {
+    if (!Enabled()) {
+        return -1;
+    }
+    if (bytes == nullptr || count == 0) {
+        return 0;
+    }
+    constexpr std::size_t most = std::numeric_limits<int32_t>::max();
+    return Write(bytes, static_cast<uint32_t>(std::min(count, most)));
+}
+
+int TComm::read(std::uint8_t* buffer, std::size_t capacity) {
+    if (!Enabled()) {
+        return -1;
+    }
+    if (buffer == nullptr || capacity == 0) {
+        return 0;
+    }
+    constexpr std::size_t most = std::numeric_limits<int32_t>::max();
+    return Read(buffer, static_cast<uint32_t>(std::min(capacity, most)));
+}
+
+int TComm::queuedInput() {
+    return InQueCount();
+}
+
+void TComm::discardInput() {
+    PurgeIn();
+}
+
+void TComm::setReceivedHandler(std::function<void(std::uint32_t queued)> handler) {
+    if (handler) {
+        OnRxChar = [handler = std::move(handler)](TThreadComm*, uint32_t count) { handler(count); };
+    } else {
+        OnRxChar = nullptr;
+    }
+}
+
+void TComm::setLostHandler(std::function<void()> handler) {
+    if (handler) {
+        OnLineLost = [handler = std::move(handler)](TThreadComm*) { handler(); };
+    } else {
+        OnLineLost = nullptr;
     }
 }

@@ -25,17 +25,14 @@
 #pragma once
 
 #include "comm/dispatcher.h"
+#include "comm/port.h"
 
-#include <atomic>
 #include <cstdint>
-#include <exception>
 #include <functional>
 #include <initializer_list>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 
 // The enumerations have a fixed underlying type so that any integer (a rate
 // index read from a settings file, say) is a well-defined value that the
@@ -239,69 +236,18 @@ class TCommEventChars {
     char evtChar_ = 0;
 };
 
-namespace comm::detail {
-class DeliveryGate;
-}
-
-// The thread that waits for port events and runs each one on the window's
-// thread through the dispatcher, blocking until it has run there or the port
-// has been closed.
-class TCommEventThread {
-  public:
-    // The event mask watched for a set of events: the sum of their bits.
-    static uint32_t MaskOf(TCommEventTypes events);
-
-    // Prepares the wait (epoll and the wake-up eventfd); the thread starts
-    // with Resume. Throws std::system_error when the kernel refuses.
-    TCommEventThread(int portHandle, uint32_t suspendTime, TCommEventTypes monitorEvents,
-                     comm::TMainThreadDispatcher* dispatcher);
-    ~TCommEventThread();
-    TCommEventThread(const TCommEventThread&) = delete;
-    TCommEventThread& operator=(const TCommEventThread&) = delete;
-
-    // Where events go, on the window's thread: (sender = this thread, mask).
-    std::function<void(void* sender, uint32_t mask)> EventTarget;
-    // Called once, on the window's thread, when the port hangs up.
-    std::function<void()> LineLostTarget;
-
-    void Resume();
-    // Cancels a delivery that has not run yet, waits for one that is running
-    // on another thread, wakes the thread and joins it. Never blocks on the
-    // window's thread; safe to call from a handler.
-    void Stop();
-    // A Write has queued output: check for EV_TXEMPTY.
-    void NotifyWritten();
-
-    uint32_t EventMask() const { return eventMask_.load(); }
-    uint32_t WaitMask() const { return waitMask_; }
-    uint32_t SuspendTime() const { return suspendTime_; }
-    bool Running() const { return running_.load(); }
-    // The error a handler raised; it ended the thread's run.
-    std::exception_ptr FatalException() const;
-    std::thread::native_handle_type NativeHandle();
-
-  private:
-    void Execute();
-    bool Deliver(std::function<void()> call);
-
-    int portHandle_;
-    uint32_t suspendTime_;
-    uint32_t waitMask_;
-    comm::TMainThreadDispatcher* dispatcher_;
-    int wakeFd_ = -1;
-    int epollFd_ = -1;
-    std::atomic<uint32_t> eventMask_{0};
-    std::atomic<bool> stopRequested_{false};
-    std::atomic<bool> txPending_{false};
-    std::atomic<bool> running_{false};
-    std::shared_ptr<comm::detail::DeliveryGate> gate_;
-    std::once_flag joinOnce_;
-    std::thread thread_;
-};
+// The thread that waits for port events (comm/comm_event_thread.h); a port
+// has one while it is open.
+class TCommEventThread;
 
 class TThreadComm {
   public:
+    // A port without a dispatcher cannot open (Open raises): it is for
+    // callers that never open it.
     TThreadComm();
+    // Events are delivered through the dispatcher, which must outlive every
+    // Open of this port.
+    explicit TThreadComm(comm::TMainThreadDispatcher& dispatcher);
     virtual ~TThreadComm();
     TThreadComm(const TThreadComm&) = delete;
     TThreadComm& operator=(const TThreadComm&) = delete;
@@ -323,17 +269,9 @@ class TThreadComm {
     // thread stops waiting on the port. The port stays open until Close.
     std::function<void(TThreadComm* sender)> OnLineLost;
 
-    // Where events are delivered; must be set before Open.
-    void SetDispatcher(comm::TMainThreadDispatcher* dispatcher);
-    comm::TMainThreadDispatcher* Dispatcher() const { return dispatcher_; }
-
     void Open();
     void Close();
-    bool Enabled() const { return portOpen_.load(); }
-    // Why the last Open left the port closed: the system's error number
-    // (EACCES no permission, EWOULDBLOCK another program holds it, ENOENT
-    // no such device, ENOTTY not a terminal); 0 after a successful Open.
-    int LastOpenError() const { return lastOpenError_; }
+    bool Enabled() const;
     int32_t Write(const void* buf, uint32_t count);
     int32_t Read(void* buf, uint32_t count);
     void PurgeIn();
@@ -350,8 +288,6 @@ class TThreadComm {
     bool GetModemState(int32_t which);
     bool GetComState(int32_t which);
 
-    void Lock();
-    void Unlock();
     void UpdateDataControlBlock();
     void UpdateDataControlBlockLock();
     void UpdateCommTimeouts();
@@ -398,9 +334,18 @@ class TThreadComm {
     // monitored ones once the event thread is watching.
     uint32_t CommMask() const { return commMask_; }
     // The running event thread, or none.
-    TCommEventThread* EventThread() const { return eventThread_.get(); }
+    TCommEventThread* EventThread() const;
+
+  protected:
+    // Why the last Open left the port closed: the system's error number
+    // (EACCES no permission, EWOULDBLOCK another program holds it, ENOENT
+    // no such device, ENOTTY not a terminal); 0 after a successful Open.
+    int LastOpenError() const { return lastOpenError_; }
 
   private:
+    // The lock, the event thread and the flags it reads (tcomm.cpp).
+    struct Shared;
+
     bool ClearCommError(int32_t* errors, TComStat* stat);
     int SetupComm();
     void Raise(const char* text, int code);
@@ -422,24 +367,33 @@ class TThreadComm {
     TFlowControl flowControl_ = fcDefault;
 
     int portHandle_ = -1;
-    std::atomic<bool> portOpen_{false};
     TDcb portDcb_;
     TCommTimeouts commTimeouts_;
     uint32_t commMask_ = 0;
     bool exclusiveSet_ = false;
     int lastOpenError_ = 0;
-    std::atomic<bool> outputSuspended_{false};
     bool breakOn_ = false;
-    // Counts closes, so that a handler that closes the port stops the
-    // remaining handlers of the same event.
-    std::atomic<uint64_t> closeCount_{0};
-    std::unique_ptr<TCommEventThread> eventThread_;
-    std::recursive_mutex portLock_;
+    std::unique_ptr<Shared> shared_;
 };
 
-// The component placed in windows; adds nothing of its own.
-class TComm : public TThreadComm {
+// The component placed in windows. It is also the program's serial
+// comm::Port: the port's operations never raise, and an open that fails
+// keeps the reason.
+class TComm : public TThreadComm, public comm::Port {
   public:
     TComm() = default;
+    explicit TComm(comm::TMainThreadDispatcher& dispatcher) : TThreadComm(dispatcher) {}
     ~TComm() override = default;
+
+    // A port whose line cannot be set up is closed again: the component's
+    // Open leaves it open without an event thread.
+    comm::OpenResult open(const std::string& devicePath) override;
+    void close() override;
+    bool isOpen() const override;
+    int write(const std::uint8_t* bytes, std::size_t count) override;
+    int read(std::uint8_t* buffer, std::size_t capacity) override;
+    int queuedInput() override;
+    void discardInput() override;
+    void setReceivedHandler(std::function<void(std::uint32_t queued)> handler) override;
+    void setLostHandler(std::function<void()> handler) override;
 };

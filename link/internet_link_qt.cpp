@@ -1,6 +1,5 @@
 #include "link/internet_link_qt.h"
 
-#include "app/install_layout.h"
 #include "link/link_controller.h"
 
 #include <QByteArrayView>
@@ -19,9 +18,9 @@ std::string u(const QString& text) {
 
 std::unique_ptr<TcpTransport> loadTcpTransport(const QString& folder, QString* error) {
     // Never unloaded: the transport's code must outlive every object it made.
-    // Empty: beside the program, or where an installed program keeps it.
-    const QDir dir(folder.isEmpty() ? install_layout::moduleFolder(install_layout::programFolder())
-                                    : folder);
+    // Empty: beside the program (the window gives the folder where an
+    // installed program keeps it).
+    const QDir dir(folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder);
     QLibrary module(dir.filePath(QLatin1String(kTcpModuleName)));
     const auto make = reinterpret_cast<MakeTcpTransport>(module.resolve(kTcpModuleEntry));
     if (make == nullptr) {

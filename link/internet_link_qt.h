@@ -55,6 +55,7 @@ class InternetLink : public QObject {
     // Each read, at most 1024 bytes, as it arrives.
     std::function<void(const std::uint8_t*, std::size_t)> ServerSocket1ClientRead;
     // Where the transport module is looked for; empty: the program's folder.
+    // The window sets the installed module folder (app/install_layout.h).
     QString moduleFolder;
     // The caption of Start_server: "Запустить" or "Остановить".
     std::function<void(const QString&)> setStartCaption;

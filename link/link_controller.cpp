@@ -1,15 +1,12 @@
 #include "link/link_controller.h"
 
-#include "comm/tcomm.h"
 #include "link/port_discovery.h"
 #include "link/port_names.h"
-#include "link/port_open_error.h"
 #include "protocol/cp1251.h"
 #include "protocol/frames.h"
 #include "protocol/reply_end.h"
 
 #include <algorithm>
-#include <cerrno>
 
 namespace {
 
@@ -26,13 +23,13 @@ std::string forLog(std::string_view bytes1251) {
 
 } // namespace
 
-LinkController::LinkController(TThreadComm& port, LinkView& view) : port_(port), view_(view) {}
+LinkController::LinkController(comm::Port& port, LinkView& view) : port_(port), view_(view) {}
 
 int LinkController::Send(const std::uint8_t* bytes, std::size_t count) {
     if (bytes == nullptr || count == 0) {
         return 0;
     }
-    return port_.Write(bytes, static_cast<std::uint32_t>(count));
+    return port_.write(bytes, count);
 }
 
 int LinkController::SendStr(std::string_view text) {
@@ -69,7 +66,7 @@ void LinkController::TimerTimer() {
         // command the analysis itself sends can arrive before the discard, so
         // only the bytes that were there before the analysis are dropped:
         // purging the whole queue would lose that answer.
-        const int queuedBefore = port_.InQueCount();
+        const int queuedBefore = port_.queuedInput();
         chunkRead_ = 0;
         if (analyse) {
             analyse();
@@ -123,8 +120,7 @@ void LinkController::bootWatchdogFired() {
 }
 
 std::string LinkController::reportOpenFailure() {
-    const PortOpenFailure f =
-        describePortOpenFailure(state.portName, devicePath(), port_.LastOpenError());
+    const comm::OpenFailureText f = comm::describeOpenFailure(lastOpen_, state.portName);
     // The same cause found again by the next try is not news.
     if (f.log != lastOpenFailure_) {
         lastOpenFailure_ = f.log;
@@ -134,19 +130,15 @@ std::string LinkController::reportOpenFailure() {
 }
 
 bool LinkController::Open_port(const std::string& path) {
-    if (port_.Enabled()) {
-        port_.Close();
-    }
-    port_.SetDeviceName(path);
-    port_.Open();
-    if (port_.Enabled()) {
+    lastOpen_ = port_.open(path);
+    if (lastOpen_.ok()) {
         lastOpenFailure_.clear();
         // A freshly opened port starts empty, as a serial driver that was
         // closed has kept nothing: whatever a pseudo-terminal queued while no
         // one had it open is stale.
-        port_.PurgeIn();
+        port_.discardInput();
     }
-    return port_.Enabled();
+    return lastOpen_.ok();
 }
 
 std::string LinkController::devicePath() const {
@@ -166,7 +158,7 @@ void LinkController::Timer_sysTimer() {
             // comes back or the user chooses something else.
             view_.setStatusPanel(1, "NC");
             view_.setStatusPanel(2, "Порт " + state.portName + " отключен. Поиск...");
-            if (port_.LastOpenError() != ENOENT) {
+            if (lastOpen_.error != comm::OpenError::NotFound) {
                 reportOpenFailure(); // there, but not ours to open
             }
         } else {
@@ -185,11 +177,11 @@ void LinkController::Timer_sysTimer() {
 }
 
 void LinkController::portLost() {
-    if (!port_.Enabled()) {
+    if (!port_.isOpen()) {
         return;
     }
     view_.logLine("Потеряна связь с портом " + state.portName + " (устройство отключено)");
-    port_.Close();
+    port_.close();
     state.portReady = false;
     state.linkUp = false;
     state.remoteConnected = false;
@@ -299,8 +291,8 @@ void LinkController::RzToolButton6Click() {
     view_.setButtonEnabled(LinkButton::WorkOffline, false);
     view_.setButtonEnabled(LinkButton::Connect, true);
     view_.setButtonEnabled(LinkButton::Disconnect, false);
-    if (port_.Enabled()) {
-        port_.Close();
+    if (port_.isOpen()) {
+        port_.close();
     }
     notifyTimers();
 }
@@ -350,8 +342,8 @@ void LinkController::Port_BoxChange(const std::string& text) {
     view_.setButtonEnabled(LinkButton::WorkOffline, false);
     view_.setButtonEnabled(LinkButton::Connect, true);
     view_.setButtonEnabled(LinkButton::Disconnect, false);
-    if (port_.Enabled()) {
-        port_.Close();
+    if (port_.isOpen()) {
+        port_.close();
     }
     view_.setInternetControlsVisible(true);
     notifyTimers();
@@ -365,7 +357,7 @@ void LinkController::TreeViewClick(int pageIndex) {
         setPortTimerEnabled(false);
         view_.setStatusPanel(2, "Ожидается соединение с загрузчиком...");
         view_.setFirmwareProgress(0);
-        if (port_.Enabled()) {
+        if (port_.isOpen()) {
             return;
         }
         if (Open_port(devicePath())) {
@@ -445,12 +437,12 @@ void LinkController::takeInput() {
 void LinkController::pullInput() {
     const std::size_t capacity = kRxBufferSize;
     const std::size_t room = capacity - std::min(pending_.size(), capacity);
-    const int queued = port_.InQueCount();
+    const int queued = port_.queuedInput();
     const std::size_t want = std::min<std::size_t>(room, queued > 0 ? queued : 0);
     if (want > 0) {
         const std::size_t old = pending_.size();
         pending_.resize(old + want);
-        const int got = port_.Read(pending_.data() + old, static_cast<std::uint32_t>(want));
+        const int got = port_.read(pending_.data() + old, want);
         pending_.resize(old + (got > 0 ? static_cast<std::size_t>(got) : 0));
     }
     state.rxCount = static_cast<std::uint32_t>(pending_.size());
@@ -497,7 +489,7 @@ std::size_t LinkController::readChunk(std::uint8_t* buffer, std::size_t capacity
             return fromPending;
         }
     }
-    const int got = port_.Read(buffer, static_cast<std::uint32_t>(want));
+    const int got = port_.read(buffer, want);
     const std::size_t read = got > 0 ? static_cast<std::size_t>(got) : 0;
     chunkRead_ += read;
     return fromPending + read;
@@ -507,12 +499,12 @@ void LinkController::discardInput(int count) {
     std::uint8_t scratch[256];
     while (count > 0) {
         // Only bytes known to be queued are read, so this never waits.
-        const int queued = port_.InQueCount();
+        const int queued = port_.queuedInput();
         const int take = std::min({count, queued, static_cast<int>(sizeof scratch)});
         if (take <= 0) {
             return;
         }
-        const int got = port_.Read(scratch, static_cast<std::uint32_t>(take));
+        const int got = port_.read(scratch, take);
         if (got <= 0) {
             return;
         }

@@ -9,6 +9,7 @@
 // the port timer, is announced through timersChanged.
 #pragma once
 
+#include "comm/port.h"
 #include "link/link_state.h"
 
 #include <cstddef>
@@ -17,8 +18,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-class TThreadComm;
 
 // The buttons and controls whose state the link logic drives.
 enum class LinkButton { Connect, Disconnect, WorkOffline, Program, OpenFirmware };
@@ -42,7 +41,7 @@ class LinkView {
 
 class LinkController {
   public:
-    LinkController(TThreadComm& port, LinkView& view);
+    LinkController(comm::Port& port, LinkView& view);
 
     LinkState state;
 
@@ -106,7 +105,7 @@ class LinkController {
     void logLine(const std::string& text) { view_.logLine(text); }
     void setStatusPanel(int panel, const std::string& text) { view_.setStatusPanel(panel, text); }
     LinkView& view() { return view_; }
-    TThreadComm& port() { return port_; }
+    comm::Port& port() { return port_; }
 
     // Timer_sys.
     bool portTimerEnabled() const { return portTimerEnabled_; }
@@ -133,11 +132,12 @@ class LinkController {
     std::size_t completeLength() const;
     void fastAnalysis();
 
-    TThreadComm& port_;
+    comm::Port& port_;
     LinkView& view_;
     bool portTimerEnabled_ = true;
     bool lostPortSearch_ = false;
     std::string lastOpenFailure_; // the last cause logged
+    comm::OpenResult lastOpen_;   // how the last open went
     bool lastTickNeeded_ = false;
     std::size_t chunkRead_ = 0; // bytes the analysis read of the current chunk
     bool fastExchange_ = false;

@@ -1,7 +1,7 @@
 #include "link/port_state.h"
 
+#include "comm/port.h"
 #include "link/port_discovery.h"
-#include "link/port_open_error.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -91,9 +91,11 @@ std::vector<PortStatus> describePorts(const std::string& sysClassTty, const std:
             continue;
         }
         if (port.access == PortAccess::Busy) {
-            port.holder = portHolder(port.path, procDir);
+            port.holder = comm::portHolder(port.path, procDir);
         } else if (port.access == PortAccess::NoPermission) {
-            port.fix = describePortOpenFailure(name, port.path, EACCES, procDir).log;
+            port.fix = comm::describeOpenFailure(comm::OpenResult::fromErrno(EACCES, port.path),
+                                                 name, procDir)
+                           .log;
         }
         ports.push_back(std::move(port));
     }

@@ -278,8 +278,7 @@ TEST(CommConfig, MonitorEventsGiveTheEventMask) {
 
     PtyPair pty;
     ManualDispatcher dispatcher;
-    TComm comm;
-    comm.SetDispatcher(&dispatcher);
+    TComm comm{dispatcher};
     comm.SetDeviceName(pty.slavePath);
     comm.SetMonitorEvents(TCommEventTypes{evRxChar, evRxFlag, evTxEmpty});
     comm.Open();
@@ -301,7 +300,8 @@ namespace {
 // A port whose line hangs up between opening the device and configuring it.
 class HangUpWhileOpening : public TComm {
   public:
-    explicit HangUpWhileOpening(PtyPair& pty) : pty_(pty) {}
+    HangUpWhileOpening(PtyPair& pty, comm::TMainThreadDispatcher& dispatcher)
+        : TComm(dispatcher), pty_(pty) {}
     void CreateHandle() override {
         TComm::CreateHandle();
         pty_.closeMaster();
@@ -316,8 +316,7 @@ class HangUpWhileOpening : public TComm {
 TEST(CommConfig, OpenThatCannotSetTheTimeoutsRaisesWithTheDeviceOpen) {
     PtyPair pty;
     ManualDispatcher dispatcher;
-    HangUpWhileOpening comm(pty);
-    comm.SetDispatcher(&dispatcher);
+    HangUpWhileOpening comm(pty, dispatcher);
     comm.SetDeviceName(pty.slavePath);
     expectCommError([&] { comm.Open(); },
                     "Error updating CommTimeouts (Error: " + std::to_string(EIO) + ")", EIO);

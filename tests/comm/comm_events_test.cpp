@@ -2,12 +2,8 @@
 // which order the handlers run, on which thread, and that Close and a
 // hang-up stop it cleanly, without a handler running late or a thread
 // spinning.
-#include "comm/main_thread_dispatcher_qt.h"
 #include "comm_fixture.h"
 
-#include <QCoreApplication>
-#include <QObject>
-#include <QThread>
 #include <atomic>
 #include <chrono>
 #include <ctime>
@@ -313,74 +309,6 @@ TEST_F(CommEventsTest, HandlersRunOnTheDispatchersThread) {
     ASSERT_TRUE(pty.writeMaster("?"));
     ASSERT_TRUE(dispatcher.runUntil([&] { return ranOn != std::thread::id(); }, 2000));
     EXPECT_EQ(ranOn, std::this_thread::get_id());
-}
-
-namespace {
-
-class CountingQtDispatcher : public QtMainThreadDispatcher {
-  public:
-    using QtMainThreadDispatcher::QtMainThreadDispatcher;
-    void post(std::function<void()> call) override {
-        ++posted;
-        QtMainThreadDispatcher::post(std::move(call));
-    }
-    std::atomic<int> posted{0};
-};
-
-bool processEventsUntil(const std::function<bool()>& pred, int timeoutMs) {
-    auto start = Clock::now();
-    while (!pred() && msSince(start) < timeoutMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return pred();
-}
-
-} // namespace
-
-TEST(CommQtDispatcher, EventsRunOnTheWindowThreadThroughTheEventLoop) {
-    PtyPair pty;
-    QObject window;
-    CountingQtDispatcher dispatcher(&window);
-    TComm comm;
-    std::vector<uint32_t> counts;
-    bool onWindowThread = false;
-    comm.OnRxChar = [&](TThreadComm*, uint32_t count) {
-        onWindowThread = QThread::currentThread() == window.thread();
-        counts.push_back(count);
-    };
-    comm.SetDispatcher(&dispatcher);
-    comm.SetDeviceName(pty.slavePath);
-    comm.Open();
-    ASSERT_TRUE(comm.Enabled());
-    ASSERT_TRUE(pty.writeMaster("CONFO"));
-    ASSERT_TRUE(processEventsUntil([&] { return !counts.empty(); }, 2000));
-    EXPECT_EQ(counts[0], 5u);
-    EXPECT_TRUE(onWindowThread);
-}
-
-TEST(CommQtDispatcher, CloseDropsAnEventStillQueuedInTheEventLoop) {
-    PtyPair pty;
-    QObject window;
-    CountingQtDispatcher dispatcher(&window);
-    TComm comm;
-    int calls = 0;
-    comm.OnRxChar = [&](TThreadComm*, uint32_t) { ++calls; };
-    comm.OnComStatEvent = [&](TThreadComm*, uint32_t, TComStat) { ++calls; };
-    comm.SetDispatcher(&dispatcher);
-    comm.SetDeviceName(pty.slavePath);
-    comm.Open();
-    ASSERT_TRUE(comm.Enabled());
-    ASSERT_TRUE(pty.writeMaster("x"));
-    auto start = Clock::now();
-    while (dispatcher.posted == 0 && msSince(start) < 2000) {
-        std::this_thread::yield();
-    }
-    ASSERT_EQ(dispatcher.posted, 1);
-    comm.Close();
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(calls, 0);
 }
 
 TEST_F(CommEventsTest, HangUpIsReportedOnceAndTheThreadThenIdles) {

@@ -2,6 +2,7 @@
 // test thread pumps as the window's thread, and the component on the slave.
 #pragma once
 
+#include "comm/comm_event_thread.h"
 #include "comm/tcomm.h"
 #include "tests/support/manual_dispatcher.h"
 #include "tests/support/pty_pair.h"
@@ -14,7 +15,6 @@ class CommPortTest : public ::testing::Test {
   protected:
     // Opens comm on the pair's slave; fails the test when it stays closed.
     void openPort() {
-        comm.SetDispatcher(&dispatcher);
         comm.SetDeviceName(pty.slavePath);
         comm.Open();
         ASSERT_TRUE(comm.Enabled()) << "could not open " << pty.slavePath;
@@ -22,7 +22,7 @@ class CommPortTest : public ::testing::Test {
 
     PtyPair pty;
     ManualDispatcher dispatcher;
-    TComm comm; // last, so it closes before the line and the dispatcher go
+    TComm comm{dispatcher}; // last, so it closes before the line and the dispatcher go
 };
 
 // Runs call and checks that it raises ECommError with exactly this message

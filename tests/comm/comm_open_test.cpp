@@ -4,11 +4,13 @@
 #include "comm_fixture.h"
 #include "tty_probe.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 class CommOpenTest : public CommPortTest {};
 
@@ -134,8 +136,7 @@ TEST(CommOpen, NamesThatAreNoSerialPortStayClosedWithoutError) {
     for (std::string name :
          {std::string("Com2"), std::string("/dev/no-such-port"), std::string("/dev/null"),
           plainFile, std::string(dir), std::string("")}) {
-        TComm comm;
-        comm.SetDispatcher(&dispatcher);
+        TComm comm{dispatcher};
         comm.SetDeviceName(name);
         EXPECT_NO_THROW(comm.Open()) << name;
         EXPECT_FALSE(comm.Enabled()) << name;
@@ -144,6 +145,108 @@ TEST(CommOpen, NamesThatAreNoSerialPortStayClosedWithoutError) {
     }
     std::remove(plainFile.c_str());
     ::rmdir(dir);
+}
+
+namespace {
+
+// A device that passes the open but is no terminal once the line is set up:
+// the descriptor is swapped for /dev/null behind the component's back.
+class RefusesLineSettings : public TComm {
+  public:
+    using TComm::TComm;
+    void CreateHandle() override {
+        TComm::CreateHandle();
+        if (PortHandle() >= 0) {
+            const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+            ::dup2(null, PortHandle());
+            ::close(null);
+        }
+    }
+};
+
+// The line hangs up between opening the device and configuring it.
+class HangsUpWhileOpening : public TComm {
+  public:
+    HangsUpWhileOpening(PtyPair& pty, comm::TMainThreadDispatcher& d) : TComm(d), pty_(pty) {}
+    void CreateHandle() override {
+        TComm::CreateHandle();
+        pty_.closeMaster();
+    }
+
+  private:
+    PtyPair& pty_;
+};
+
+} // namespace
+
+// Through the port interface every failed open keeps its reason and the
+// system's error number, raises nothing, and leaves the port closed; the
+// user reads the reason in Russian.
+TEST_F(CommOpenTest, ThePortInterfaceSaysWhyAnOpenFailed) {
+    comm::Port& port = comm;
+    const comm::OpenResult opened = port.open(pty.slavePath);
+    ASSERT_TRUE(opened.ok()) << opened.code;
+    std::vector<uint32_t> announced;
+    port.setReceivedHandler([&](uint32_t queued) { announced.push_back(queued); });
+    ASSERT_TRUE(pty.writeMaster("OK\r"));
+    ASSERT_TRUE(dispatcher.runUntil([&] { return !announced.empty(); }, 2000));
+    EXPECT_EQ(announced[0], 3u);
+    EXPECT_EQ(port.queuedInput(), 3);
+    uint8_t buf[8] = {};
+    EXPECT_EQ(port.read(buf, sizeof buf), 3);
+
+    // Held by this port: a second one is refused as busy, and the owner
+    // keeps its port.
+    TComm second{dispatcher};
+    comm::OpenResult r = second.open(pty.slavePath);
+    EXPECT_EQ(r.error, comm::OpenError::Busy);
+    EXPECT_EQ(r.code, EWOULDBLOCK);
+    EXPECT_FALSE(second.isOpen());
+    EXPECT_TRUE(ttyExclusive(pty.slaveFd));
+    comm::OpenFailureText text = comm::describeOpenFailure(r, "COM3");
+    EXPECT_EQ(text.status, "Порт COM3 занят");
+    EXPECT_EQ(text.log, "Порт COM3 занят другой программой") << "this process is no other";
+    EXPECT_EQ(second.write(buf, 1), -1);
+    EXPECT_EQ(second.read(buf, 1), -1);
+    EXPECT_EQ(second.queuedInput(), -1);
+
+    r = second.open("/dev/vxrt7-no-such-port");
+    EXPECT_EQ(r.error, comm::OpenError::NotFound);
+    EXPECT_EQ(r.code, ENOENT);
+    text = comm::describeOpenFailure(r, "COM3");
+    EXPECT_EQ(text.status, "Порт COM3 занят");
+    EXPECT_EQ(text.log, "Порт COM3 не открыт: устройство /dev/vxrt7-no-such-port не найдено");
+
+    r = second.open("/dev/null");
+    EXPECT_EQ(r.error, comm::OpenError::NotSerial);
+    EXPECT_EQ(comm::describeOpenFailure(r, "COM3").log,
+              "Порт COM3 не открыт: /dev/null не является последовательным портом");
+
+    r = second.open("/tmp");
+    EXPECT_EQ(r.error, comm::OpenError::Failed);
+    EXPECT_EQ(r.code, EISDIR);
+    EXPECT_EQ(comm::describeOpenFailure(r, "COM3").log,
+              "Порт COM3 не открыт: ошибка " + std::to_string(EISDIR));
+    EXPECT_FALSE(second.isOpen());
+
+    // The component's Open leaves a port whose line could not be set up
+    // open without an event thread; the interface closes it again.
+    comm.close();
+    RefusesLineSettings refusing{dispatcher};
+    r = refusing.open(pty.slavePath);
+    EXPECT_EQ(r.error, comm::OpenError::LineSettingsRefused);
+    EXPECT_EQ(r.code, ENOTTY);
+    EXPECT_FALSE(refusing.isOpen());
+    EXPECT_EQ(comm::describeOpenFailure(r, "COM3").log,
+              "Порт COM3 не открыт: устройство " + pty.slavePath +
+                  " не приняло настройки линии (ошибка " + std::to_string(ENOTTY) + ")");
+
+    HangsUpWhileOpening hangingUp{pty, dispatcher};
+    r = hangingUp.open(pty.slavePath);
+    EXPECT_EQ(r.error, comm::OpenError::Gone);
+    EXPECT_EQ(r.code, EIO);
+    EXPECT_FALSE(hangingUp.isOpen());
+    EXPECT_EQ(hangingUp.PortHandle(), -1);
 }
 
 TEST_F(CommOpenTest, SecondOpenOfAnOpenPortRaisesAndKeepsItOpen) {
@@ -160,8 +263,7 @@ TEST_F(CommOpenTest, SecondOpenOfAnOpenPortRaisesAndKeepsItOpen) {
 
 TEST_F(CommOpenTest, SecondComponentInTheSameProcessCannotOpenIt) {
     openPort();
-    TComm second;
-    second.SetDispatcher(&dispatcher);
+    TComm second{dispatcher};
     second.SetDeviceName(pty.slavePath);
     EXPECT_NO_THROW(second.Open());
     EXPECT_FALSE(second.Enabled());
@@ -177,8 +279,7 @@ TEST_F(CommOpenTest, AnotherProcessCannotOpenItWhileOpen) {
     const std::string path = pty.slavePath;
     int childOpened = inChild([&] {
         ManualDispatcher d;
-        TComm other;
-        other.SetDispatcher(&d);
+        TComm other{d};
         other.SetDeviceName(path);
         other.Open();
         return other.Enabled() ? 1 : 0;
@@ -188,8 +289,7 @@ TEST_F(CommOpenTest, AnotherProcessCannotOpenItWhileOpen) {
     comm.Close();
     childOpened = inChild([&] {
         ManualDispatcher d;
-        TComm other;
-        other.SetDispatcher(&d);
+        TComm other{d};
         other.SetDeviceName(path);
         other.Open();
         bool opened = other.Enabled();
@@ -220,7 +320,6 @@ TEST_F(CommOpenTest, PortLockedByAnotherProcessCannotBeOpened) {
     ASSERT_EQ(::read(toParent[0], &state, 1), 1);
     ASSERT_EQ(state, 'L');
 
-    comm.SetDispatcher(&dispatcher);
     comm.SetDeviceName(path);
     EXPECT_NO_THROW(comm.Open());
     EXPECT_FALSE(comm.Enabled());
@@ -238,19 +337,19 @@ TEST_F(CommOpenTest, PortLockedByAnotherProcessCannotBeOpened) {
 }
 
 TEST_F(CommOpenTest, OpenWithoutADispatcherRaisesAndStaysClosed) {
-    comm.SetDeviceName(pty.slavePath);
-    expectCommError([&] { comm.Open(); }, "No main thread dispatcher set (Error: -1)", -1);
-    EXPECT_FALSE(comm.Enabled());
+    TComm bare;
+    bare.SetDeviceName(pty.slavePath);
+    expectCommError([&] { bare.Open(); }, "No main thread dispatcher set (Error: -1)", -1);
+    EXPECT_FALSE(bare.Enabled());
     EXPECT_FALSE(ttyExclusive(pty.slaveFd));
 }
 
 TEST_F(CommOpenTest, DestroyingAnOpenComponentClosesIt) {
     int calls = 0;
     {
-        TComm temporary;
+        TComm temporary{dispatcher};
         temporary.OnRxChar = [&](TThreadComm*, uint32_t) { ++calls; };
         temporary.OnComStatEvent = [&](TThreadComm*, uint32_t, TComStat) { ++calls; };
-        temporary.SetDispatcher(&dispatcher);
         temporary.SetDeviceName(pty.slavePath);
         temporary.Open();
         ASSERT_TRUE(temporary.Enabled());

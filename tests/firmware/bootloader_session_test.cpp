@@ -57,7 +57,7 @@ std::string expectedFrame(std::size_t n, std::size_t bodySize) {
 
 struct Rig {
     ManualDispatcher dispatcher;
-    TComm port;
+    TComm port{dispatcher};
     RecordingView view;
     LinkController link{port, view};
     ProtocolState protocol;
@@ -70,7 +70,6 @@ struct Rig {
     Rig() {
         std::string pattern = (std::filesystem::temp_directory_path() / "fwses-XXXXXX").string();
         dir = ::mkdtemp(pattern.data());
-        port.SetDispatcher(&dispatcher);
         port.OnRxChar = [this](TThreadComm*, std::uint32_t n) { link.Comm_portRxChar(n); };
         port.OnLineLost = [this](TThreadComm*) { link.portLost(); };
         link.analyse = [this] { analyser.Receive_analyse(); };

@@ -75,14 +75,13 @@ const std::string kGreeting = std::string("VELIRAN ") + char(30) + "#";
 struct Harness {
     Device device;
     ManualDispatcher dispatcher;
-    TComm port;
+    TComm port{dispatcher};
     RecordingView view;
     LinkController link{port, view};
     ReplyAnalyser analyser{link};
     int analyses = 0;
 
     Harness() {
-        port.SetDispatcher(&dispatcher);
         port.OnRxChar = [this](TThreadComm*, std::uint32_t n) { link.Comm_portRxChar(n); };
         link.analyse = [this] {
             ++analyses;
@@ -525,10 +524,9 @@ TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
     ASSERT_EQ(::symlink(device->path.c_str(), link.c_str()), 0);
 
     ManualDispatcher dispatcher;
-    TComm port;
+    TComm port{dispatcher};
     RecordingView view;
     LinkController ctl{port, view};
-    port.SetDispatcher(&dispatcher);
     port.OnLineLost = [&](TThreadComm*) { ctl.portLost(); };
     ctl.state.portName = link;
     ctl.Timer_sysTimer();

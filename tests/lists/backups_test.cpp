@@ -2,8 +2,7 @@
 // and never appears half-written.
 #include "lists/backups.h"
 
-#include <QDir>
-#include <QTemporaryDir>
+#include "tests/support/temp_dir.h"
 
 #include <filesystem>
 #include <fstream>
@@ -29,8 +28,8 @@ TEST(Backups, FolderFollowsXdgDataHomeAndBackupsNeverReplaceEachOther) {
     EXPECT_EQ(backups::folderFor("", "/home/u"), "/home/u/.local/share/vxrt7-config/backups");
     EXPECT_EQ(backups::folderFor(nullptr, nullptr), "");
 
-    QTemporaryDir tmp;
-    const std::string dir = tmp.path().toStdString() + "/share/vxrt7-config/backups";
+    TempDir tmp;
+    const std::string dir = tmp.path() + "/share/vxrt7-config/backups";
     // 2026-03-01 12:34:56 UTC; the name is in local time.
     const auto when = std::chrono::system_clock::from_time_t(1772368496);
     const std::string name = backups::fileName(17, when);
@@ -50,12 +49,13 @@ TEST(Backups, FolderFollowsXdgDataHomeAndBackupsNeverReplaceEachOther) {
     ASSERT_EQ(::stat(dir.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     // Only the two backups are there: no temporary file stays behind.
-    EXPECT_EQ(QDir(QString::fromStdString(dir)).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    const auto entries = std::filesystem::directory_iterator(dir);
+    EXPECT_EQ(std::distance(std::filesystem::begin(entries), std::filesystem::end(entries)), 2);
 
     // A folder that cannot be made: no path, the reason, nothing written.
-    std::ofstream(tmp.path().toStdString() + "/plain-file") << "x";
+    std::ofstream(tmp.path() + "/plain-file") << "x";
     const auto refused =
-        backups::save("third", 17, when, tmp.path().toStdString() + "/plain-file/backups", &error);
+        backups::save("third", 17, when, tmp.path() + "/plain-file/backups", &error);
     EXPECT_FALSE(refused);
     EXPECT_FALSE(error.reason.empty());
 }

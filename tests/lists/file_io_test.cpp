@@ -4,9 +4,11 @@
 #include "lists/file_io.h"
 
 #include "tests/support/read_only_dir.h"
+#include "tests/support/temp_dir.h"
 
-#include <QTemporaryDir>
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -32,8 +34,8 @@ std::vector<std::string> namesIn(const std::string& dir) {
 } // namespace
 
 TEST(FileIo, SaveKilledInTheMiddleLeavesTheOldFileWhole) {
-    QTemporaryDir dir;
-    const std::string path = dir.filePath("config.fcd").toStdString();
+    TempDir dir;
+    const std::string path = dir.filePath("config.fcd");
     const std::string old(9649, 'o');
     file_io::FileError error;
     ASSERT_TRUE(file_io::writeFileAtomically(path, old, &error)) << error.reason;
@@ -77,33 +79,32 @@ TEST(FileIo, FailedSavesReportAndLeaveNothingBehind) {
     EXPECT_TRUE(namesIn(ro.path()).empty());
 
     // A folder in the place of the file, and a folder that does not exist.
-    QTemporaryDir dir;
-    const std::string sub = dir.filePath("sub").toStdString();
+    TempDir dir;
+    const std::string sub = dir.filePath("sub");
     ASSERT_EQ(::mkdir(sub.c_str(), 0755), 0);
     EXPECT_FALSE(file_io::writeFileAtomically(sub, "x", &error));
     EXPECT_EQ(error.reason, "это папка, а не файл");
     EXPECT_FALSE(file_io::writeFileAtomically(sub + "/none/a.fcd", "x", &error));
     EXPECT_EQ(error.reason, "файл или папка не найдены");
-    EXPECT_EQ(namesIn(dir.path().toStdString()), std::vector<std::string>{"sub"});
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"sub"});
     EXPECT_TRUE(namesIn(sub).empty());
 }
 
 TEST(FileIo, ReadingRefusesWhatIsNoFile) {
-    QTemporaryDir dir;
+    TempDir dir;
     file_io::FileError error;
-    EXPECT_FALSE(file_io::readWholeFile(dir.path().toStdString(), 100, &error));
+    EXPECT_FALSE(file_io::readWholeFile(dir.path(), 100, &error));
     EXPECT_EQ(error.reason, "это папка, а не файл");
-    EXPECT_FALSE(file_io::readWholeFile(dir.filePath("gone").toStdString(), 100, &error));
+    EXPECT_FALSE(file_io::readWholeFile(dir.filePath("gone"), 100, &error));
     EXPECT_EQ(error.code, ENOENT);
     // A pipe without a writer would block a plain open for ever.
-    const std::string fifo = dir.filePath("fifo").toStdString();
+    const std::string fifo = dir.filePath("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     EXPECT_FALSE(file_io::readWholeFile(fifo, 100, &error));
     EXPECT_EQ(error.reason, "это не обычный файл");
     // Larger than allowed.
-    ASSERT_TRUE(file_io::writeFileAtomically(dir.filePath("big").toStdString(),
-                                             std::string(101, 'b'), &error));
-    EXPECT_FALSE(file_io::readWholeFile(dir.filePath("big").toStdString(), 100, &error));
+    ASSERT_TRUE(file_io::writeFileAtomically(dir.filePath("big"), std::string(101, 'b'), &error));
+    EXPECT_FALSE(file_io::readWholeFile(dir.filePath("big"), 100, &error));
     EXPECT_EQ(error.code, EFBIG);
-    EXPECT_EQ(slurp(dir.filePath("big").toStdString()), std::string(101, 'b'));
+    EXPECT_EQ(slurp(dir.filePath("big")), std::string(101, 'b'));
 }

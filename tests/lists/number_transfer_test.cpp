@@ -41,7 +41,7 @@ std::string packet(char kind, const std::vector<std::string>& records) {
 
 struct Parts {
     ManualDispatcher dispatcher;
-    TComm port;
+    TComm port{dispatcher};
     RecordingView view;
     LinkController link{port, view};
     ProtocolState protocol;
@@ -53,7 +53,6 @@ struct Parts {
     std::vector<std::string> sends; // Send_data
 
     Parts() {
-        port.SetDispatcher(&dispatcher);
         port.OnRxChar = [this](TThreadComm*, std::uint32_t n) { link.Comm_portRxChar(n); };
         link.analyse = [this] { analyser.Receive_analyse(); };
         link.sendData = [this](const std::uint8_t* bytes, std::size_t count) {

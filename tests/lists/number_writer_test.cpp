@@ -31,7 +31,7 @@ bool logged(const std::vector<std::string>& log, const std::string& line) {
 // a number grid in memory, wired as the window wires them.
 struct Parts {
     ManualDispatcher dispatcher;
-    TComm port;
+    TComm port{dispatcher};
     RecordingView view;
     LinkController link{port, view};
     ProtocolState protocol;
@@ -41,7 +41,6 @@ struct Parts {
     NumberListWriter writer{link, commands, grid};
 
     Parts() {
-        port.SetDispatcher(&dispatcher);
         port.OnRxChar = [this](TThreadComm*, std::uint32_t n) { link.Comm_portRxChar(n); };
         link.analyse = [this] { analyser.Receive_analyse(); };
         analyser.WriteNumbers = [this](int step) { writer.WriteNumbers(step); };

@@ -81,7 +81,7 @@ struct LoopbackConnection {
 struct Harness {
     PtyPair device;
     ManualDispatcher dispatcher;
-    TComm port;
+    TComm port{dispatcher};
     RecordingView view;
     LinkController link{port, view};
     ProtocolState protocol;
@@ -95,7 +95,6 @@ struct Harness {
     int page = 0;
 
     Harness() {
-        port.SetDispatcher(&dispatcher);
         port.OnRxChar = [this](TThreadComm*, std::uint32_t n) { link.Comm_portRxChar(n); };
         link.analyse = [this] { analyser.Receive_analyse(); };
         link.state.portName = device.slavePath;

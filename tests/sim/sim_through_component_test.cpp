@@ -10,8 +10,7 @@ TEST(SimThroughComponent, AnswersTheGreetingWithVersionAndHash) {
     ASSERT_TRUE(sim.ok()) << sim.error();
 
     ManualDispatcher dispatcher;
-    TComm port;
-    port.SetDispatcher(&dispatcher);
+    TComm port{dispatcher};
     port.SetBaudRate(br115200);
     std::uint32_t announced = 0;
     port.OnRxChar = [&](TThreadComm*, std::uint32_t count) { announced = count; };

@@ -1,4 +1,4 @@
-#include "link/port_open_error.h"
+#include "comm/port.h"
 
 #include <cerrno>
 #include <climits>
@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+
+namespace comm {
 
 namespace {
 
@@ -103,14 +105,51 @@ std::string portHolder(const std::string& devicePath, const std::string& procDir
     return found;
 }
 
-PortOpenFailure describePortOpenFailure(const std::string& portName, const std::string& devicePath,
-                                        int error, const std::string& procDir) {
-    const std::string busy = "Порт " + portName + " занят";
-    switch (error) {
+OpenResult OpenResult::fromErrno(int code, const std::string& device) {
+    OpenResult r;
+    r.code = code;
+    r.device = device;
+    switch (code) {
+    case 0:
+        r.error = OpenError::None;
+        break;
+    case ENOENT:
+        r.error = OpenError::NotFound;
+        break;
     case EACCES:
-    case EPERM: {
+    case EPERM:
+        r.error = OpenError::NoPermission;
+        break;
+    case EWOULDBLOCK:
+    case EBUSY:
+        r.error = OpenError::Busy;
+        break;
+    case ENXIO:
+    case ENODEV:
+    case EIO:
+        r.error = OpenError::Gone;
+        break;
+    case ENOTTY:
+        r.error = OpenError::NotSerial;
+        break;
+    default:
+        r.error = OpenError::Failed;
+        break;
+    }
+    return r;
+}
+
+OpenFailureText describeOpenFailure(const OpenResult& result, const std::string& portName,
+                                    const std::string& procDir) {
+    const std::string& devicePath = result.device;
+    const std::string busy = "Порт " + portName + " занят";
+    const std::string notOpen = "Порт " + portName + " не открыт: ";
+    switch (result.error) {
+    case OpenError::None:
+        return {"Порт " + portName + " открыт", ""};
+    case OpenError::NoPermission: {
         const std::string group = groupOf(devicePath);
-        PortOpenFailure f{"Порт " + portName + ": нет доступа", ""};
+        OpenFailureText f{"Порт " + portName + ": нет доступа", ""};
         if (group.empty()) {
             f.log = "Нет доступа к порту " + devicePath + ": нет прав на его открытие";
         } else {
@@ -120,19 +159,26 @@ PortOpenFailure describePortOpenFailure(const std::string& portName, const std::
         }
         return f;
     }
-    case EWOULDBLOCK: {
+    case OpenError::Busy: {
         const std::string holder = portHolder(devicePath, procDir);
         return {busy,
                 holder.empty() ? busy + " другой программой" : busy + " программой " + holder};
     }
-    case ENOENT:
-    case ENXIO:
-    case ENODEV:
-        return {busy, "Порт " + portName + " не открыт: устройство " + devicePath + " не найдено"};
-    case ENOTTY:
-        return {busy, "Порт " + portName + " не открыт: " + devicePath +
-                          " не является последовательным портом"};
-    default:
-        return {busy, "Порт " + portName + " не открыт: ошибка " + std::to_string(error)};
+    case OpenError::NotFound:
+        return {busy, notOpen + "устройство " + devicePath + " не найдено"};
+    case OpenError::Gone:
+        return {busy, notOpen + "устройство " + devicePath + " отключено (ошибка " +
+                          std::to_string(result.code) + ")"};
+    case OpenError::NotSerial:
+        return {busy, notOpen + devicePath + " не является последовательным портом"};
+    case OpenError::LineSettingsRefused:
+        return {busy, notOpen + "устройство " + devicePath +
+                          " не приняло настройки линии (ошибка " + std::to_string(result.code) +
+                          ")"};
+    case OpenError::Failed:
+        break;
     }
+    return {busy, notOpen + "ошибка " + std::to_string(result.code)};
 }
+
+} // namespace comm
