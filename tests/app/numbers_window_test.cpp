@@ -174,8 +174,13 @@ TEST_P(NumbersWindowFlow, DeviceFallingSilentMidWriteIsReported) {
     };
     ASSERT_TRUE(run.fast ? QTest::qWaitFor(silent, 5000) : driveTicks(*run.form, silent, 5000))
         << run.log().right(400).toStdString();
-    // The writer gave up on the fifth number, the first one left unanswered.
-    EXPECT_EQ(countOf(readFileBytes(run.trace), "RT+NTF="), 5);
+    // With the window's own timer the writer gives up on the fifth number,
+    // the first one left unanswered: replies analysed between the ticks do
+    // not cut its second short. (Driven ticks squeeze that second into a
+    // tenth, which a busy machine may overrun.)
+    if (run.fast) {
+        EXPECT_EQ(countOf(readFileBytes(run.trace), "RT+NTF="), 5);
+    }
     EXPECT_FALSE(run.log().contains(QString::fromUtf8("Запись номеров завершена")));
 }
 
