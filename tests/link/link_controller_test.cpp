@@ -630,7 +630,7 @@ TEST(LinkControllerFast, AReplyCutAnywhereIsAnalysedWholeWithTheEventOfItsLastBy
     }
 }
 
-TEST(LinkControllerFast, AReplyThatNeverEndsIsAnalysedAfterTheQuietTime) {
+TEST(LinkControllerFast, WhatNeverEndsWaitsForTheQuietTimeAndNothingIsAnalysedTwice) {
     FastHarness h;
     h.arrive("BUSY");
     h.ticks(13);
@@ -661,6 +661,24 @@ TEST(LinkControllerFast, AReplyThatNeverEndsIsAnalysedAfterTheQuietTime) {
     h.arrive("+EFA:1");
     EXPECT_EQ(h.chunks.back(), "+EFA:1");
     EXPECT_EQ(h.chunks.size(), 4u);
+
+    // The quiet time's analysis runs on the tick and may let events run: a
+    // reply whose receive event comes meanwhile waits until that analysis is
+    // done, and each is analysed once, in order.
+    h.link.analyse = [&] {
+        analyse();
+        if (h.chunks.back() == "BUSY2") {
+            h.device.send("+NTF:0");
+            ASSERT_TRUE(h.dispatcher.waitForPost(2000));
+            h.dispatcher.runPending(); // its receive event, inside this analysis
+        }
+    };
+    h.arrive("BUSY2");
+    h.ticks(4);
+    h.sent += 6;
+    EXPECT_EQ(std::vector<std::string>(h.chunks.begin() + 4, h.chunks.end()),
+              (std::vector<std::string>{"BUSY2", "+NTF:0"}));
+    h.link.analyse = analyse;
 
     // Switched off, bytes already taken are not lost: they lead the next chunk.
     h.link.state.bootloaderMode = true;
