@@ -77,9 +77,10 @@ TForm1::TForm1(const Options& options, QWidget* parent)
     Comm_port.SetWriteBufSize(1024);
     Comm_port.SetMonitorEvents(TCommEventTypes{evRxChar, evRxFlag, evTxEmpty});
     Comm_port.SetBaudRate(br115200);
+    // With the fast exchange a receive event may run the analysis itself, so
+    // it is guarded as the tick is.
     Comm_port.OnRxChar = [this](TThreadComm*, std::uint32_t count) {
-        link.Comm_portRxChar(count);
-        syncTimers();
+        guarded([&] { link.Comm_portRxChar(count); });
     };
     Comm_port.OnLineLost = [this](TThreadComm*) { guarded([this] { link.portLost(); }); };
 

@@ -326,6 +326,7 @@ int main(int argc, char** argv) {
                 "one tick of 20 ms\n");
 
     std::vector<double> readMs, readFloor, readGrid, writeMs, writeFloor, writeGrid;
+    std::vector<double> readWire, writeWire; // every byte at 10 bits + the handling time
     for (int r = 1; r <= runs; ++r) {
         Bench bench(numbers);
         if (!bench.start()) {
@@ -351,6 +352,8 @@ int main(int argc, char** argv) {
         writeGrid.push_back(write.gridFloorMs);
         writeMs.push_back(write.measuredMs);
         writeFloor.push_back(write.floorMs);
+        readWire.push_back(read.wireMs + read.exchanges * double(gReplyDelayMs));
+        writeWire.push_back(write.wireMs + write.exchanges * double(gReplyDelayMs));
     }
     const double rm = median(readMs), rf = median(readFloor);
     const double wm = median(writeMs), wf = median(writeFloor);
@@ -362,5 +365,13 @@ int main(int argc, char** argv) {
     const double rg = median(readGrid), wg = median(writeGrid);
     std::printf("  read   beside the tick-grid floor %9.1f ms: ratio %.4f\n", rg, rm / rg);
     std::printf("  write  beside the tick-grid floor %9.1f ms: ratio %.4f\n", wg, wm / wg);
+    // The fast exchange's yardstick: no quiet time and no tick at all.
+    const double rw = median(readWire), ww = median(writeWire);
+    std::printf("  read   beside the wire-time floor %9.1f ms: ratio %.4f  target with the fast "
+                "exchange <= 1.5\n",
+                rw, rm / rw);
+    std::printf("  write  beside the wire-time floor %9.1f ms: ratio %.4f  target with the fast "
+                "exchange <= 1.5\n",
+                ww, wm / ww);
     return 0;
 }

@@ -425,13 +425,23 @@ void LinkController::setFastExchange(bool on) {
 }
 
 void LinkController::takeInput() {
-    pullInput();
-    if (pending_.empty()) {
+    if (analysing_) {
+        // An analysis under way (one that let events run) keeps its chunk at
+        // the front; what came since is taken once it is done.
         return;
     }
-    // A complete reply goes to the analysis on the next tick; anything else
-    // waits for the line to be quiet.
-    state.rxCountdown = completeLength() > 0 ? 2 : state.quietTicks;
+    // Every complete reply is analysed now, while the receive event that
+    // brought its last byte is handled, each alone and in order; whatever is
+    // left waits for more bytes or for the line to be quiet.
+    for (;;) {
+        pullInput();
+        const std::size_t complete = completeLength();
+        if (complete == 0) {
+            break;
+        }
+        analyseFront(complete);
+    }
+    state.rxCountdown = pending_.empty() ? 0 : state.quietTicks;
 }
 
 void LinkController::pullInput() {
@@ -456,18 +466,31 @@ void LinkController::fastAnalysis() {
     pullInput();
     const std::size_t complete = completeLength();
     // Past the quiet time everything taken is one chunk, as without the fast
-    // exchange; a complete reply alone otherwise.
-    const std::size_t chunk = complete > 0 ? complete : pending_.size();
+    // exchange.
+    analyseFront(complete > 0 ? complete : pending_.size());
+    // Bytes that came after it are the next chunk.
+    takeInput();
+}
+
+void LinkController::analyseFront(std::size_t chunk) {
+    // The chunk is done with even when the analysis throws (a port error on
+    // its answer): analysing it again would repeat what it did.
+    struct Done {
+        LinkController& self;
+        std::size_t chunk;
+        ~Done() {
+            auto& p = self.pending_;
+            p.erase(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(std::min(chunk, p.size())));
+            self.state.rxCount = static_cast<std::uint32_t>(p.size());
+            self.analysing_ = false;
+        }
+    } done{*this, chunk};
+    analysing_ = true;
     state.rxCount = static_cast<std::uint32_t>(chunk);
     chunkRead_ = 0;
     if (analyse) {
         analyse();
     }
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(
-                                                            std::min(chunk, pending_.size())));
-    state.rxCount = 0;
-    // Bytes that came after the reply are the next chunk.
-    takeInput();
 }
 
 std::size_t LinkController::readChunk(std::uint8_t* buffer, std::size_t capacity) {

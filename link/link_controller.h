@@ -89,9 +89,10 @@ class LinkController {
     // What selecting a page does to the link: 0..3, or -1 for no page.
     void TreeViewClick(int pageIndex);
 
-    // The fast exchange: a reply that is complete (reply_end) is analysed on
-    // the next tick instead of after the quiet time; bytes after it stay for
-    // the next analysis. Off, the receive pacing is the quiet time alone.
+    // The fast exchange: a reply that is complete (reply_end) is analysed as
+    // soon as the receive event that brought its last byte is handled,
+    // instead of after the quiet time; bytes after it stay for the next
+    // analysis. Off, the receive pacing is the quiet time alone.
     void setFastExchange(bool on);
     bool fastExchange() const { return fastExchange_; }
 
@@ -125,12 +126,13 @@ class LinkController {
     // the status text for panel 2.
     std::string reportOpenFailure();
     void discardInput(int count);
-    // Fast exchange: moves what the port has queued into pending_ and sets
-    // the countdown for it.
+    // Fast exchange: moves what the port has queued into pending_, analyses
+    // the complete replies at its front and sets the countdown for the rest.
     void takeInput();
     void pullInput(); // only the move, for the analysis itself
     std::size_t completeLength() const;
-    void fastAnalysis();
+    void fastAnalysis();                  // the quiet time is over
+    void analyseFront(std::size_t chunk); // the first `chunk` bytes of pending_
 
     comm::Port& port_;
     LinkView& view_;
@@ -144,4 +146,5 @@ class LinkController {
     // Fast exchange: bytes taken from the port, not yet analysed; the
     // analysis reads from here first.
     std::vector<std::uint8_t> pending_;
+    bool analysing_ = false; // fast exchange: an analysis of pending_ is under way
 };

@@ -56,10 +56,15 @@ ConfigBlock deviceBlock() {
     return b;
 }
 
+// The flows that run with the quiet time and with the fast exchange.
+class ConfigWindowFlow : public BothExchanges {};
+INSTANTIATE_TEST_SUITE_P(Exchange, ConfigWindowFlow, ::testing::Bool(), exchangeName);
+
 } // namespace
 
-TEST(ConfigWindow, ReadShowsTheDeviceConfigurationInThePages) {
+TEST_P(ConfigWindowFlow, ReadShowsTheDeviceConfigurationInThePages) {
     WindowRun run;
+    run.fast = GetParam();
     const QString blockFile = run.dir.filePath(QStringLiteral("block"));
     {
         QFile f(blockFile);
@@ -97,8 +102,9 @@ TEST(ConfigWindow, ReadShowsTheDeviceConfigurationInThePages) {
     EXPECT_EQ(run.form->config->configBlock.encode(), deviceBlock().encode());
 }
 
-TEST(ConfigWindow, WriteSendsExactlyWhatThePagesShow) {
+TEST_P(ConfigWindowFlow, WriteSendsExactlyWhatThePagesShow) {
     WindowRun run;
+    run.fast = GetParam();
     run.startLinked();
     TForm1Ui& ui = run.form->ui;
     // The settings page, the security page and the user page.
@@ -139,17 +145,22 @@ TEST(ConfigWindow, AWriteRefusedByTheGuardsSendsNothing) {
     EXPECT_EQ(run.form->link.state.replyTimer, 0u);
 }
 
-TEST(ConfigWindow, WrongPasswordIsReported) {
+// "Not corr" has no line end: with the fast exchange too it is reported
+// after the quiet time, pieces and all.
+TEST_P(ConfigWindowFlow, WrongPasswordIsReported) {
     WindowRun run;
+    run.fast = GetParam();
     run.startLinked();
     run.form->ui.Password->setText(QStringLiteral("4321"));
     QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
     EXPECT_TRUE(run.waitLog("Пароль не верный")) << run.log().toStdString();
     EXPECT_EQ(run.form->link.state.replyTimer, 0u);
+    EXPECT_FALSE(run.log().contains(QString::fromUtf8("Конфигурация считана")));
 }
 
-TEST(ConfigWindow, DeviceThatNeverAnswersIsLostAfterTheWatchdog) {
+TEST_P(ConfigWindowFlow, DeviceThatNeverAnswersIsLostAfterTheWatchdog) {
     WindowRun run;
+    run.fast = GetParam();
     run.startLinked({"--mute-from", "CONFR:1"});
     QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
     EXPECT_EQ(run.form->link.state.replyTimer, 1u);
@@ -217,18 +228,4 @@ TEST(ConfigWindow, ZeroTimesReadFromTheDeviceAreWrittenBackAndABadPasswordStarts
     EXPECT_TRUE(run.log().contains(
         QString::fromUtf8("Чтение конфигурации не начато: неверный пароль \"12a\"")))
         << run.log().toStdString();
-}
-
-// With the fast exchange on, "Not corr" has no line end: it is not taken as
-// complete and is still reported after the quiet time, pieces and all.
-TEST(ConfigWindow, FastExchangeStillReportsAWrongPasswordAfterTheQuietTime) {
-    WindowRun run;
-    run.startLinked({"--reply-delay", "20", "--split-random", "3", "--split-gap-ms", "5"});
-    run.form->ui.Fast_exchange->click();
-    ASSERT_TRUE(run.form->link.fastExchange());
-    run.form->ui.Password->setText(QStringLiteral("4321"));
-    QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
-    EXPECT_TRUE(run.waitLog("Пароль не верный")) << run.log().toStdString();
-    EXPECT_EQ(run.form->link.state.replyTimer, 0u);
-    EXPECT_FALSE(run.log().contains(QString::fromUtf8("Конфигурация считана")));
 }

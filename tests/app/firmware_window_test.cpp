@@ -85,10 +85,14 @@ std::string hex(const std::string& bytes) {
     return out;
 }
 
+class FirmwareWindowFlow : public BothExchanges {};
+INSTANTIATE_TEST_SUITE_P(Exchange, FirmwareWindowFlow, ::testing::Bool(), exchangeName);
+
 } // namespace
 
-TEST(FirmwareWindow, RestartOpenProgramAndTheDeviceHoldsTheImage) {
+TEST_P(FirmwareWindowFlow, RestartOpenProgramAndTheDeviceHoldsTheImage) {
     WindowRun run;
+    run.fast = GetParam();
     run.startLinked({"--reject-frames", "3", "--loader-version", "4"});
     TForm1Ui& ui = run.form->ui;
     run.clickTree(3);
@@ -149,8 +153,9 @@ TEST(FirmwareWindow, RestartOpenProgramAndTheDeviceHoldsTheImage) {
     EXPECT_EQ(run.dumpValue("image"), hex(image + std::string(24, '\xFF')));
 }
 
-TEST(FirmwareWindow, HungBootloaderPageChangeAndClosingEndTheExchange) {
+TEST_P(FirmwareWindowFlow, HungBootloaderPageChangeAndClosingEndTheExchange) {
     WindowRun run;
+    run.fast = GetParam();
     run.startLinked({"--mute-loader-at", "3"});
     TForm1Ui& ui = run.form->ui;
     const QString path = writeFile(run.dir, "fw.bin", "VXRT\x01" + body(15360));

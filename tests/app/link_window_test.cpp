@@ -47,6 +47,9 @@ int count(const std::string& text, const std::string& what) {
     return countOf(text, what);
 }
 
+class LinkWindowFlow : public BothExchanges {};
+INSTANTIATE_TEST_SUITE_P(Exchange, LinkWindowFlow, ::testing::Bool(), exchangeName);
+
 } // namespace
 
 TEST(LinkWindow, GreetsOnceASecondUntilTheDeviceAnswers) {
@@ -86,8 +89,9 @@ TEST(LinkWindow, GreetsOnceASecondUntilTheDeviceAnswers) {
     EXPECT_FALSE(form.Timer.isActive());
 }
 
-TEST(LinkWindow, LinksToTheSimulatorAndStopsGreeting) {
+TEST_P(LinkWindowFlow, LinksToTheSimulatorAndStopsGreeting) {
     WindowRun run;
+    run.fast = GetParam();
     run.startSim({"--fw-version", "30"});
     run.openWindow();
     ASSERT_TRUE(run.waitPanel(kLinked)) << run.panel(2).toStdString();

@@ -102,10 +102,14 @@ template <typename Pred> bool driveTicks(TForm1& form, Pred done, int maxTicks =
     return done();
 }
 
+class NumbersWindowFlow : public BothExchanges {};
+INSTANTIATE_TEST_SUITE_P(Exchange, NumbersWindowFlow, ::testing::Bool(), exchangeName);
+
 } // namespace
 
-TEST(NumbersWindow, SerialReadOf650NumbersThenWriteBack) {
+TEST_P(NumbersWindowFlow, SerialReadOf650NumbersThenWriteBack) {
     WindowRun run;
+    run.fast = GetParam();
     const std::vector<Entry> list = fullList();
     run.startLinked(
         {"--baud", "115200", "--numbers", writeNumbersFile(run.dir, list).toStdString()});
@@ -134,6 +138,9 @@ TEST(NumbersWindow, SerialReadOf650NumbersThenWriteBack) {
     })) << run.log().right(400).toStdString();
     EXPECT_FALSE(run.log().contains(QString::fromUtf8("Нет ответа от прибора !")));
     EXPECT_EQ(deviceEntries(run), gridEntries(*run.form));
+    // The setting is kept for the next run.
+    run.form->close();
+    EXPECT_EQ(readFileBytes(run.settings).find("Fast_exchange=1") != std::string::npos, run.fast);
 }
 
 TEST(NumbersWindow, SpoiledPacketIsRefusedAndSentAgain) {
@@ -150,8 +157,9 @@ TEST(NumbersWindow, SpoiledPacketIsRefusedAndSentAgain) {
     EXPECT_EQ(run.form->ui.Label7->text(), QStringLiteral("1"));
 }
 
-TEST(NumbersWindow, DeviceFallingSilentMidWriteIsReported) {
+TEST_P(NumbersWindowFlow, DeviceFallingSilentMidWriteIsReported) {
     WindowRun run;
+    run.fast = GetParam();
     run.startLinked({"--baud", "115200", "--mute-from", "RT+NTF:5"});
     for (int row = 0; row < 12; ++row) {
         run.form->ui.StringGrid1->item(row, 0)->setText(QString::number(9100000000LL + row));
@@ -159,10 +167,20 @@ TEST(NumbersWindow, DeviceFallingSilentMidWriteIsReported) {
     }
     QTest::mouseClick(run.form->ui.RzToolButton4, Qt::LeftButton);
     ASSERT_TRUE(run.waitLog("Конфигурация записана"));
-    ASSERT_TRUE(driveTicks(
-        *run.form, [&] { return run.log().contains(QString::fromUtf8("Нет ответа от прибора !")); },
-        5000))
+    // Driven ticks would cut the fast exchange's replies, which come in
+    // pieces; there the window's own timer counts the writer's second.
+    const auto silent = [&] {
+        return run.log().contains(QString::fromUtf8("Нет ответа от прибора !"));
+    };
+    ASSERT_TRUE(run.fast ? QTest::qWaitFor(silent, 5000) : driveTicks(*run.form, silent, 5000))
         << run.log().right(400).toStdString();
+    // With the window's own timer the writer gives up on the fifth number,
+    // the first one left unanswered: replies analysed between the ticks do
+    // not cut its second short. (Driven ticks squeeze that second into a
+    // tenth, which a busy machine may overrun.)
+    if (run.fast) {
+        EXPECT_EQ(countOf(readFileBytes(run.trace), "RT+NTF="), 5);
+    }
     EXPECT_FALSE(run.log().contains(QString::fromUtf8("Запись номеров завершена")));
 }
 
@@ -370,40 +388,4 @@ TEST(NumbersWindow, SigtermDuringANumberWriteStopsItAndSaysWhatTheDeviceHolds) {
     const auto [written, oneMore] = holdsFrom(err);
     ASSERT_GE(written, 29) << err;
     expectCutWrite(deviceEntries(run), newList(), old, written, oneMore);
-}
-
-// The fast exchange, switched on in the settings file, against a device that
-// takes 20 ms per reply and sends its replies in random pieces: the whole
-// list goes both ways intact, no packet is refused, and the setting is kept.
-TEST(NumbersWindow, FastExchangeReadsAndWrites650NumbersSentInRandomPieces) {
-    WindowRun run;
-    {
-        QFile f(run.settings);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("[Config]\r\nPort=COM1\r\nFast_exchange=1\r\n");
-    }
-    const std::vector<Entry> list = fullList();
-    run.startLinked({"--baud", "115200", "--reply-delay", "20", "--split-random", "7",
-                     "--split-gap-ms", "3", "--numbers",
-                     writeNumbersFile(run.dir, list).toStdString()});
-    TForm1Ui& ui = run.form->ui;
-    ASSERT_TRUE(ui.Fast_exchange->isChecked());
-    ASSERT_TRUE(run.form->link.fastExchange());
-
-    QTest::mouseClick(ui.RzToolButton3, Qt::LeftButton);
-    ASSERT_TRUE(run.waitLog("Чтение номеров завершено", 60000))
-        << run.log().right(400).toStdString();
-    EXPECT_EQ(gridEntries(*run.form), list);
-    EXPECT_EQ(countOf(readFileBytes(run.trace), "RFAIL\r"), 0);
-    EXPECT_EQ(ui.Label7->text(), QStringLiteral("0"));
-
-    ui.StringGrid1->item(4, 0)->setText(QStringLiteral("8999777665"));
-    QTest::mouseClick(ui.RzToolButton4, Qt::LeftButton);
-    ASSERT_TRUE(run.waitLog("Запись номеров завершена", 60000))
-        << run.log().right(400).toStdString();
-    EXPECT_FALSE(run.log().contains(QString::fromUtf8("Нет ответа от прибора !")));
-    EXPECT_EQ(deviceEntries(run), gridEntries(*run.form));
-
-    run.form->close();
-    EXPECT_TRUE(readFileBytes(run.settings).find("Fast_exchange=1") != std::string::npos);
 }

@@ -11,6 +11,7 @@
 #include <map>
 #include <poll.h>
 #include <pty.h>
+#include <stdexcept>
 #include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
@@ -571,48 +572,64 @@ namespace {
 // The fast exchange on a linked port: the analysis sees exactly one reply.
 struct FastHarness : Harness {
     std::vector<std::string> chunks; // what each analysis read
+    std::size_t sent = 0;            // bytes the device sent
+    std::size_t analysed = 0;        // bytes the analyses read
     FastHarness() {
         link.analyse = [this] {
             ++analyses;
             std::uint8_t buffer[kRxBufferSize] = {};
             const std::size_t n = link.readChunk(buffer, sizeof buffer);
             chunks.emplace_back(reinterpret_cast<const char*>(buffer), n);
+            analysed += n;
         };
         link.setFastExchange(true);
         link.Timer_sysTimer();
     }
+    // Sends the bytes and runs the receive events until the controller has
+    // taken all of them, analysed or waiting; no tick runs meanwhile.
     void arrive(const std::string& bytes) {
-        const std::uint32_t want = link.state.rxCount + static_cast<std::uint32_t>(bytes.size());
+        sent += bytes.size();
         device.send(bytes);
-        deliver(want);
+        ASSERT_TRUE(
+            dispatcher.runUntil([&] { return analysed + link.state.rxCount >= sent; }, 2000))
+            << "taken " << analysed + link.state.rxCount << " of " << sent;
     }
 };
 
-TEST(LinkControllerFast, AReplyCutAnywhereIsAnalysedWholeOnTheTickAfterItsLastByte) {
+TEST(LinkControllerFast, AReplyCutAnywhereIsAnalysedWholeWithTheEventOfItsLastByte) {
     const std::string packet = "+IPD,26:E" + std::string("916123456\r\x0d\x00", 12) +
                                std::string("9160000000\x0a\x00", 12) + "@";
     const std::string config = "CONFR" + std::string(68, '\0');
-    for (const std::string& reply : {packet, config, std::string("Not corr\r")}) {
-        for (std::size_t cut = 1; cut < reply.size(); ++cut) {
+    const std::string greeting("VELIRAN \x1e#", 10);
+    struct Kind {
+        std::string reply;
+        bool bootloader;
+        std::string next; // the following reply, of which only the start comes first
+    };
+    for (const Kind& k : {Kind{packet, false, greeting}, Kind{config, false, greeting},
+                          Kind{"+NTF:1", false, greeting}, Kind{"Not corr\r", false, greeting},
+                          Kind{std::string("RT\x02", 3), true, std::string("RT\x03", 3)}}) {
+        for (std::size_t cut = 1; cut < k.reply.size(); ++cut) {
+            SCOPED_TRACE(k.reply.substr(0, 6) + ", cut at " + std::to_string(cut));
             FastHarness h;
-            h.arrive(reply.substr(0, cut));
+            h.link.state.bootloaderMode = k.bootloader;
+            h.arrive(k.reply.substr(0, cut));
             h.ticks(10); // well inside the quiet time
-            ASSERT_EQ(h.analyses, 0) << "cut " << cut;
-            h.arrive(reply.substr(cut) + "VELI");
-            h.ticks(1);
-            ASSERT_EQ(h.chunks, std::vector<std::string>{reply}) << "cut " << cut;
+            ASSERT_EQ(h.analyses, 0);
+            h.arrive(k.reply.substr(cut) + k.next.substr(0, 2));
+            ASSERT_EQ(h.chunks, std::vector<std::string>{k.reply}) << "before any tick";
             h.ticks(10); // the start of the next one waits for the rest
-            ASSERT_EQ(h.analyses, 1) << "cut " << cut;
-            // The start of the next reply stays queued for its own analysis.
-            h.arrive(std::string("RAN \x1e#", 6));
-            h.ticks(1);
+            ASSERT_EQ(h.analyses, 1);
+            // The start of the next reply stayed queued for its own analysis.
+            h.arrive(k.next.substr(2));
             ASSERT_EQ(h.chunks.size(), 2u);
-            EXPECT_EQ(h.chunks[1], std::string("VELIRAN \x1e#", 10));
+            EXPECT_EQ(h.chunks[1], k.next);
+            EXPECT_FALSE(h.link.tickNeeded()) << "nothing is left to count";
         }
     }
 }
 
-TEST(LinkControllerFast, AReplyThatNeverEndsIsAnalysedAfterTheQuietTime) {
+TEST(LinkControllerFast, WhatNeverEndsWaitsForTheQuietTimeAndNothingIsAnalysedTwice) {
     FastHarness h;
     h.arrive("BUSY");
     h.ticks(13);
@@ -625,10 +642,45 @@ TEST(LinkControllerFast, AReplyThatNeverEndsIsAnalysedAfterTheQuietTime) {
     h.link.state.bootloaderMode = true;
     h.link.state.quietTicks = 5;
     h.arrive("!@");
-    h.ticks(2);
     EXPECT_EQ(h.chunks, (std::vector<std::string>{"BUSY", "!", "@"}));
 
+    // An analysis that fails (a port error while answering) has still used
+    // its reply: the next one does not bring it back.
+    h.link.state.bootloaderMode = false;
+    const auto analyse = h.link.analyse;
+    h.link.analyse = [] { throw std::runtime_error("port gone"); };
+    h.device.send("+NTF:1");
+    for (int i = 0; i < 200 && h.port.InQueCount() < 6; ++i) {
+        ::usleep(5000);
+    }
+    EXPECT_THROW(h.link.Comm_portRxChar(6), std::runtime_error);
+    h.link.analyse = analyse;
+    h.sent += 6;
+    h.analysed += 6;
+    h.arrive("+EFA:1");
+    EXPECT_EQ(h.chunks.back(), "+EFA:1");
+    EXPECT_EQ(h.chunks.size(), 4u);
+
+    // The quiet time's analysis runs on the tick and may let events run: a
+    // reply whose receive event comes meanwhile waits until that analysis is
+    // done, and each is analysed once, in order.
+    h.link.analyse = [&] {
+        analyse();
+        if (h.chunks.back() == "BUSY2") {
+            h.device.send("+NTF:0");
+            ASSERT_TRUE(h.dispatcher.waitForPost(2000));
+            h.dispatcher.runPending(); // its receive event, inside this analysis
+        }
+    };
+    h.arrive("BUSY2");
+    h.ticks(4);
+    h.sent += 6;
+    EXPECT_EQ(std::vector<std::string>(h.chunks.begin() + 4, h.chunks.end()),
+              (std::vector<std::string>{"BUSY2", "+NTF:0"}));
+    h.link.analyse = analyse;
+
     // Switched off, bytes already taken are not lost: they lead the next chunk.
+    h.link.state.bootloaderMode = true;
     h.arrive("RT");
     h.link.setFastExchange(false);
     h.arrive("x");

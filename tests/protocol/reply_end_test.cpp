@@ -4,7 +4,13 @@
 #include "protocol/reply_end.h"
 #include "sim/device.h"
 
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <vector>
+
+int fuzzReplyEnd(const std::uint8_t* data, std::size_t size);
 
 namespace {
 
@@ -67,6 +73,23 @@ TEST(ReplyEnd, WhatIsNotRecognisedWaitsForTheQuietTime) {
     // In the bootloader exchange only its own marks count, not the text rules.
     EXPECT_EQ(endOf("OK\r\n", true), 0u);
     EXPECT_EQ(endOf("R", true), 0u);
+}
+
+// The fuzz target's seeds and findings: every prefix of each agrees with the
+// whole (a broken rule aborts).
+TEST(ReplyEnd, FuzzCorpusKeepsEveryPrefixConsistent) {
+    const std::filesystem::path dir = VXRT7_REPLY_END_CORPUS;
+    ASSERT_TRUE(std::filesystem::is_directory(dir)) << dir;
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        SCOPED_TRACE(entry.path().filename().string());
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
+        EXPECT_EQ(fuzzReplyEnd(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
+                  0);
+        ++count;
+    }
+    EXPECT_GE(count, 18u) << "the seeds are gone";
 }
 
 } // namespace
