@@ -13,9 +13,9 @@
 #include "link/internet_link_qt.h"
 #include "link/link_controller.h"
 #include "lists/device_writes.h"
-#include "protocol/device_commands.h"
+#include "link/device_commands.h"
 #include "protocol/protocol_state.h"
-#include "protocol/reply_analysis.h"
+#include "session/reply_handling.h"
 
 #include <QMainWindow>
 #include <QMessageBox>
@@ -63,7 +63,7 @@ class TForm1 : public QMainWindow, private LinkView {
     TComm Comm_port;
     LinkController link{Comm_port, *this};
     ProtocolState protocolState;
-    ReplyAnalyser analyser{link, protocolState};
+    ReplyHandler analyser{link, protocolState};
     DeviceCommands commands{link, protocolState};
     // Both need the widgets, so they are made once the window is built.
     std::unique_ptr<ConfigBinding> config;

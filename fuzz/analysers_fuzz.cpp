@@ -15,7 +15,7 @@
 #include "link/link_controller.h"
 #include "lists/number_grid.h"
 #include "protocol/protocol_state.h"
-#include "protocol/reply_analysis.h"
+#include "session/reply_handling.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -45,7 +45,7 @@ struct Rig {
     LinkController link{port, view};
     ProtocolState protocol;
     MemoryNumberGrid grid; // throws on a cell outside the grid: a finding
-    ReplyAnalyser analyser{link, protocol};
+    ReplyHandler analyser{link, protocol};
     int page = 0;
 
     Rig() {

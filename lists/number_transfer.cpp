@@ -2,7 +2,7 @@
 
 #include "link/link_controller.h"
 #include "lists/number_list.h"
-#include "protocol/device_commands.h"
+#include "link/device_commands.h"
 #include "protocol/frames.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 
 #include "link/link_controller.h"
 #include "protocol/cp1251.h"
-#include "protocol/device_commands.h"
+#include "link/device_commands.h"
 
 #include <algorithm>
 #include <limits>

@@ -4,7 +4,7 @@
 #include "comm/tcomm.h"
 #include "firmware/bootloader_session.h"
 #include "link/link_controller.h"
-#include "protocol/reply_analysis.h"
+#include "session/reply_handling.h"
 #include "tests/support/manual_dispatcher.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/recording_view.h"
@@ -61,7 +61,7 @@ struct Rig {
     RecordingView view;
     LinkController link{port, view};
     ProtocolState protocol;
-    ReplyAnalyser analyser{link, protocol};
+    ReplyHandler analyser{link, protocol};
     PageRecord page;
     BootloaderSession session{link, page};
     PtyPair device;

@@ -2,7 +2,7 @@
 // component on a pseudo-terminal whose master plays the device.
 #include "comm/tcomm.h"
 #include "link/link_controller.h"
-#include "protocol/reply_analysis.h"
+#include "session/reply_handling.h"
 #include "tests/support/manual_dispatcher.h"
 #include "tests/support/recording_view.h"
 
@@ -78,7 +78,7 @@ struct Harness {
     TComm port;
     RecordingView view;
     LinkController link{port, view};
-    ReplyAnalyser analyser{link};
+    ReplyHandler analyser{link};
     int analyses = 0;
 
     Harness() {

@@ -6,8 +6,8 @@
 #include "link/link_controller.h"
 #include "lists/number_grid.h"
 #include "lists/number_transfer.h"
-#include "protocol/device_commands.h"
-#include "protocol/reply_analysis.h"
+#include "link/device_commands.h"
+#include "session/reply_handling.h"
 #include "tests/support/manual_dispatcher.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/recording_view.h"
@@ -45,7 +45,7 @@ struct Parts {
     RecordingView view;
     LinkController link{port, view};
     ProtocolState protocol;
-    ReplyAnalyser analyser{link, protocol};
+    ReplyHandler analyser{link, protocol};
     DeviceCommands commands{link, protocol};
     MemoryNumberGrid grid;
     NumberTransfer transfer{link, commands, protocol, grid};

@@ -6,9 +6,9 @@
 #include "comm/tcomm.h"
 #include "link/link_controller.h"
 #include "lists/number_grid.h"
-#include "protocol/device_commands.h"
+#include "link/device_commands.h"
 #include "protocol/protocol_state.h"
-#include "protocol/reply_analysis.h"
+#include "session/reply_handling.h"
 #include "tests/support/manual_dispatcher.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/recording_view.h"
@@ -86,7 +86,7 @@ struct Harness {
     LinkController link{port, view};
     ProtocolState protocol;
     MemoryNumberGrid grid;
-    ReplyAnalyser analyser{link, protocol};
+    ReplyHandler analyser{link, protocol};
     DeviceCommands commands{link, protocol};
 
     // What the analysers handed to the rest of the program, in order.

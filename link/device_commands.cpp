@@ -1,4 +1,4 @@
-#include "protocol/device_commands.h"
+#include "link/device_commands.h"
 
 #include "link/link_controller.h"
 #include "protocol/cp1251.h"

@@ -1,15 +1,14 @@
-// Analysis of what the device sends back: one chunk at a time, by substring
-// tests over the chunk's zero-terminated text, in a fixed order. Every test
-// that matches acts; replies are not matched to the command that caused them.
+// Acting on what the device sends back: the replies that device_replies
+// recognised in a chunk are carried out one by one, in the order the link
+// checks them: log lines, the link flags, acknowledgements of number packets,
+// the number list, the configuration read and the number writer.
 //
 // Receive_analyse takes a quiet chunk of the serial port; ServerSocket1ClientRead
-// takes one read of the Internet link. The byte-wise parts (greeting version,
-// number packets, configuration block, key text) read the chunk at fixed
-// offsets; an offset past the received bytes reads as zero, so nothing is
-// ever read beyond the chunk.
+// takes one read of the Internet link.
 #pragma once
 
 #include "link/link_state.h"
+#include "protocol/device_replies.h"
 #include "protocol/frames.h"
 #include "protocol/protocol_state.h"
 
@@ -18,18 +17,17 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <string_view>
 
 class LinkController;
 class NumberGrid;
 
-class ReplyAnalyser {
+class ReplyHandler {
   public:
     // With a protocol state of its own (enough for the greeting and the
     // plain replies)...
-    explicit ReplyAnalyser(LinkController& link);
+    explicit ReplyHandler(LinkController& link);
     // ...or with the one shared with the command operations.
-    ReplyAnalyser(LinkController& link, ProtocolState& protocol);
+    ReplyHandler(LinkController& link, ProtocolState& protocol);
 
     // Reads the announced chunk from the serial port and acts on it. Called
     // by the 20 ms tick once the line has been quiet.
@@ -68,38 +66,22 @@ class ReplyAnalyser {
     std::function<void(const std::string& caption)> setLabel7Caption;
 
     // Packets longer than this are not number packets (21 records).
-    static constexpr std::size_t kMaxPacket = 254;
+    static constexpr std::size_t kMaxPacket = device_replies::kMaxPacket;
 
   private:
-    // The received chunk and a zero after it, as the token tests see it.
-    struct Chunk {
-        const std::uint8_t* data;
-        std::size_t count;
-        std::string_view text; // up to the first zero byte
-        std::uint8_t at(std::size_t i) const { return i < count ? data[i] : 0; }
-        bool has(std::string_view token) const { return text.find(token) != npos; }
-        std::size_t find(std::string_view token) const { return text.find(token); }
-        static constexpr std::size_t npos = std::string_view::npos;
-    };
-    static Chunk makeChunk(const std::uint8_t* buffer, std::size_t count);
-
-    void greeting(const Chunk& c, std::size_t at);
-    void serialNumberPacket(const Chunk& c, std::size_t at);
-    void configWrittenOrRead(const Chunk& c);
-    void configReply(const Chunk& c, std::size_t at);
-    void keyReport(const Chunk& c, std::size_t at);
+    void act(const device_replies::Reply& reply, device_replies::Channel channel);
+    void numberPacket(const device_replies::NumberPacket& packet, device_replies::Channel channel);
     // Writes the records of an accepted packet into the grid and advances
     // nextNumberRow; logs the end of the list for the kind "E".
-    void storePacket(const Chunk& c, std::size_t start, std::size_t length);
+    void storePacket(const device_replies::NumberPacket& packet);
     void stopWatchdog();
-    void writeNumbers(int step);
+    void writeNumbers(device_replies::WriterStep step);
     // The device said its list is over ("E" packet or "READOK").
     void numberReadEnded();
 
     LinkController& link_;
     ProtocolState ownProtocol_;
     ProtocolState& protocol_;
-    // The chunk, then zero bytes: the token tests see a zero-terminated text.
-    std::array<std::uint8_t, kRxBufferSize + 1> rxBuffer_{};
-    std::array<std::uint8_t, kRxBufferSize + 1> tcpBuffer_{};
+    // The serial chunk read from the port.
+    std::array<std::uint8_t, kRxBufferSize> rxBuffer_{};
 };
