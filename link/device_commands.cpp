@@ -156,7 +156,7 @@ bool DeviceCommands::passwordOrRefuse(const std::string& passwordText, const cha
         const std::string message = std::string(notStarted) + ": неверный пароль \"" +
                                     passwordText + "\". Пароль должен быть числом от 0 до 65535";
         link_.logLine(message);
-        link_.view().showMessage(message);
+        link_.message(message);
         return false;
     }
     value = *parsed;

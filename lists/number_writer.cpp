@@ -1,8 +1,8 @@
 #include "lists/number_writer.h"
 
+#include "link/device_commands.h"
 #include "link/link_controller.h"
 #include "protocol/cp1251.h"
-#include "link/device_commands.h"
 
 #include <algorithm>
 #include <limits>
@@ -165,7 +165,7 @@ void NumberListWriter::next() {
         if (!value) {
             // What was gathered in this call is not sent.
             const std::string message = "'" + apartment + "' is not a valid integer value";
-            link_.view().showMessage(message);
+            link_.message(message);
             abandon(std::string(kAbandoned) + ": " + rowText(r) + ": " + message);
             return;
         }

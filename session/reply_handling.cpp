@@ -14,10 +14,9 @@ using device_replies::Reply;
 using device_replies::ReplyKind;
 using device_replies::WriterStep;
 
-ReplyHandler::ReplyHandler(LinkController& link) : link_(link), protocol_(ownProtocol_) {}
-
-ReplyHandler::ReplyHandler(LinkController& link, ProtocolState& protocol)
-    : link_(link), protocol_(protocol) {}
+ReplyHandler::ReplyHandler(LinkController& link, ProtocolState& protocol, NumberGrid* numberGrid,
+                           ReplyTargets& targets)
+    : link_(link), protocol_(protocol), numberGrid_(numberGrid), targets_(targets) {}
 
 void ReplyHandler::Receive_analyse() {
     const std::size_t count = link_.readChunk(rxBuffer_.data(), kRxBufferSize);
@@ -28,8 +27,8 @@ void ReplyHandler::Receive_analyse() {
 
 void ReplyHandler::analyseChunk(const std::uint8_t* bytes, std::size_t count) {
     count = bytes == nullptr ? 0 : std::min<std::size_t>(count, kRxBufferSize);
-    if (link_.state.bootloaderMode && Bootloader_analyse) {
-        Bootloader_analyse(bytes, count);
+    if (link_.state.bootloaderMode) {
+        targets_.bootloaderChunk(bytes, count);
     }
     for (const Reply& reply : device_replies::parse(bytes, count, Channel::Serial)) {
         act(reply, Channel::Serial);
@@ -58,8 +57,8 @@ void ReplyHandler::act(const Reply& reply, Channel channel) {
         st.linkUp = true;
         st.directDevice = true;
         st.remoteConnected = true;
-        link_.setStatusPanel(2, "Coeдинение установлено: " + st.deviceName +
-                                    ", версия ПО: " + std::to_string(reply.version));
+        link_.linkStatus("Coeдинение установлено: " + st.deviceName +
+                         ", версия ПО: " + std::to_string(reply.version));
         break;
     case ReplyKind::NumberPacket:
         numberPacket(reply.packet, channel);
@@ -68,7 +67,7 @@ void ReplyHandler::act(const Reply& reply, Channel channel) {
         if (reply.meaning.linksRemoteDevice) {
             st.remoteConnected = true;
             st.directDevice = false;
-            link_.view().setButtonEnabled(LinkButton::Disconnect, true);
+            link_.setControl(LinkButton::Disconnect, true);
         }
         break;
     case ReplyKind::ReadDone:
@@ -76,32 +75,24 @@ void ReplyHandler::act(const Reply& reply, Channel channel) {
         break;
     case ReplyKind::ResendBatch:
         stopWatchdog();
-        if (resendLastBatch) {
-            resendLastBatch();
-        }
+        targets_.resendBatch();
         return;
     case ReplyKind::ConfigWritten:
         protocol_.configWritePending = false;
         break;
     case ReplyKind::ConfigRead:
-        if (Read_conf) {
-            Read_conf(reply.block);
-        }
+        targets_.configBlockRead(reply.block);
         link_.logLine(reply.meaning.log);
         protocol_.configReadPending = false;
         stopWatchdog();
-        if (Read_numbersClick) {
-            Read_numbersClick();
-        }
+        targets_.numbersWanted();
         return;
-    case ReplyKind::KeyReported: {
-        const int page = currentPage ? currentPage() : 0;
+    case ReplyKind::KeyReported:
         // A report without a key has nothing to add.
-        if (page == 0 && !reply.key.empty() && AddToNumListString) {
-            AddToNumListString(cp1251::toUtf8(reply.key));
+        if (!reply.key.empty() && targets_.numberListShown()) {
+            targets_.keyReported(cp1251::toUtf8(reply.key));
         }
         return;
-    }
     default:
         break;
     }
@@ -141,9 +132,7 @@ void ReplyHandler::numberPacket(const NumberPacket& packet, Channel channel) {
     case NumberPacket::Verdict::Refused:
         link_.SendStr(frames::frameReceiveFail());
         ++protocol_.badPacketCount;
-        if (setLabel7Caption) {
-            setLabel7Caption(std::to_string(protocol_.badPacketCount));
-        }
+        targets_.badPackets(protocol_.badPacketCount);
         return;
     default:
         return;
@@ -162,7 +151,7 @@ void ReplyHandler::storePacket(const NumberPacket& packet) {
         link_.logLine("Чтение номеров завершено");
         numberReadEnded();
     }
-    const int rows = numberGrid != nullptr ? numberGrid->rowCount() : 0;
+    const int rows = numberGrid_ != nullptr ? numberGrid_->rowCount() : 0;
     std::size_t dropped = 0;
     for (std::size_t i = 0; i < packet.records.size(); ++i) {
         const frames::NumberRecord& record = packet.records[i];
@@ -171,10 +160,10 @@ void ReplyHandler::storePacket(const NumberPacket& packet) {
             ++dropped;
             continue;
         }
-        numberGrid->setCell(NumberGrid::kNumberColumn, static_cast<int>(row),
-                            cp1251::toUtf8(record.number));
-        numberGrid->setCell(NumberGrid::kApartmentColumn, static_cast<int>(row),
-                            std::to_string(record.apartment));
+        numberGrid_->setCell(NumberGrid::kNumberColumn, static_cast<int>(row),
+                             cp1251::toUtf8(record.number));
+        numberGrid_->setCell(NumberGrid::kApartmentColumn, static_cast<int>(row),
+                             std::to_string(record.apartment));
     }
     const std::int64_t next =
         std::int64_t{protocol_.nextNumberRow} + std::int64_t(packet.records.size());
@@ -194,7 +183,7 @@ void ReplyHandler::stopWatchdog() {
 }
 
 void ReplyHandler::writeNumbers(WriterStep step) {
-    if (step != WriterStep::None && WriteNumbers) {
-        WriteNumbers(static_cast<int>(step));
+    if (step != WriterStep::None) {
+        targets_.writerStep(step);
     }
 }

@@ -15,19 +15,38 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 class LinkController;
 class NumberGrid;
 
+// What the replies drive beyond the link: the session's number list, its
+// writer, its firmware exchange and the configuration it shows.
+class ReplyTargets {
+  public:
+    virtual ~ReplyTargets() = default;
+    // Every serial chunk while the firmware page is active.
+    virtual void bootloaderChunk(const std::uint8_t* bytes, std::size_t count) = 0;
+    // The 68 bytes of a configuration reply.
+    virtual void configBlockRead(const frames::ConfigBlockBytes& block) = 0;
+    // A configuration read is answered: the number list is read next.
+    virtual void numbersWanted() = 0;
+    virtual void writerStep(device_replies::WriterStep step) = 0;
+    // A key the device reported, as UTF-8 (only while the list is shown).
+    virtual void keyReported(const std::string& utf8) = 0;
+    virtual bool numberListShown() const = 0;
+    // The Internet link's "ADN": the writer's last batch again.
+    virtual void resendBatch() = 0;
+    // Number packets refused since the number read started.
+    virtual void badPackets(std::uint8_t count) = 0;
+};
+
 class ReplyHandler {
   public:
-    // With a protocol state of its own (enough for the greeting and the
-    // plain replies)...
-    explicit ReplyHandler(LinkController& link);
-    // ...or with the one shared with the command operations.
-    ReplyHandler(LinkController& link, ProtocolState& protocol);
+    // The grid that number packets are written into; none means the records
+    // have nowhere to go and are dropped with a log line.
+    ReplyHandler(LinkController& link, ProtocolState& protocol, NumberGrid* numberGrid,
+                 ReplyTargets& targets);
 
     // Reads the announced chunk from the serial port and acts on it. Called
     // by the 20 ms tick once the line has been quiet.
@@ -41,29 +60,6 @@ class ReplyHandler {
     void ServerSocket1ClientRead(const std::uint8_t* bytes, std::size_t count);
 
     ProtocolState& protocol() { return protocol_; }
-
-    // The number grid that number packets are written into; none means the
-    // records have nowhere to go and are dropped with a log line.
-    NumberGrid* numberGrid = nullptr;
-
-    // Calls into the rest of the program, set by the window. Unset hooks do
-    // nothing.
-    // The firmware exchange sees every serial chunk while the firmware page is active.
-    std::function<void(const std::uint8_t*, std::size_t)> Bootloader_analyse;
-    // The 68 bytes of a configuration reply: copy into configBlock, fill the pages.
-    std::function<void(const frames::ConfigBlockBytes& block)> Read_conf;
-    // The click action of Read_numbers: clear the grid and ask for the list.
-    std::function<void()> Read_numbersClick;
-    // One step of the bulk number writer: 0 start, 1 next, 2 refused.
-    std::function<void(int step)> WriteNumbers;
-    // A key the device reported, as UTF-8, for the number list (add if absent).
-    std::function<void(const std::string& utf8)> AddToNumListString;
-    // The page shown now; 0 is the number list.
-    std::function<int()> currentPage;
-    // The Internet link's "ADN": send the writer's last record batch again.
-    std::function<void()> resendLastBatch;
-    // The caption of Label7: the count of bad number packets.
-    std::function<void(const std::string& caption)> setLabel7Caption;
 
     // Packets longer than this are not number packets (21 records).
     static constexpr std::size_t kMaxPacket = device_replies::kMaxPacket;
@@ -80,8 +76,9 @@ class ReplyHandler {
     void numberReadEnded();
 
     LinkController& link_;
-    ProtocolState ownProtocol_;
     ProtocolState& protocol_;
+    NumberGrid* numberGrid_;
+    ReplyTargets& targets_;
     // The serial chunk read from the port.
     std::array<std::uint8_t, kRxBufferSize> rxBuffer_{};
 };

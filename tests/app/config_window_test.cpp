@@ -114,7 +114,7 @@ TEST(ConfigWindow, WriteSendsExactlyWhatThePagesShow) {
     QTest::mouseClick(ui.RzToolButton4, Qt::LeftButton);
     ASSERT_TRUE(run.waitLog("Конфигурация записана")) << run.log().toStdString();
     EXPECT_TRUE(run.log().contains(QString::fromUtf8("Идет запись конфигурации. Ждите...")));
-    EXPECT_EQ(run.form->link.state.quietTicks, 5);
+    EXPECT_EQ(run.form->session->link().state.quietTicks, 5);
 
     const WriteConfResult shown = Write_conf(run.form->config->pages());
     ASSERT_TRUE(shown.ok()) << shown.message();
@@ -136,7 +136,7 @@ TEST(ConfigWindow, AWriteRefusedByTheGuardsSendsNothing) {
     EXPECT_TRUE(run.log().contains(QString::fromUtf8("Конфигурация не записана")))
         << run.log().toStdString();
     EXPECT_EQ(readFileBytes(run.trace), before);
-    EXPECT_EQ(run.form->link.state.replyTimer, 0u);
+    EXPECT_EQ(run.form->session->link().state.replyTimer, 0u);
 }
 
 TEST(ConfigWindow, WrongPasswordIsReported) {
@@ -145,20 +145,20 @@ TEST(ConfigWindow, WrongPasswordIsReported) {
     run.form->ui.Password->setText(QStringLiteral("4321"));
     QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
     EXPECT_TRUE(run.waitLog("Пароль не верный")) << run.log().toStdString();
-    EXPECT_EQ(run.form->link.state.replyTimer, 0u);
+    EXPECT_EQ(run.form->session->link().state.replyTimer, 0u);
 }
 
 TEST(ConfigWindow, DeviceThatNeverAnswersIsLostAfterTheWatchdog) {
     WindowRun run;
     run.startLinked({"--mute-from", "CONFR:1"});
     QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
-    EXPECT_EQ(run.form->link.state.replyTimer, 1u);
+    EXPECT_EQ(run.form->session->link().state.replyTimer, 1u);
     // The 20 ms ticks, driven here rather than waited for.
-    for (int i = 0; i < 1000 && run.form->link.state.replyTimer != 0; ++i) {
-        run.form->link.TimerTimer();
+    for (int i = 0; i < 1000 && run.form->session->link().state.replyTimer != 0; ++i) {
+        run.form->session->link().TimerTimer();
     }
     EXPECT_TRUE(run.log().contains(QString::fromUtf8("Потеряна связь (нет ответа)!")));
-    EXPECT_FALSE(run.form->link.state.remoteConnected);
+    EXPECT_FALSE(run.form->session->link().state.remoteConnected);
     EXPECT_FALSE(run.form->ui.Disconnect->isEnabled());
     // Commands are refused until Connect links again.
     QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
@@ -225,10 +225,10 @@ TEST(ConfigWindow, FastExchangeStillReportsAWrongPasswordAfterTheQuietTime) {
     WindowRun run;
     run.startLinked({"--reply-delay", "20", "--split-random", "3", "--split-gap-ms", "5"});
     run.form->ui.Fast_exchange->click();
-    ASSERT_TRUE(run.form->link.fastExchange());
+    ASSERT_TRUE(run.form->session->link().fastExchange());
     run.form->ui.Password->setText(QStringLiteral("4321"));
     QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
     EXPECT_TRUE(run.waitLog("Пароль не верный")) << run.log().toStdString();
-    EXPECT_EQ(run.form->link.state.replyTimer, 0u);
+    EXPECT_EQ(run.form->session->link().state.replyTimer, 0u);
     EXPECT_FALSE(run.log().contains(QString::fromUtf8("Конфигурация считана")));
 }

@@ -1,8 +1,6 @@
 // The link controller driven tick by tick, with the real serial port
 // component on a pseudo-terminal whose master plays the device.
-#include "comm/tcomm.h"
-#include "link/link_controller.h"
-#include "session/reply_handling.h"
+#include "session/device_session.h"
 #include "tests/support/manual_dispatcher.h"
 #include "tests/support/recording_view.h"
 
@@ -75,22 +73,25 @@ const std::string kGreeting = std::string("VELIRAN ") + char(30) + "#";
 struct Harness {
     Device device;
     ManualDispatcher dispatcher;
-    TComm port;
     RecordingView view;
-    LinkController link{port, view};
-    ReplyHandler analyser{link};
+    MemoryNumberGrid grid;
+    DeviceSession session{&dispatcher, grid, view};
+    TComm& port = session.port();
+    LinkController& link = session.link();
     int analyses = 0;
+    // What Connect is given: the device number and the server port typed.
+    std::string number = "00000000000";
+    std::string serverPort = "2020";
 
     Harness() {
-        port.SetDispatcher(&dispatcher);
-        port.OnRxChar = [this](TThreadComm*, std::uint32_t n) { link.Comm_portRxChar(n); };
-        link.analyse = [this] {
+        // Counts the analyses the link starts.
+        link.analyse = [this, analyse = link.analyse] {
             ++analyses;
-            analyser.Receive_analyse();
+            analyse();
         };
         link.state.portName = device.path;
     }
-    ~Harness() { port.Close(); }
+    void connect() { link.ConnectClick(number, serverPort); }
 
     void ticks(int n) {
         for (int i = 0; i < n; ++i) {
@@ -172,7 +173,7 @@ TEST(LinkController, PortHeldElsewhereIsBusyAndStopsTheTimer) {
     EXPECT_EQ(h.view.panels[2], "Порт " + h.device.path + " занят");
 
     // Connect without a ready port only re-enables the port timer.
-    h.link.ConnectClick();
+    h.connect();
     EXPECT_TRUE(h.link.portTimerEnabled());
     EXPECT_EQ(h.device.received(100), "");
     h.link.Timer_sysTimer();
@@ -291,7 +292,7 @@ TEST(LinkController, ReplyWatchdogFiresOnThe1000thTick) {
     EXPECT_FALSE(h.link.tickNeeded());
 
     // Connect sends the greeting again and the greeting restores the link.
-    h.link.ConnectClick();
+    h.connect();
     EXPECT_EQ(h.device.received(), "CONFO");
     EXPECT_TRUE(h.view.buttons[LinkButton::Disconnect]);
     h.device.send(kGreeting);
@@ -305,8 +306,8 @@ TEST(LinkController, BootloaderWatchdogFiresOnThe100thTick) {
     h.linkUp();
     int firmwareClosed = 0;
     h.link.closeFirmwareFile = [&] { ++firmwareClosed; };
-    h.view.buttons[LinkButton::Program] = true;
-    h.view.buttons[LinkButton::OpenFirmware] = true;
+    h.link.setControl(LinkButton::Program, true);
+    h.link.setControl(LinkButton::OpenFirmware, true);
     h.link.setPortTimerEnabled(true);
     h.link.startBootWatchdog();
     h.ticks(99);
@@ -332,7 +333,7 @@ TEST(LinkController, ConnectDisconnectAndOfflineInEachState) {
     EXPECT_EQ(h.view.log.back(), "Установите соединение");
 
     h.linkUp();
-    h.link.ConnectClick();
+    h.connect();
     EXPECT_EQ(h.view.log.back(), "Соединение уже установлено");
 
     h.link.startReplyWatchdog();
@@ -344,7 +345,7 @@ TEST(LinkController, ConnectDisconnectAndOfflineInEachState) {
     EXPECT_TRUE(h.port.Enabled());
 
     // Linked again, then work offline: "CONFC\r" goes out before the port closes.
-    h.link.ConnectClick();
+    h.connect();
     EXPECT_EQ(h.device.received(), "CONFO");
     h.device.send(kGreeting);
     h.deliver(10);
@@ -362,7 +363,7 @@ TEST(LinkController, ConnectDisconnectAndOfflineInEachState) {
     EXPECT_FALSE(h.view.buttons[LinkButton::Disconnect]);
 
     // Connect from offline searches again.
-    h.link.ConnectClick();
+    h.connect();
     EXPECT_TRUE(h.link.portTimerEnabled());
     EXPECT_TRUE(h.view.buttons[LinkButton::WorkOffline]);
 }
@@ -371,24 +372,24 @@ TEST(LinkController, ModemCallNeedsANumberAndAServerPort) {
     Harness h;
     h.link.Timer_sysTimer();
     h.link.state.directDevice = false; // a modem answered on the port
-    h.link.ConnectClick();
+    h.connect();
     EXPECT_EQ(h.view.log.back(), "Введите номер устройства");
     EXPECT_EQ(h.device.received(100), "");
     EXPECT_TRUE(h.view.buttons[LinkButton::Disconnect]);
 
-    h.view.numberDevice = "89001234567";
-    h.view.servPort = "70000";
-    h.link.ConnectClick();
+    h.number = "89001234567";
+    h.serverPort = "70000";
+    h.connect();
     EXPECT_EQ(h.view.messages.size(), 1u);
     EXPECT_FALSE(h.link.state.dialing);
     EXPECT_EQ(h.device.received(100), "");
 
-    h.view.servPort = "3030";
-    h.link.ConnectClick();
+    h.serverPort = "3030";
+    h.connect();
     EXPECT_EQ(h.device.received(), "AT\r");
     EXPECT_TRUE(h.link.state.dialing);
     EXPECT_EQ(h.link.state.serverPort, 3030u);
-    h.link.ConnectClick();
+    h.connect();
     EXPECT_EQ(h.view.log.back(), "Соединение в процессе установки");
 }
 
@@ -424,7 +425,7 @@ TEST(LinkController, DiagnosticModeSendsAndEchoes) {
     Harness h;
     h.link.Timer_sysTimer();
     h.link.Debug_enClick(true);
-    EXPECT_TRUE(h.view.diagnosticVisible);
+    EXPECT_TRUE(h.link.state.debugMode);
     h.link.Button1Click("AT");
     EXPECT_EQ(h.device.received(), "AT\r");
     EXPECT_EQ(h.view.log.back(), "AT");
@@ -449,7 +450,7 @@ TEST(LinkController, DiagnosticModeSendsAndEchoes) {
     EXPECT_EQ(h.device.received(100), "");
 
     h.link.Debug_enClick(false);
-    EXPECT_FALSE(h.view.diagnosticVisible);
+    EXPECT_FALSE(h.link.state.debugMode);
     const auto lines = h.view.log.size();
     h.link.Button1Click("AT");
     EXPECT_EQ(h.device.received(), "AT\r");
@@ -470,7 +471,7 @@ TEST(LinkController, ChoosingInternetWhileLinkedSaysGoodbyeAndBackToAPort) {
     EXPECT_FALSE(h.view.buttons[LinkButton::WorkOffline]);
     EXPECT_TRUE(h.view.buttons[LinkButton::Connect]);
     EXPECT_FALSE(h.view.buttons[LinkButton::Disconnect]);
-    EXPECT_TRUE(h.view.internetControlsVisible);
+    EXPECT_TRUE(h.link.internetChosen());
     EXPECT_EQ(h.link.state.portName, h.device.path); // kept in Internet mode
 
     // A serial port again: the server stops, the search restarts.
@@ -479,7 +480,7 @@ TEST(LinkController, ChoosingInternetWhileLinkedSaysGoodbyeAndBackToAPort) {
     h.link.stopServer = [&] { ++stops; };
     h.link.Port_BoxChange(h.device.path);
     EXPECT_EQ(stops, 1);
-    EXPECT_FALSE(h.view.internetControlsVisible);
+    EXPECT_FALSE(h.link.internetChosen());
     EXPECT_TRUE(h.link.portTimerEnabled());
     h.link.Timer_sysTimer();
     EXPECT_TRUE(h.link.state.portReady);
@@ -493,7 +494,7 @@ TEST(LinkController, FirmwarePageTakesTheLineAndLeavingItGivesItBack) {
     EXPECT_TRUE(h.link.state.bootloaderMode);
     EXPECT_EQ(h.link.state.quietTicks, 5);
     EXPECT_FALSE(h.link.portTimerEnabled());
-    EXPECT_EQ(h.view.firmwareProgress, 0);
+    EXPECT_EQ(h.view.progress, 0);
     EXPECT_EQ(h.view.panels[2], "Порт " + h.device.path + " открыт");
     // Already open: only the bootloader text.
     h.link.TreeViewClick(3);
@@ -501,7 +502,7 @@ TEST(LinkController, FirmwarePageTakesTheLineAndLeavingItGivesItBack) {
 
     // Back to a page in a serial mode with no device answering: the search
     // restarts and the status bar is left to the port timer.
-    h.view.buttons[LinkButton::OpenFirmware] = true;
+    h.link.setControl(LinkButton::OpenFirmware, true);
     h.view.panels[2] = "unchanged";
     h.link.TreeViewClick(0);
     EXPECT_FALSE(h.link.state.bootloaderMode);
@@ -525,11 +526,11 @@ TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
     ASSERT_EQ(::symlink(device->path.c_str(), link.c_str()), 0);
 
     ManualDispatcher dispatcher;
-    TComm port;
     RecordingView view;
-    LinkController ctl{port, view};
-    port.SetDispatcher(&dispatcher);
-    port.OnLineLost = [&](TThreadComm*) { ctl.portLost(); };
+    MemoryNumberGrid grid;
+    DeviceSession session{&dispatcher, grid, view};
+    TComm& port = session.port();
+    LinkController& ctl = session.link();
     ctl.state.portName = link;
     ctl.Timer_sysTimer();
     ASSERT_TRUE(ctl.state.portReady);

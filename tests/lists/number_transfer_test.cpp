@@ -5,9 +5,7 @@
 #include "comm/tcomm.h"
 #include "link/link_controller.h"
 #include "lists/number_grid.h"
-#include "lists/number_transfer.h"
-#include "link/device_commands.h"
-#include "session/reply_handling.h"
+#include "session/device_session.h"
 #include "tests/support/manual_dispatcher.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/recording_view.h"
@@ -41,30 +39,24 @@ std::string packet(char kind, const std::vector<std::string>& records) {
 
 struct Parts {
     ManualDispatcher dispatcher;
-    TComm port;
     RecordingView view;
-    LinkController link{port, view};
-    ProtocolState protocol;
-    ReplyHandler analyser{link, protocol};
-    DeviceCommands commands{link, protocol};
     MemoryNumberGrid grid;
-    NumberTransfer transfer{link, commands, protocol, grid};
-    std::string label7 = "untouched";
+    DeviceSession session{&dispatcher, grid, view};
+    LinkController& link = session.link();
+    ProtocolState& protocol = session.protocol();
+    ReplyHandler& analyser = session.replies();
+    NumberTransfer& transfer = session.numberTransfer();
+    std::string& label7 = view.label7;
     std::vector<std::string> sends; // Send_data
 
     Parts() {
-        port.SetDispatcher(&dispatcher);
-        port.OnRxChar = [this](TThreadComm*, std::uint32_t n) { link.Comm_portRxChar(n); };
-        link.analyse = [this] { analyser.Receive_analyse(); };
-        link.sendData = [this](const std::uint8_t* bytes, std::size_t count) {
-            sends.emplace_back(reinterpret_cast<const char*>(bytes), count);
-            return static_cast<int>(count);
-        };
-        analyser.numberGrid = &grid;
-        transfer.setLabel7Caption = [this](const std::string& c) { label7 = c; };
-        analyser.setLabel7Caption = transfer.setLabel7Caption;
+        session.attachInternet({[this](const std::uint8_t* bytes, std::size_t count) {
+                                    sends.emplace_back(reinterpret_cast<const char*>(bytes), count);
+                                    return static_cast<int>(count);
+                                },
+                                {},
+                                {}});
     }
-    ~Parts() { port.Close(); }
 
     std::string number(int row) const { return grid.cell(NumberGrid::kNumberColumn, row); }
     std::string apartment(int row) const { return grid.cell(NumberGrid::kApartmentColumn, row); }

@@ -3,12 +3,8 @@
 // replies go through the reply analysis as they would in the program; on the
 // Internet link the bytes go through the link's Send_data hook and the
 // device's replies through the Internet analyser.
-#include "comm/tcomm.h"
-#include "link/link_controller.h"
 #include "lists/number_grid.h"
-#include "lists/number_writer.h"
-#include "link/device_commands.h"
-#include "session/reply_handling.h"
+#include "session/device_session.h"
 #include "tests/support/manual_dispatcher.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/recording_view.h"
@@ -27,29 +23,17 @@ bool logged(const std::vector<std::string>& log, const std::string& line) {
     return std::find(log.begin(), log.end(), line) != log.end();
 }
 
-// The parts every test needs: the link logic, the analyser and the writer on
-// a number grid in memory, wired as the window wires them.
+// The parts every test needs: a device session on a number grid in memory,
+// as the window has one.
 struct Parts {
     ManualDispatcher dispatcher;
-    TComm port;
     RecordingView view;
-    LinkController link{port, view};
-    ProtocolState protocol;
-    ReplyHandler analyser{link, protocol};
-    DeviceCommands commands{link, protocol};
     MemoryNumberGrid grid;
-    NumberListWriter writer{link, commands, grid};
-
-    Parts() {
-        port.SetDispatcher(&dispatcher);
-        port.OnRxChar = [this](TThreadComm*, std::uint32_t n) { link.Comm_portRxChar(n); };
-        link.analyse = [this] { analyser.Receive_analyse(); };
-        analyser.WriteNumbers = [this](int step) { writer.WriteNumbers(step); };
-        analyser.resendLastBatch = [this] { writer.resendLastBatch(); };
-        link.writerStep = [this] { writer.WriteNumbers(3); };
-        link.writerBusy = [this] { return writer.busy(); };
-    }
-    ~Parts() { port.Close(); }
+    DeviceSession session{&dispatcher, grid, view};
+    LinkController& link = session.link();
+    ProtocolState& protocol = session.protocol();
+    ReplyHandler& analyser = session.replies();
+    NumberListWriter& writer = session.numberWriter();
 
     void entry(int row, const std::string& number, const std::string& apartment) {
         grid.setCell(NumberGrid::kNumberColumn, row, number);

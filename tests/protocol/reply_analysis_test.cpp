@@ -345,7 +345,7 @@ TEST_F(SerialAnalysis, DiagnosticModeShowsTheReceivedText) {
 
 TEST_F(SerialAnalysis, BootloaderSeesTheWholeChunkFirst) {
     std::string seen;
-    h.analyser.Bootloader_analyse = [&](const std::uint8_t* bytes, std::size_t n) {
+    h.replies.bootloader = [&](const std::uint8_t* bytes, std::size_t n) {
         seen.assign(reinterpret_cast<const char*>(bytes), n);
         h.calls.push_back("Bootloader_analyse");
     };

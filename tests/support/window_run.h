@@ -54,8 +54,8 @@ template <typename Pred> bool hurryQuietTime(TForm1& form, Pred done, int second
             return true;
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-        if (form.link.state.rxCountdown > 1) {
-            form.link.TimerTimer();
+        if (form.session->link().state.rxCountdown > 1) {
+            form.session->link().TimerTimer();
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
