@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rig.reset(flags);
     forEachChunk(data, size, [&](const std::vector<std::uint8_t>& chunk) {
         if (flags & 0x01) {
-            rig.session.replies().ServerSocket1ClientRead(chunk.data(), chunk.size());
+            rig.session.replies().analyseInternetRead(chunk.data(), chunk.size());
         } else {
             rig.session.replies().analyseChunk(chunk.data(), chunk.size());
         }

@@ -44,7 +44,7 @@ int LinkController::SendStr(std::string_view text) {
     return result;
 }
 
-void LinkController::Comm_portRxChar(std::uint32_t count) {
+void LinkController::bytesArrived(std::uint32_t count) {
     if (fastExchange_) {
         takeInput();
         notifyTimers();
@@ -56,7 +56,7 @@ void LinkController::Comm_portRxChar(std::uint32_t count) {
     notifyTimers();
 }
 
-void LinkController::TimerTimer() {
+void LinkController::tick20ms() {
     // Receive pacing: the chunk is analysed once the line has been quiet for
     // quietTicks - 1 ticks.
     if (state.rxCountdown > 0) {
@@ -154,7 +154,7 @@ std::string LinkController::devicePath() const {
     return devicePathForPort(state.portName);
 }
 
-void LinkController::Timer_sysTimer() {
+void LinkController::tick1s() {
     if (!state.portReady) {
         state.linkUp = false;
         if (Open_port(devicePath())) {
@@ -217,8 +217,7 @@ void LinkController::portLost() {
     notifyTimers();
 }
 
-void LinkController::ConnectClick(const std::string& deviceNumber,
-                                  const std::string& serverPortText) {
+void LinkController::connect(const std::string& deviceNumber, const std::string& serverPortText) {
     state.quietTicks = 15;
     if (!state.portReady) {
         setPortTimerEnabled(true);
@@ -256,7 +255,7 @@ void LinkController::ConnectClick(const std::string& deviceNumber,
     notifyTimers();
 }
 
-void LinkController::DisconnectClick() {
+void LinkController::disconnect() {
     state.quietTicks = 15;
     if (state.remoteConnected || state.dialing) {
         if (state.directDevice) {
@@ -286,11 +285,11 @@ void LinkController::DisconnectClick() {
     notifyTimers();
 }
 
-void LinkController::RzToolButton6Click() {
+void LinkController::goOffline() {
     if (state.portReady) {
         state.portReady = false;
         if (state.remoteConnected || state.dialing) {
-            DisconnectClick();
+            disconnect();
         }
     }
     lostPortSearch_ = false;
@@ -307,11 +306,11 @@ void LinkController::RzToolButton6Click() {
     notifyTimers();
 }
 
-void LinkController::Debug_enClick(bool checked) {
+void LinkController::setDiagnostics(bool checked) {
     state.debugMode = checked;
 }
 
-void LinkController::Button1Click(const std::string& command) {
+void LinkController::sendDiagnostic(const std::string& command) {
     const auto encoded = cp1251::fromUtf8(command);
     if (!encoded.ok()) {
         observer_.logLine("Команда не отправлена: " + encoded.error->message());
@@ -325,7 +324,7 @@ void LinkController::Button1Click(const std::string& command) {
     SendStr(frame.bytes);
 }
 
-void LinkController::Port_BoxChange(const std::string& text) {
+void LinkController::choosePort(const std::string& text) {
     lostPortSearch_ = false;
     if (text != kInternetEntry) {
         state.portName = text;
@@ -341,7 +340,7 @@ void LinkController::Port_BoxChange(const std::string& text) {
     if (state.portReady) {
         state.portReady = false;
         if (state.remoteConnected || state.dialing) {
-            DisconnectClick();
+            disconnect();
         }
     }
     state.linkUp = false;
@@ -358,7 +357,7 @@ void LinkController::Port_BoxChange(const std::string& text) {
     notifyTimers();
 }
 
-void LinkController::TreeViewClick(int pageIndex) {
+void LinkController::selectPage(int pageIndex) {
     if (pageIndex == 3) {
         // The firmware page: the line belongs to the bootloader from now on.
         state.quietTicks = 5;

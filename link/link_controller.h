@@ -2,8 +2,8 @@
 // watchdogs), the 1 s port tick (open the port, greet the device), the send
 // path, Connect / Disconnect / work offline and the diagnostic mode.
 //
-// Time is explicit: the session calls TimerTimer() every 20 ms and
-// Timer_sysTimer() every second while the port timer is enabled; tests call
+// Time is explicit: the session calls tick20ms() every 20 ms and
+// tick1s() every second while the port timer is enabled; tests call
 // them directly. To let an idle configurator sleep, the 20 ms tick is only
 // needed while something counts (tickNeeded()); every change of that, and of
 // the port timer, is announced through timersChanged.
@@ -58,7 +58,7 @@ class LinkController {
 
     // Calls into the rest of the program, set by the window.
     std::function<void()> analyse;    // Receive_analyse: reads the chunk with readChunk()
-    std::function<void()> writerStep; // WriteNumbers(3), once per tick
+    std::function<void()> writerStep; // the number writer's tick, once per tick
     std::function<bool()> writerBusy; // the number writer waits for something
     std::function<int(const std::uint8_t*, std::size_t)> sendData; // Send_data
     std::function<void()> stopServer;                              // Start_server_fun(false)
@@ -81,9 +81,9 @@ class LinkController {
     int SendStr(std::string_view text);
 
     // --- events ----------------------------------------------------------
-    void Comm_portRxChar(std::uint32_t count);
-    void TimerTimer();
-    void Timer_sysTimer();
+    void bytesArrived(std::uint32_t count); // Comm_portRxChar
+    void tick20ms();                        // TimerTimer
+    void tick1s();                          // Timer_sysTimer
     // The port's device went away (adapter unplugged): report it once, close
     // the port and search for it again every second.
     void portLost();
@@ -91,18 +91,19 @@ class LinkController {
     // --- buttons ---------------------------------------------------------
     // The device number and the server port as typed; both only matter for a
     // modem call.
-    void ConnectClick(const std::string& deviceNumber, const std::string& serverPortText);
-    void DisconnectClick();
-    void RzToolButton6Click(); // "Работать автономно"
-    void Debug_enClick(bool checked);
+    void connect(const std::string& deviceNumber,
+                 const std::string& serverPortText); // ConnectClick
+    void disconnect();                               // DisconnectClick
+    void goOffline();             // RzToolButton6Click, "Работать автономно"
+    void setDiagnostics(bool on); // Debug_enClick
     // Sends the diagnostic command (UTF-8 text of Comand_box) followed by \r.
-    void Button1Click(const std::string& command);
+    void sendDiagnostic(const std::string& command); // Button1Click
     // A port name, or "Интернет", chosen or typed in Port_Box (UTF-8).
-    void Port_BoxChange(const std::string& text);
+    void choosePort(const std::string& text); // Port_BoxChange
     // Whether "Интернет" is the link chosen (the server's controls are shown).
     bool internetChosen() const { return internetChosen_; }
     // What selecting a page does to the link: 0..3, or -1 for no page.
-    void TreeViewClick(int pageIndex);
+    void selectPage(int pageIndex); // TreeViewClick
 
     // The fast exchange: a reply that is complete (reply_end) is analysed on
     // the next tick instead of after the quiet time; bytes after it stay for

@@ -59,8 +59,9 @@ enum class ReplyKind : std::uint8_t {
     KeyReported,      // "+KEY", two characters, up to ten of the key
 };
 
-// The number writer's steps a reply can drive.
-enum class WriterStep : std::int8_t { None = -1, Start = 0, Next = 1, Refused = 2 };
+// The steps of the number writer: the first three are driven by replies, the
+// tick by the 20 ms tick. (The design numbers them 0 to 3.)
+enum class WriterStep : std::int8_t { None = -1, Start = 0, Next = 1, Refused = 2, Tick = 3 };
 
 // What a reply means on one link.
 struct ReplyMeaning {

@@ -28,13 +28,13 @@ DeviceSession::DeviceSession(comm::TMainThreadDispatcher* dispatcher, NumberGrid
     port_.SetMonitorEvents(TCommEventTypes{evRxChar, evRxFlag, evTxEmpty});
     port_.SetBaudRate(br115200);
     port_.OnRxChar = [this](TThreadComm*, std::uint32_t count) {
-        link_.Comm_portRxChar(count);
+        link_.bytesArrived(count);
         observer_.timersChanged();
     };
     port_.OnLineLost = [this](TThreadComm*) { run([this] { link_.portLost(); }); };
 
-    link_.analyse = [this] { replies_.Receive_analyse(); };
-    link_.writerStep = [this] { writer_.WriteNumbers(3); };
+    link_.analyse = [this] { replies_.analyseSerial(); };
+    link_.writerStep = [this] { writer_.step(device_replies::WriterStep::Tick); };
     link_.writerBusy = [this] { return writer_.busy(); };
     link_.timersChanged = [this] { observer_.timersChanged(); };
     // The firmware exchange: the link's watchdog lets its image go; another
@@ -70,7 +70,7 @@ DeviceSession::~DeviceSession() {
 // --- the link ---------------------------------------------------------------
 
 void DeviceSession::choosePort(const std::string& name) {
-    run([&] { link_.Port_BoxChange(name); });
+    run([&] { link_.choosePort(name); });
 }
 
 void DeviceSession::setBaudIndex(int index) {
@@ -84,27 +84,27 @@ void DeviceSession::setBaudIndex(int index) {
 }
 
 void DeviceSession::connect(const std::string& deviceNumber, const std::string& serverPortText) {
-    run([&] { link_.ConnectClick(deviceNumber, serverPortText); });
+    run([&] { link_.connect(deviceNumber, serverPortText); });
 }
 
 void DeviceSession::disconnect() {
-    run([&] { link_.DisconnectClick(); });
+    run([&] { link_.disconnect(); });
 }
 
 void DeviceSession::goOffline() {
-    run([&] { link_.RzToolButton6Click(); });
+    run([&] { link_.goOffline(); });
 }
 
 void DeviceSession::setDiagnostics(bool on) {
-    link_.Debug_enClick(on);
+    link_.setDiagnostics(on);
 }
 
 void DeviceSession::sendDiagnostic(const std::string& command) {
-    run([&] { link_.Button1Click(command); });
+    run([&] { link_.sendDiagnostic(command); });
 }
 
 void DeviceSession::selectPage(int index) {
-    run([&] { link_.TreeViewClick(index); });
+    run([&] { link_.selectPage(index); });
 }
 
 void DeviceSession::setFastExchange(bool on) {
@@ -139,44 +139,44 @@ DeviceSession::LinkSettings DeviceSession::restoreSettings(const LinkSettings& s
 
 void DeviceSession::readConfig(const std::string& password) {
     readPassword_ = password;
-    run([&] { commands_.N6Click(password); });
+    run([&] { commands_.readConfig(password); });
 }
 
 void DeviceSession::writeConfig(
     const std::string& password,
     const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock) {
     readPassword_ = password;
-    run([&] { commands_.N7Click(password, buildBlock); });
+    run([&] { commands_.writeConfig(password, buildBlock); });
 }
 
 void DeviceSession::changePassword(const std::string& password, const std::string& newPassword) {
-    run([&] { commands_.ChPassClick(password, newPassword); });
+    run([&] { commands_.changePassword(password, newPassword); });
 }
 
 void DeviceSession::sendApn(const std::string& password, const std::string& apn) {
-    run([&] { commands_.Send_APNClick(password, apn); });
+    run([&] { commands_.sendApn(password, apn); });
 }
 
 void DeviceSession::restartDevice() {
-    run([&] { commands_.Reset_butClick(); });
+    run([&] { commands_.restartDevice(); });
 }
 
 void DeviceSession::readNumbers(const std::string& password) {
     readPassword_ = password;
-    run([&] { transfer_.Read_numbersClick(password); });
+    run([&] { transfer_.readNumbers(password); });
 }
 
 void DeviceSession::addNumber(const std::string& password, const std::string& number,
                               const std::string& apartment) {
-    run([&] { transfer_.AddClick(password, number, apartment); });
+    run([&] { transfer_.addNumber(password, number, apartment); });
 }
 
 void DeviceSession::deleteNumber(const std::string& password, const std::string& number) {
-    run([&] { transfer_.DelClick(password, number); });
+    run([&] { transfer_.deleteNumber(password, number); });
 }
 
 void DeviceSession::eraseNumbers(const std::string& password) {
-    run([&] { transfer_.Erase_numbersClick(password); });
+    run([&] { transfer_.eraseNumbers(password); });
 }
 
 bool DeviceSession::numberListIncomplete() const {
@@ -208,7 +208,7 @@ void DeviceSession::attachInternet(InternetServer server) {
 }
 
 void DeviceSession::internetRead(const std::uint8_t* bytes, std::size_t count) {
-    run([&] { replies_.ServerSocket1ClientRead(bytes, count); });
+    run([&] { replies_.analyseInternetRead(bytes, count); });
 }
 
 void DeviceSession::setDeferral(std::function<void(int ms, std::function<void()> call)> defer) {
@@ -224,11 +224,11 @@ void DeviceSession::setDeferral(std::function<void(int ms, std::function<void()>
 // --- time ------------------------------------------------------------------------
 
 void DeviceSession::tick20ms() {
-    run([this] { link_.TimerTimer(); });
+    run([this] { link_.tick20ms(); });
 }
 
 void DeviceSession::tick1s() {
-    run([this] { link_.Timer_sysTimer(); });
+    run([this] { link_.tick1s(); });
 }
 
 // --- the end ---------------------------------------------------------------------
@@ -250,11 +250,11 @@ void DeviceSession::configBlockRead(const frames::ConfigBlockBytes& block) {
 }
 
 void DeviceSession::numbersWanted() {
-    transfer_.Read_numbersClick(readPassword_);
+    transfer_.readNumbers(readPassword_);
 }
 
 void DeviceSession::writerStep(device_replies::WriterStep step) {
-    writer_.WriteNumbers(static_cast<int>(step));
+    writer_.step(step);
 }
 
 void DeviceSession::keyReported(const std::string& utf8) {

@@ -18,7 +18,7 @@ ReplyHandler::ReplyHandler(LinkController& link, ProtocolState& protocol, Number
                            ReplyTargets& targets)
     : link_(link), protocol_(protocol), numberGrid_(numberGrid), targets_(targets) {}
 
-void ReplyHandler::Receive_analyse() {
+void ReplyHandler::analyseSerial() {
     const std::size_t count = link_.readChunk(rxBuffer_.data(), kRxBufferSize);
     if (count > 0) {
         analyseChunk(rxBuffer_.data(), count);
@@ -39,7 +39,7 @@ void ReplyHandler::analyseChunk(const std::uint8_t* bytes, std::size_t count) {
     link_.notifyTimers();
 }
 
-void ReplyHandler::ServerSocket1ClientRead(const std::uint8_t* bytes, std::size_t count) {
+void ReplyHandler::analyseInternetRead(const std::uint8_t* bytes, std::size_t count) {
     count = std::min<std::size_t>(count, kRxBufferSize);
     if (bytes == nullptr || count == 0) {
         return;

@@ -3,8 +3,8 @@
 // checks them: log lines, the link flags, acknowledgements of number packets,
 // the number list, the configuration read and the number writer.
 //
-// Receive_analyse takes a quiet chunk of the serial port; ServerSocket1ClientRead
-// takes one read of the Internet link.
+// analyseSerial (Receive_analyse) takes a quiet chunk of the serial port;
+// analyseInternetRead (ServerSocket1ClientRead) one read of the Internet link.
 #pragma once
 
 #include "link/link_state.h"
@@ -50,14 +50,14 @@ class ReplyHandler {
 
     // Reads the announced chunk from the serial port and acts on it. Called
     // by the 20 ms tick once the line has been quiet.
-    void Receive_analyse();
-    // Acts on a serial chunk already read (the part of Receive_analyse after
+    void analyseSerial();
+    // Acts on a serial chunk already read (the part of analyseSerial after
     // the read). At most 1024 bytes are looked at.
     void analyseChunk(const std::uint8_t* bytes, std::size_t count);
 
     // Acts on the bytes of one read of the Internet link client (at most
     // 1024 are looked at; the server reads no more at a time).
-    void ServerSocket1ClientRead(const std::uint8_t* bytes, std::size_t count);
+    void analyseInternetRead(const std::uint8_t* bytes, std::size_t count);
 
     ProtocolState& protocol() { return protocol_; }
 

@@ -97,7 +97,7 @@ template <typename Pred> bool driveTicks(TForm1& form, Pred done, int maxTicks =
         QCoreApplication::processEvents();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         QCoreApplication::processEvents();
-        form.session->link().TimerTimer();
+        form.session->link().tick20ms();
     }
     return done();
 }

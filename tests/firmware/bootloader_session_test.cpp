@@ -70,7 +70,7 @@ struct Rig {
         std::string pattern = (std::filesystem::temp_directory_path() / "fwses-XXXXXX").string();
         dir = ::mkdtemp(pattern.data());
         link.state.portName = device.slavePath;
-        link.TreeViewClick(3); // the firmware page opens the port
+        link.selectPage(3); // the firmware page opens the port
         EXPECT_TRUE(port.Enabled());
     }
     ~Rig() {
@@ -80,7 +80,7 @@ struct Rig {
 
     void ticks(int n) {
         for (int i = 0; i < n; ++i) {
-            link.TimerTimer();
+            link.tick20ms();
         }
     }
     // The bootloader sends; the line goes quiet until the analysis tick.
@@ -182,7 +182,7 @@ TEST(BootloaderSession, ScansOfAChunk) {
 
     // A 200-byte body in two blocks; a chunk with both "!" and "@" sends the
     // next block, then the same block again, and counts one rejection.
-    r.link.TreeViewClick(3);
+    r.link.selectPage(3);
     r.identify();
     r.session.openImage(r.imageFile(200));
     r.session.startProgramming();
@@ -263,7 +263,7 @@ TEST(BootloaderSession, LeavingThePageLosingThePortOrUsingTheInternetEndsOrRefus
     r.session.openImage(r.imageFile(1000));
     r.session.startProgramming();
     r.sent(131);
-    r.link.TreeViewClick(1);
+    r.link.selectPage(1);
     const std::string left = "Программирование прервано: выбрана другая страница";
     EXPECT_EQ(r.view.messages, std::vector<std::string>{left});
     EXPECT_EQ(r.view.log.back(), left);
@@ -271,7 +271,7 @@ TEST(BootloaderSession, LeavingThePageLosingThePortOrUsingTheInternetEndsOrRefus
     r.chunk("!@");
     EXPECT_EQ(r.nothingMore(), "") << "nothing is sent once the exchange is over";
 
-    r.link.TreeViewClick(3);
+    r.link.selectPage(3);
     r.identify();
     r.session.openImage(r.imageFile(1000));
     r.session.startProgramming();

@@ -91,11 +91,11 @@ struct Harness {
         };
         link.state.portName = device.path;
     }
-    void connect() { link.ConnectClick(number, serverPort); }
+    void connect() { link.connect(number, serverPort); }
 
     void ticks(int n) {
         for (int i = 0; i < n; ++i) {
-            link.TimerTimer();
+            link.tick20ms();
         }
     }
     // Runs the receive events until the controller has counted `bytes`.
@@ -105,14 +105,14 @@ struct Harness {
     }
     // Opens the port and answers the greeting: the Linked (serial) state.
     void linkUp() {
-        link.Timer_sysTimer();
+        link.tick1s();
         ASSERT_TRUE(link.state.portReady);
-        link.Timer_sysTimer();
+        link.tick1s();
         ASSERT_EQ(device.received(), "CONFO");
         device.send(kGreeting);
         deliver(static_cast<std::uint32_t>(kGreeting.size()));
         ticks(14);
-        link.Timer_sysTimer();
+        link.tick1s();
         ASSERT_TRUE(link.state.remoteConnected);
         view.log.clear();
     }
@@ -120,7 +120,7 @@ struct Harness {
 
 TEST(LinkController, PortTimerOpensGreetsAndLinks) {
     Harness h;
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     EXPECT_TRUE(h.link.state.portReady);
     EXPECT_TRUE(h.port.Enabled());
     EXPECT_EQ(h.view.panels[1], h.device.path);
@@ -128,7 +128,7 @@ TEST(LinkController, PortTimerOpensGreetsAndLinks) {
 
     // Without an answer "CONFO" goes out once a second, indefinitely.
     for (int second = 0; second < 3; ++second) {
-        h.link.Timer_sysTimer();
+        h.link.tick1s();
         EXPECT_EQ(h.device.received(), "CONFO");
         EXPECT_EQ(h.view.panels[2], "Поиск...");
     }
@@ -144,7 +144,7 @@ TEST(LinkController, PortTimerOpensGreetsAndLinks) {
     EXPECT_EQ(h.view.log.back(), "Соединение установлено");
 
     // The next port tick stops the greeting and enables the link buttons.
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     EXPECT_FALSE(h.link.portTimerEnabled());
     EXPECT_TRUE(h.view.buttons[LinkButton::Connect]);
     EXPECT_TRUE(h.view.buttons[LinkButton::Disconnect]);
@@ -153,7 +153,7 @@ TEST(LinkController, PortTimerOpensGreetsAndLinks) {
 
 TEST(LinkController, GreetingWithoutHashShowsVersionZero) {
     Harness h;
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     h.device.send(std::string("xxVELIRAN ") + char(30) + "!");
     h.deliver(12);
     h.ticks(14);
@@ -165,7 +165,7 @@ TEST(LinkController, PortHeldElsewhereIsBusyAndStopsTheTimer) {
     const int holder = ::open(h.device.path.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     ::close(holder);
     EXPECT_FALSE(h.link.state.portReady);
     EXPECT_FALSE(h.link.portTimerEnabled());
@@ -176,13 +176,13 @@ TEST(LinkController, PortHeldElsewhereIsBusyAndStopsTheTimer) {
     h.connect();
     EXPECT_TRUE(h.link.portTimerEnabled());
     EXPECT_EQ(h.device.received(100), "");
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     EXPECT_TRUE(h.link.state.portReady);
 }
 
 TEST(LinkController, AnalysisRunsOnTheQuietTick) {
     Harness h;
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     h.device.send(kGreeting);
     h.deliver(10);
     EXPECT_EQ(h.link.state.rxCountdown, 15);
@@ -201,7 +201,7 @@ TEST(LinkController, AnalysisRunsOnTheQuietTick) {
 
     // With the quiet time of a configuration write, the 4th tick.
     h.link.state.quietTicks = 5;
-    h.link.Comm_portRxChar(1);
+    h.link.bytesArrived(1);
     h.ticks(3);
     EXPECT_EQ(h.analyses, 1);
     h.ticks(1);
@@ -212,7 +212,7 @@ TEST(LinkController, ReceiveEventsPostponeTheAnalysisAndCapTheCount) {
     Harness h;
     // An event every 10 ticks (200 ms) keeps the analysis from running at all.
     for (int i = 0; i < 20; ++i) {
-        h.link.Comm_portRxChar(1);
+        h.link.bytesArrived(1);
         h.ticks(10);
     }
     EXPECT_EQ(h.analyses, 0);
@@ -221,16 +221,16 @@ TEST(LinkController, ReceiveEventsPostponeTheAnalysisAndCapTheCount) {
     h.ticks(1); // 14 ticks after the last event
     EXPECT_EQ(h.analyses, 1);
 
-    h.link.Comm_portRxChar(700);
-    h.link.Comm_portRxChar(600);
+    h.link.bytesArrived(700);
+    h.link.bytesArrived(600);
     EXPECT_EQ(h.link.state.rxCount, 1024u);
-    h.link.Comm_portRxChar(0xFFFFFFFFu);
+    h.link.bytesArrived(0xFFFFFFFFu);
     EXPECT_EQ(h.link.state.rxCount, 1024u);
 }
 
 TEST(LinkController, AnalysisDiscardsWhatItDidNotRead) {
     Harness h;
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     const std::string big(3000, 'x');
     h.device.send(big);
     h.deliver(1024);
@@ -244,7 +244,7 @@ TEST(LinkController, AnalysisDiscardsWhatItDidNotRead) {
 
 TEST(LinkController, AnAnswerArrivingDuringTheAnalysisIsKeptForTheNextChunk) {
     Harness h;
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     std::vector<std::string> chunks;
     h.link.analyse = [&] {
         std::uint8_t buf[1100] = {};
@@ -329,7 +329,7 @@ TEST(LinkController, BootloaderWatchdogFiresOnThe100thTick) {
 TEST(LinkController, ConnectDisconnectAndOfflineInEachState) {
     Harness h;
     // Disconnect without a link.
-    h.link.DisconnectClick();
+    h.link.disconnect();
     EXPECT_EQ(h.view.log.back(), "Установите соединение");
 
     h.linkUp();
@@ -337,7 +337,7 @@ TEST(LinkController, ConnectDisconnectAndOfflineInEachState) {
     EXPECT_EQ(h.view.log.back(), "Соединение уже установлено");
 
     h.link.startReplyWatchdog();
-    h.link.DisconnectClick();
+    h.link.disconnect();
     EXPECT_EQ(h.device.received(), "CONFC\r");
     EXPECT_FALSE(h.link.state.remoteConnected);
     EXPECT_TRUE(h.link.state.linkUp);
@@ -350,7 +350,7 @@ TEST(LinkController, ConnectDisconnectAndOfflineInEachState) {
     h.device.send(kGreeting);
     h.deliver(10);
     h.ticks(14);
-    h.link.RzToolButton6Click();
+    h.link.goOffline();
     EXPECT_EQ(h.device.received(), "CONFC\r");
     EXPECT_FALSE(h.port.Enabled());
     EXPECT_FALSE(h.link.state.portReady);
@@ -370,7 +370,7 @@ TEST(LinkController, ConnectDisconnectAndOfflineInEachState) {
 
 TEST(LinkController, ModemCallNeedsANumberAndAServerPort) {
     Harness h;
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     h.link.state.directDevice = false; // a modem answered on the port
     h.connect();
     EXPECT_EQ(h.view.log.back(), "Введите номер устройства");
@@ -410,7 +410,7 @@ TEST(LinkController, DisconnectOnTheInternetLinkSendsClosedThenStopsTheServer) {
     };
     h.link.state.remoteConnected = true;
     h.link.state.directDevice = false;
-    h.link.DisconnectClick();
+    h.link.disconnect();
     EXPECT_EQ(sent, "CLOSED");
     EXPECT_EQ(stops, 0); // not yet: the device gets 100 ms to take it
     EXPECT_EQ(delay, 100);
@@ -423,10 +423,10 @@ TEST(LinkController, DisconnectOnTheInternetLinkSendsClosedThenStopsTheServer) {
 
 TEST(LinkController, DiagnosticModeSendsAndEchoes) {
     Harness h;
-    h.link.Timer_sysTimer();
-    h.link.Debug_enClick(true);
+    h.link.tick1s();
+    h.link.setDiagnostics(true);
     EXPECT_TRUE(h.link.state.debugMode);
-    h.link.Button1Click("AT");
+    h.link.sendDiagnostic("AT");
     EXPECT_EQ(h.device.received(), "AT\r");
     EXPECT_EQ(h.view.log.back(), "AT");
 
@@ -437,22 +437,22 @@ TEST(LinkController, DiagnosticModeSendsAndEchoes) {
     EXPECT_EQ(h.view.log.back(), "OK\r\n");
 
     // Cyrillic goes out as code page 1251.
-    h.link.Button1Click("Ж");
+    h.link.sendDiagnostic("Ж");
     EXPECT_EQ(h.device.received(), "\xC6\r");
 
     // Too long for the send buffer, or not representable: refused, nothing sent.
-    h.link.Button1Click(std::string(99, 'A'));
+    h.link.sendDiagnostic(std::string(99, 'A'));
     EXPECT_EQ(h.device.received(100), "");
     EXPECT_NE(h.view.log.back().find("не более 99"), std::string::npos) << h.view.log.back();
-    h.link.Button1Click(std::string(98, 'A'));
+    h.link.sendDiagnostic(std::string(98, 'A'));
     EXPECT_EQ(h.device.received(), std::string(98, 'A') + "\r");
-    h.link.Button1Click("Ω");
+    h.link.sendDiagnostic("Ω");
     EXPECT_EQ(h.device.received(100), "");
 
-    h.link.Debug_enClick(false);
+    h.link.setDiagnostics(false);
     EXPECT_FALSE(h.link.state.debugMode);
     const auto lines = h.view.log.size();
-    h.link.Button1Click("AT");
+    h.link.sendDiagnostic("AT");
     EXPECT_EQ(h.device.received(), "AT\r");
     EXPECT_EQ(h.view.log.size(), lines);
 }
@@ -460,7 +460,7 @@ TEST(LinkController, DiagnosticModeSendsAndEchoes) {
 TEST(LinkController, ChoosingInternetWhileLinkedSaysGoodbyeAndBackToAPort) {
     Harness h;
     h.linkUp();
-    h.link.Port_BoxChange("Интернет");
+    h.link.choosePort("Интернет");
     EXPECT_EQ(h.device.received(), "CONFC\r"); // through Disconnect, before the port closes
     EXPECT_FALSE(h.port.Enabled());
     EXPECT_FALSE(h.link.state.portReady);
@@ -478,18 +478,18 @@ TEST(LinkController, ChoosingInternetWhileLinkedSaysGoodbyeAndBackToAPort) {
     int stops = 0;
     h.link.serverListening = [] { return true; };
     h.link.stopServer = [&] { ++stops; };
-    h.link.Port_BoxChange(h.device.path);
+    h.link.choosePort(h.device.path);
     EXPECT_EQ(stops, 1);
     EXPECT_FALSE(h.link.internetChosen());
     EXPECT_TRUE(h.link.portTimerEnabled());
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     EXPECT_TRUE(h.link.state.portReady);
 }
 
 TEST(LinkController, FirmwarePageTakesTheLineAndLeavingItGivesItBack) {
     Harness h;
     // With the port closed the firmware page opens it itself.
-    h.link.TreeViewClick(3);
+    h.link.selectPage(3);
     EXPECT_TRUE(h.port.Enabled());
     EXPECT_TRUE(h.link.state.bootloaderMode);
     EXPECT_EQ(h.link.state.quietTicks, 5);
@@ -497,23 +497,23 @@ TEST(LinkController, FirmwarePageTakesTheLineAndLeavingItGivesItBack) {
     EXPECT_EQ(h.view.progress, 0);
     EXPECT_EQ(h.view.panels[2], "Порт " + h.device.path + " открыт");
     // Already open: only the bootloader text.
-    h.link.TreeViewClick(3);
+    h.link.selectPage(3);
     EXPECT_EQ(h.view.panels[2], "Ожидается соединение с загрузчиком...");
 
     // Back to a page in a serial mode with no device answering: the search
     // restarts and the status bar is left to the port timer.
     h.link.setControl(LinkButton::OpenFirmware, true);
     h.view.panels[2] = "unchanged";
-    h.link.TreeViewClick(0);
+    h.link.selectPage(0);
     EXPECT_FALSE(h.link.state.bootloaderMode);
     EXPECT_FALSE(h.view.buttons[LinkButton::OpenFirmware]);
     EXPECT_TRUE(h.link.portTimerEnabled());
     EXPECT_EQ(h.view.panels[2], "unchanged");
 
     // Offline, leaving the firmware page keeps the bootloader mode.
-    h.link.RzToolButton6Click();
-    h.link.TreeViewClick(3);
-    h.link.TreeViewClick(-1);
+    h.link.goOffline();
+    h.link.selectPage(3);
+    h.link.selectPage(-1);
     EXPECT_TRUE(h.link.state.bootloaderMode);
     EXPECT_EQ(h.view.panels[2], "Автономный режим");
 }
@@ -532,7 +532,7 @@ TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
     TComm& port = session.port();
     LinkController& ctl = session.link();
     ctl.state.portName = link;
-    ctl.Timer_sysTimer();
+    ctl.tick1s();
     ASSERT_TRUE(ctl.state.portReady);
 
     device->closeAll(); // the adapter is pulled out
@@ -548,7 +548,7 @@ TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
     EXPECT_EQ(view.panels[1], "NC");
 
     // Searching while it is away keeps the timer running.
-    ctl.Timer_sysTimer();
+    ctl.tick1s();
     EXPECT_FALSE(ctl.state.portReady);
     EXPECT_TRUE(ctl.portTimerEnabled());
     EXPECT_EQ(view.panels[2], "Порт " + link + " отключен. Поиск...");
@@ -557,10 +557,10 @@ TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
     device = std::make_unique<Device>();
     ::unlink(link.c_str());
     ASSERT_EQ(::symlink(device->path.c_str(), link.c_str()), 0);
-    ctl.Timer_sysTimer();
+    ctl.tick1s();
     EXPECT_TRUE(ctl.state.portReady);
     EXPECT_EQ(view.panels[2], "Порт " + link + " открыт");
-    ctl.Timer_sysTimer();
+    ctl.tick1s();
     EXPECT_EQ(device->received(), "CONFO");
     port.Close();
     ::unlink(link.c_str());
@@ -581,7 +581,7 @@ struct FastHarness : Harness {
             chunks.emplace_back(reinterpret_cast<const char*>(buffer), n);
         };
         link.setFastExchange(true);
-        link.Timer_sysTimer();
+        link.tick1s();
     }
     void arrive(const std::string& bytes) {
         const std::uint32_t want = link.state.rxCount + static_cast<std::uint32_t>(bytes.size());

@@ -126,7 +126,7 @@ struct Harness {
 
     void ticks(int n) {
         for (int i = 0; i < n; ++i) {
-            link.TimerTimer();
+            link.tick20ms();
         }
     }
     // The device writes bytes; the receive events run and the line goes
@@ -145,9 +145,9 @@ struct Harness {
 
     // Opens the port and lets the device greet: the serial link is up.
     void linkSerial() {
-        link.Timer_sysTimer();
+        link.tick1s();
         ASSERT_TRUE(link.state.portReady);
-        link.Timer_sysTimer();
+        link.tick1s();
         ASSERT_EQ(sent(), "CONFO");
         deviceSays(std::string("VELIRAN ") + char(30) + "#");
         ASSERT_TRUE(link.state.remoteConnected);
@@ -186,8 +186,7 @@ struct Harness {
         // Loopback delivers a small write in one read.
         ASSERT_EQ(n, static_cast<ssize_t>(bytes.size()));
         const std::string got(buf, static_cast<std::size_t>(n));
-        analyser.ServerSocket1ClientRead(reinterpret_cast<const std::uint8_t*>(got.data()),
-                                         got.size());
+        analyser.analyseInternetRead(reinterpret_cast<const std::uint8_t*>(got.data()), got.size());
     }
 };
 

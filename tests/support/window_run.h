@@ -55,7 +55,7 @@ template <typename Pred> bool hurryQuietTime(TForm1& form, Pred done, int second
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
         if (form.session->link().state.rxCountdown > 1) {
-            form.session->link().TimerTimer();
+            form.session->link().tick20ms();
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
