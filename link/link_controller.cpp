@@ -544,44 +544,36 @@ void LinkController::notifyTimers() {
     }
 }
 
-bool LinkController::controlEnabled(LinkButton button) const {
+namespace {
+
+// The flag of a control in the controls' state.
+template <typename Controls> auto& flagOf(Controls& controls, LinkButton button) {
     switch (button) {
     case LinkButton::Connect:
-        return controls_.connect;
+        return controls.connect;
     case LinkButton::Disconnect:
-        return controls_.disconnect;
-    case LinkButton::WorkOffline:
-        return controls_.workOffline;
+        return controls.disconnect;
     case LinkButton::Program:
-        return controls_.program;
+        return controls.program;
     case LinkButton::OpenFirmware:
-        return controls_.openFirmware;
+        return controls.openFirmware;
+    case LinkButton::WorkOffline:
+        break;
     }
-    return false;
+    return controls.workOffline;
+}
+
+} // namespace
+
+bool LinkController::controlEnabled(LinkButton button) const {
+    return flagOf(controls_, button);
 }
 
 void LinkController::setControl(LinkButton button, bool enabled) {
-    bool* flag = nullptr;
-    switch (button) {
-    case LinkButton::Connect:
-        flag = &controls_.connect;
-        break;
-    case LinkButton::Disconnect:
-        flag = &controls_.disconnect;
-        break;
-    case LinkButton::WorkOffline:
-        flag = &controls_.workOffline;
-        break;
-    case LinkButton::Program:
-        flag = &controls_.program;
-        break;
-    case LinkButton::OpenFirmware:
-        flag = &controls_.openFirmware;
-        break;
-    }
-    if (flag == nullptr || *flag == enabled) {
+    bool& flag = flagOf(controls_, button);
+    if (flag == enabled) {
         return;
     }
-    *flag = enabled;
+    flag = enabled;
     observer_.controlsChanged(controls_);
 }
