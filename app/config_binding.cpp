@@ -60,7 +60,7 @@ ConfigPages ConfigBinding::pages() const {
     p.Mes_rele = ui_.Mes_rele->isChecked();
     p.SendToRing = ui_.SendToRing->isChecked();
     p.KEYNUMBUT = ui_.KEYNUMBUT->isChecked();
-    p.Edit3 = toUtf8(ui_.Edit3->text());
+    p.countryCode = toUtf8(ui_.Edit3->text());
     p.OUT_TOUT = toUtf8(ui_.OUT_TOUT->text());
     p.RELE_REJ = ui_.RELE_REJ->currentIndex();
     p.act_time = toUtf8(ui_.act_time->text());
@@ -119,7 +119,7 @@ void ConfigBinding::showPages(const ConfigPages& p) {
         radios[p.inputMode]->setChecked(true);
     }
     setEditText(ui_.Oh_num, p.Oh_num);
-    setEditText(ui_.Edit3, p.Edit3);
+    setEditText(ui_.Edit3, p.countryCode);
     setTimingControls(p);
     timing_.previewEnabled = wasEnabled;
     act_mulChange();

@@ -1,6 +1,7 @@
 #include "app/firmware_page_binding.h"
 
 #include "app/tform1_ui.h"
+#include "session/device_session.h"
 
 #include <QFile>
 #include <QLabel>
@@ -8,9 +9,9 @@
 #include <QStackedWidget>
 #include <QTreeWidget>
 
-FirmwarePageBinding::FirmwarePageBinding(TForm1Ui& ui, LinkController& link, OpenDialog openDialog,
-                                         QObject* parent)
-    : QObject(parent), session(link, *this), ui_(ui), openDialog_(std::move(openDialog)) {}
+FirmwarePageBinding::FirmwarePageBinding(TForm1Ui& ui, DeviceSession& session,
+                                         OpenDialog openDialog, QObject* parent)
+    : QObject(parent), ui_(ui), session_(session), openDialog_(std::move(openDialog)) {}
 
 void FirmwarePageBinding::Open_FWClick() {
     // The second filter entry is "Binary files [*.bin]".
@@ -18,11 +19,11 @@ void FirmwarePageBinding::Open_FWClick() {
     if (path.isEmpty()) {
         return;
     }
-    session.openImage(QFile::encodeName(path).toStdString());
+    session_.openFirmware(QFile::encodeName(path).toStdString());
 }
 
 void FirmwarePageBinding::ProgramClick() {
-    session.startProgramming();
+    session_.programFirmware();
 }
 
 void FirmwarePageBinding::showImage(const std::string& path, const std::string& versionText) {

@@ -1,19 +1,17 @@
 // The window side of the firmware page "Обновление ПО": the buttons "Открыть"
 // and "Обновить", the image's path and version, and going back to the first
-// page when programming is done. The exchange itself is BootloaderSession.
+// page when programming is done. The exchange itself is the device session's.
 #pragma once
-
-#include "firmware/bootloader_session.h"
 
 #include <QObject>
 #include <QString>
 
 #include <functional>
 
-class LinkController;
+class DeviceSession;
 class TForm1Ui;
 
-class FirmwarePageBinding : public QObject, private FirmwarePageView {
+class FirmwarePageBinding : public QObject {
   public:
     // Shows the window's open dialog with a filter entry (1-based) and a
     // preset name; returns the chosen path or an empty text.
@@ -21,18 +19,19 @@ class FirmwarePageBinding : public QObject, private FirmwarePageView {
 
     // Everything passed in must outlive the binding; the window connects
     // the buttons to the handlers.
-    FirmwarePageBinding(TForm1Ui& ui, LinkController& link, OpenDialog openDialog,
+    FirmwarePageBinding(TForm1Ui& ui, DeviceSession& session, OpenDialog openDialog,
                         QObject* parent = nullptr);
-
-    BootloaderSession session;
 
     void Open_FWClick(); // "Открыть"
     void ProgramClick(); // "Обновить"
 
-  private:
-    void showImage(const std::string& path, const std::string& versionText) override;
-    void showFirstPage() override;
+    // Firmware_file and FW_ver: the held image's path and its version text.
+    void showImage(const std::string& path, const std::string& versionText);
+    // Selects the first item of the navigation tree and shows its page.
+    void showFirstPage();
 
+  private:
     TForm1Ui& ui_;
+    DeviceSession& session_;
     OpenDialog openDialog_;
 };

@@ -1,8 +1,8 @@
 #include "app/number_list_binding.h"
 
 #include "app/tform1_ui.h"
-#include "link/link_controller.h"
 #include "lists/number_list.h"
+#include "session/device_session.h"
 
 namespace {
 
@@ -12,14 +12,9 @@ std::string s(const QString& text) {
 
 } // namespace
 
-NumberListBinding::NumberListBinding(TForm1Ui& ui, NumberGrid& grid, LinkController& link,
-                                     DeviceCommands& commands, ProtocolState& protocol,
+NumberListBinding::NumberListBinding(TForm1Ui& ui, NumberGrid& grid, DeviceSession& session,
                                      QObject* parent)
-    : QObject(parent), writer(link, commands, grid), transfer(link, commands, protocol, grid),
-      ui_(ui), grid_(grid), link_(link) {
-    transfer.setLabel7Caption = [this](const std::string& caption) {
-        ui_.Label7->setText(QString::fromStdString(caption));
-    };
+    : QObject(parent), ui_(ui), grid_(grid), session_(session) {
     connect(ui_.Edit1, &QLineEdit::textChanged, this, [this] { Edit1Change(); });
     connect(ui_.RzToolButton5, &QAbstractButton::clicked, this, [this] { RzToolButton5Click(); });
     connect(ui_.Read_numbers, &QAbstractButton::clicked, this, [this] { Read_numbersClick(); });
@@ -57,23 +52,17 @@ void NumberListBinding::RzToolButton5Click() {
 
 void NumberListBinding::Read_numbersClick() {
     writeHeadings();
-    transfer.Read_numbersClick(password());
+    session_.readNumbers(password());
 }
 
 void NumberListBinding::AddClick() {
-    transfer.AddClick(password(), s(ui_.Number_ab->text()), s(ui_.Kv->text()));
+    session_.addNumber(password(), s(ui_.Number_ab->text()), s(ui_.Kv->text()));
 }
 
 void NumberListBinding::DelClick() {
-    transfer.DelClick(password(), s(ui_.Number_ab->text()));
+    session_.deleteNumber(password(), s(ui_.Number_ab->text()));
 }
 
 void NumberListBinding::Erase_numbersClick() {
-    transfer.Erase_numbersClick(password());
-}
-
-void NumberListBinding::AddToNumListString(const std::string& utf8) {
-    if (number_list::addIfAbsent(grid_, utf8) == number_list::AddResult::Duplicate) {
-        link_.view().showMessage(number_list::kDuplicateMessage);
-    }
+    session_.eraseNumbers(password());
 }

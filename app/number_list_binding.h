@@ -1,6 +1,6 @@
 // The window side of the subscriber number list: the search box, the clear
-// button, the hidden single-number buttons, the keys the device reports for
-// the list, and the bulk writer and number read on the grid StringGrid1.
+// button, the number read and the hidden single-number buttons on the grid
+// StringGrid1. The transfers themselves are the device session's.
 //
 // The user may drag the grid's columns to new places. Everything here and in
 // the logic addresses the table's own (logical) columns, which keep their
@@ -8,27 +8,20 @@
 #pragma once
 
 #include "lists/number_grid.h"
-#include "lists/number_transfer.h"
-#include "lists/number_writer.h"
 
 #include <QObject>
 
 #include <string>
 
-class DeviceCommands;
-class LinkController;
+class DeviceSession;
 class TForm1Ui;
-struct ProtocolState;
 
 class NumberListBinding : public QObject {
   public:
     // Connects the handlers to the controls of `ui`; everything passed in
     // must outlive the binding. `grid` is StringGrid1 as the logic sees it.
-    NumberListBinding(TForm1Ui& ui, NumberGrid& grid, LinkController& link,
-                      DeviceCommands& commands, ProtocolState& protocol, QObject* parent = nullptr);
-
-    NumberListWriter writer;
-    NumberTransfer transfer;
+    NumberListBinding(TForm1Ui& ui, NumberGrid& grid, DeviceSession& session,
+                      QObject* parent = nullptr);
 
     // Handlers of the controls.
     void Edit1Change();        // the search text changed: the first match becomes current
@@ -38,10 +31,6 @@ class NumberListBinding : public QObject {
     void DelClick();           // hidden: delete Number_ab on the device
     void Erase_numbersClick(); // hidden: erase the device's list
 
-    // A key the device reported while the list is shown: added unless it is
-    // listed already (then a message box says so); a full list takes nothing.
-    void AddToNumListString(const std::string& utf8);
-
     // Row 0 of the number and apartment columns.
     void writeHeadings();
 
@@ -50,5 +39,5 @@ class NumberListBinding : public QObject {
 
     TForm1Ui& ui_;
     NumberGrid& grid_;
-    LinkController& link_;
+    DeviceSession& session_;
 };

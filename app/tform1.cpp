@@ -45,7 +45,6 @@
 namespace {
 
 const QString kInternet = QString::fromUtf8(kInternetEntry);
-const QString kStartCaption = QString::fromUtf8("Запустить");
 
 int signalPipe[2] = {-1, -1};
 
@@ -68,97 +67,40 @@ TForm1::TForm1(const Options& options, QWidget* parent)
     ui.setupUi(this);
     config = std::make_unique<ConfigBinding>(ui);
     numberGrid = std::make_unique<StringGridAdapter>(ui.StringGrid1);
-    numberList =
-        std::make_unique<NumberListBinding>(ui, *numberGrid, link, commands, protocolState);
-
-    // The serial port as the window description has it.
-    Comm_port.SetDeviceName("Com1");
-    Comm_port.SetReadBufSize(1024);
-    Comm_port.SetWriteBufSize(1024);
-    Comm_port.SetMonitorEvents(TCommEventTypes{evRxChar, evRxFlag, evTxEmpty});
-    Comm_port.SetBaudRate(br115200);
-    // With the fast exchange a receive event may run the analysis itself, so
-    // it is guarded as the tick is.
-    Comm_port.OnRxChar = [this](TThreadComm*, std::uint32_t count) {
-        guarded([&] { link.Comm_portRxChar(count); });
-    };
-    Comm_port.OnLineLost = [this](TThreadComm*) { guarded([this] { link.portLost(); }); };
-
-    link.analyse = [this] { analyser.Receive_analyse(); };
-    analyser.numberGrid = numberGrid.get();
-    analyser.Read_conf = [this](const frames::ConfigBlockBytes& block) {
-        config->configBlock = ConfigBlock::decode(block);
-        config->Read_conf();
-    };
-    analyser.currentPage = [this] { return currentPage(); };
-    // The number list: the read after a configuration read, the bulk writer
-    // after a configuration write (and its tick), keys reported by the device.
-    analyser.Read_numbersClick = [this] { numberList->Read_numbersClick(); };
-    analyser.WriteNumbers = [this](int step) { numberList->writer.WriteNumbers(step); };
-    analyser.AddToNumListString = [this](const std::string& utf8) {
-        numberList->AddToNumListString(utf8);
-    };
-    analyser.resendLastBatch = [this] { numberList->writer.resendLastBatch(); };
-    link.writerStep = [this] { numberList->writer.WriteNumbers(3); };
-    link.writerBusy = [this] { return numberList->writer.busy(); };
-    // The firmware page: the bootloader sees every chunk while the page is
-    // active; the link's watchdog, another page or a lost port end the exchange.
+    // The device session does the work; the window hands over what was typed
+    // and shows what the session reports.
+    SessionObserver& observer = *this;
+    session = std::make_unique<DeviceSession>(&dispatcher_, *numberGrid, observer);
+    numberList = std::make_unique<NumberListBinding>(ui, *numberGrid, *session);
     firmware = std::make_unique<FirmwarePageBinding>(
-        ui, link,
+        ui, *session,
         [this](int filter, const QString& name) { return executeOpenDialog(filter, name); }, this);
-    analyser.Bootloader_analyse = [this](const std::uint8_t* bytes, std::size_t count) {
-        firmware->session.analyse(bytes, count);
-    };
-    link.closeFirmwareFile = [this] { firmware->session.watchdogReset(); };
-    link.stopFirmware = [this](const std::string& why) { firmware->session.interrupt(why); };
-    // Closing mid-way leaves the device in its bootloader with part of the image.
-    deviceWrites.add({[this] { return firmware->session.deviceHolds(); },
-                      [this] { firmware->session.interrupt("программа закрыта"); }});
-    connect(ui.Open_FW, &QAbstractButton::clicked, this,
-            [this] { guarded([this] { firmware->Open_FWClick(); }); });
-    connect(ui.Program, &QAbstractButton::clicked, this,
-            [this] { guarded([this] { firmware->ProgramClick(); }); });
-    analyser.setLabel7Caption = [this](const std::string& caption) {
-        ui.Label7->setText(q(caption));
-    };
-    // An installed program keeps the server's module in its own folder.
-    ServerSocket1.moduleFolder = install_layout::moduleFolder(install_layout::programFolder());
-    ServerSocket1.ServerSocket1ClientRead = [this](const std::uint8_t* bytes, std::size_t count) {
-        guarded([&] { analyser.ServerSocket1ClientRead(bytes, count); });
-    };
-    link.timersChanged = [this] { syncTimers(); };
-    // A cut read leaves a list that must not silently replace the device's;
-    // a write under way is stopped and reported when the program closes.
-    link.exchangeCut = [this] { numberList->transfer.readCut(); };
-    deviceWrites.add({[this]() -> std::optional<std::string> {
-                          if (!protocolState.configWritePending || link.state.replyTimer == 0) {
-                              return std::nullopt;
-                          }
-                          return std::string("конфигурация отправлена, прибор ее не подтвердил; "
-                                             "номера не записывались");
-                      },
-                      [this] { protocolState.configWritePending = false; }});
-    deviceWrites.add({[this] { return numberList->writer.deviceHolds(); },
-                      [this] { numberList->writer.stop(); }});
-    link.defer = [this](int ms, std::function<void()> call) {
-        QTimer::singleShot(ms, this, [this, call = std::move(call)] { guarded(call); });
-    };
+    connect(ui.Open_FW, &QAbstractButton::clicked, this, [this] { firmware->Open_FWClick(); });
+    connect(ui.Program, &QAbstractButton::clicked, this, [this] { firmware->ProgramClick(); });
 
-    link.sendData = [this](const std::uint8_t* bytes, std::size_t count) {
-        return ServerSocket1.Send_data(bytes, count);
+    ServerSocket1 = std::make_unique<InternetLink>(session->link(), this);
+    // An installed program keeps the server's module in its own folder.
+    ServerSocket1->moduleFolder = install_layout::moduleFolder(install_layout::programFolder());
+    ServerSocket1->ServerSocket1ClientRead = [this](const std::uint8_t* bytes, std::size_t count) {
+        session->internetRead(bytes, count);
     };
-    link.stopServer = [this] { ServerSocket1.Start_server_fun(false); };
-    link.serverListening = [this] { return ServerSocket1.isListening(); };
-    ServerSocket1.setStartCaption = [this](const QString& caption) {
+    session->attachInternet({[this](const std::uint8_t* bytes, std::size_t count) {
+                                 return ServerSocket1->Send_data(bytes, count);
+                             },
+                             [this] { ServerSocket1->Start_server_fun(false); },
+                             [this] { return ServerSocket1->isListening(); }});
+    session->setDeferral([this](int ms, std::function<void()> call) {
+        QTimer::singleShot(ms, this, std::move(call));
+    });
+    ServerSocket1->setStartCaption = [this](const QString& caption) {
         ui.Start_server->setText(caption);
     };
 
     Timer.setInterval(20);
     Timer.setTimerType(Qt::PreciseTimer);
     Timer_sys.setInterval(1000);
-    connect(&Timer, &QTimer::timeout, this, [this] { guarded([this] { link.TimerTimer(); }); });
-    connect(&Timer_sys, &QTimer::timeout, this,
-            [this] { guarded([this] { link.Timer_sysTimer(); }); });
+    connect(&Timer, &QTimer::timeout, this, [this] { session->tick20ms(); });
+    connect(&Timer_sys, &QTimer::timeout, this, [this] { session->tick1s(); });
 
     // Only a mouse click on the tree changes the page.
     ui.TreeView->viewport()->installEventFilter(this);
@@ -167,27 +109,26 @@ TForm1::TForm1(const Options& options, QWidget* parent)
     connect(ui.Rate, &QComboBox::activated, this, [this] { RateChange(); });
     connect(ui.Start_server, &QAbstractButton::clicked, this, [this] { Start_serverClick(); });
     connect(ui.Connect, &QAbstractButton::clicked, this,
-            [this] { guarded([this] { link.ConnectClick(); }); });
-    connect(ui.Disconnect, &QAbstractButton::clicked, this,
-            [this] { guarded([this] { link.DisconnectClick(); }); });
-    connect(ui.RzToolButton6, &QAbstractButton::clicked, this,
-            [this] { guarded([this] { link.RzToolButton6Click(); }); });
-    connect(ui.Debug_en, &QAbstractButton::clicked, this,
-            [this](bool checked) { link.Debug_enClick(checked); });
+            [this] { session->connect(s(ui.Number_device->text()), s(ui.Serv_port->text())); });
+    connect(ui.Disconnect, &QAbstractButton::clicked, this, [this] { session->disconnect(); });
+    connect(ui.RzToolButton6, &QAbstractButton::clicked, this, [this] { session->goOffline(); });
+    connect(ui.Debug_en, &QAbstractButton::clicked, this, [this](bool checked) {
+        session->setDiagnostics(checked);
+        ui.Label12->setVisible(checked);
+        ui.Comand_box->setVisible(checked);
+        ui.Button1->setVisible(checked);
+    });
     connect(ui.Button1, &QAbstractButton::clicked, this,
-            [this] { guarded([this] { link.Button1Click(s(ui.Comand_box->text())); }); });
+            [this] { session->sendDiagnostic(s(ui.Comand_box->text())); });
     connect(ui.N6, &QAction::triggered, this, [this] { N6Click(); });
     connect(ui.RzToolButton3, &QAbstractButton::clicked, this, [this] { N6Click(); });
     connect(ui.N7, &QAction::triggered, this, [this] { N7Click(); });
     connect(ui.RzToolButton4, &QAbstractButton::clicked, this, [this] { N7Click(); });
-    connect(ui.ChPass, &QAbstractButton::clicked, this, [this] {
-        guarded([this] { commands.ChPassClick(s(ui.Password->text()), s(ui.New_pass->text())); });
-    });
-    connect(ui.Send_APN, &QAbstractButton::clicked, this, [this] {
-        guarded([this] { commands.Send_APNClick(s(ui.Password->text()), config->deviceApn()); });
-    });
-    connect(ui.Reset_but, &QAbstractButton::clicked, this,
-            [this] { guarded([this] { commands.Reset_butClick(); }); });
+    connect(ui.ChPass, &QAbstractButton::clicked, this,
+            [this] { session->changePassword(s(ui.Password->text()), s(ui.New_pass->text())); });
+    connect(ui.Send_APN, &QAbstractButton::clicked, this,
+            [this] { session->sendApn(s(ui.Password->text()), config->deviceApn()); });
+    connect(ui.Reset_but, &QAbstractButton::clicked, this, [this] { session->restartDevice(); });
     connect(ui.N9, &QAction::triggered, this, [this] { N9Click(); });
     connect(ui.N8, &QAction::triggered, this, [this] { N8Click(); });
     connect(ui.RzToolButton2, &QAbstractButton::clicked, this, [this] { N8Click(); });
@@ -230,7 +171,7 @@ TForm1::TForm1(const Options& options, QWidget* parent)
 
 TForm1::~TForm1() {
     // The port's event thread must be gone before the window's members are.
-    Comm_port.Close();
+    session->closePort();
 }
 
 void TForm1::FormCreate() {
@@ -247,45 +188,29 @@ void TForm1::FormCreate() {
     settingsPath_ =
         options_.settingsPath.isEmpty() ? Settings::defaultPath() : options_.settingsPath;
     const Settings settings = Settings::read(settingsPath_);
-    link.state.portName = settings.port;
     storedPort_ = settings.port;
-    if (options_.portOverride) {
-        link.state.portName = s(*options_.portOverride);
-    }
+    DeviceSession::LinkSettings stored;
+    stored.portName = options_.portOverride ? s(*options_.portOverride) : settings.port;
+    stored.baudIndex = settings.baudrate;
+    stored.serverPort = settings.serverPort;
+    stored.fastExchange = settings.fastExchange;
+    // The speed and server port are checked by the session: the log says
+    // what was replaced. The operators sit between them in the settings.
+    const DeviceSession::LinkSettings taken = session->restoreSettings(stored);
     {
         const QSignalBlocker block(ui.Port_Box);
-        ui.Port_Box->setEditText(q(link.state.portName));
+        ui.Port_Box->setEditText(q(taken.portName));
     }
-
-    std::uint8_t baud = static_cast<std::uint8_t>(settings.baudrate & 0xFF);
-    if (baud > br256000) {
-        logLine("Скорость порта из файла настроек (" + std::to_string(baud) +
-                ") не поддерживается, установлено 115200");
-        baud = br115200;
-    }
-    link.state.baudIndex = baud;
-    ui.Rate->setCurrentIndex(baud < ui.Rate->count() ? baud : -1);
-    Comm_port.SetBaudRate(static_cast<TBaudRate>(baud));
-
+    ui.Rate->setCurrentIndex(taken.baudIndex < ui.Rate->count() ? taken.baudIndex : -1);
     config->selectOperators(settings.modProv, settings.devProv);
-    std::uint32_t serverPort = settings.serverPort;
-    if (serverPort > 65535) {
-        // Serv_port holds five digits: a larger (or negative) stored value
-        // would be shown cut and saved back wrong.
-        logLine("Порт сервера из файла настроек (" + std::to_string(settings.serverPort) +
-                ") не может быть портом TCP, установлено 2020");
-        serverPort = 2020;
-    }
-    link.state.serverPort = serverPort;
-    ui.Serv_port->setText(QString::number(serverPort));
-    ServerSocket1.listenAddress = q(settings.serverAddress);
+    ui.Serv_port->setText(QString::number(taken.serverPort));
+    ServerSocket1->listenAddress = q(settings.serverAddress);
     for (const std::string& peer : settings.allowedPeers) {
-        ServerSocket1.allowedPeers.append(q(peer));
+        ServerSocket1->allowedPeers.append(q(peer));
     }
     ui.Fast_exchange->setChecked(settings.fastExchange);
-    link.setFastExchange(settings.fastExchange);
     connect(ui.Fast_exchange, &QAbstractButton::toggled, this,
-            [this](bool on) { link.setFastExchange(on); });
+            [this](bool on) { session->setFastExchange(on); });
 
     // 9-13. The relay timing defaults, shown and drawn.
     config->startUp();
@@ -297,19 +222,18 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::FormClose() {
-    if (link.state.linkUp && link.state.directDevice) {
-        link.SendStr(frames::frameClose());
-    }
+    session->sayGoodbye();
+    const LinkState& link = session->state();
     Settings settings;
-    settings.port = link.state.portName;
-    if (options_.portOverride && link.state.portName == s(*options_.portOverride)) {
+    settings.port = link.portName;
+    if (options_.portOverride && link.portName == s(*options_.portOverride)) {
         settings.port = storedPort_; // the command line named it for this run only
     }
-    settings.baudrate = link.state.baudIndex;
+    settings.baudrate = link.baudIndex;
     settings.modProv = ui.Modem_prov->currentIndex();
     settings.devProv = ui.Dev_prov->currentIndex();
-    settings.serverPort = link.state.serverPort;
-    settings.fastExchange = link.fastExchange();
+    settings.serverPort = link.serverPort;
+    settings.fastExchange = session->link().fastExchange();
     if (const auto error = settings.write(settingsPath_)) {
         // The settings are lost for the next run, but the port is still
         // closed and the device unlinked. Closed by a signal, no one may be
@@ -323,21 +247,21 @@ void TForm1::FormClose() {
     }
     Timer.stop();
     Timer_sys.stop();
-    Comm_port.Close();
+    session->closePort();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
     if (!closing_) {
         // A write under way is cut only when the user says so; a signal
         // does not ask. Either way the device's state is told exactly.
-        if (closingSignal_ == 0 && deviceWrites.underWay() &&
+        if (closingSignal_ == 0 && session->writeUnderWay() &&
             QMessageBox::question(this, windowTitle(),
                                   QString::fromUtf8("Идет запись в прибор. Прервать?")) !=
                 QMessageBox::Yes) {
             event->ignore();
             return;
         }
-        if (const auto holds = deviceWrites.stopAll()) {
+        if (const auto holds = session->stopWrites()) {
             const std::string line = "Запись в прибор прервана: " + *holds;
             logLine(line);
             if (closingSignal_ != 0) {
@@ -363,7 +287,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui.TreeView->viewport() && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         // The tree has updated its selection on the press; the click acts on it.
-        QTimer::singleShot(0, this, [this] { guarded([this] { TreeViewClick(); }); });
+        QTimer::singleShot(0, this, [this] { TreeViewClick(); });
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -382,7 +306,7 @@ void TForm1::TreeViewClick() {
         ui.PageControl->setVisible(false);
     }
 
-    link.TreeViewClick(index);
+    session->selectPage(index);
 }
 
 void TForm1::Port_BoxDropDown() {
@@ -397,36 +321,33 @@ void TForm1::Port_BoxDropDown() {
 }
 
 void TForm1::Port_BoxChange() {
-    guarded([this] { link.Port_BoxChange(s(ui.Port_Box->currentText())); });
+    session->choosePort(s(ui.Port_Box->currentText()));
+    const bool internet = session->link().internetChosen();
+    ui.Label29->setVisible(internet);
+    ui.Edit2->setVisible(internet);
+    ui.Start_server->setVisible(internet);
 }
 
 void TForm1::RateChange() {
-    guarded([this] {
-        const int index = ui.Rate->currentIndex();
-        if (index < 0) {
-            return;
-        }
-        link.state.baudIndex = static_cast<std::uint8_t>(index & 0xFF);
-        Comm_port.SetBaudRate(static_cast<TBaudRate>(link.state.baudIndex));
-    });
+    session->setBaudIndex(ui.Rate->currentIndex());
 }
 
 void TForm1::Start_serverClick() {
-    guarded([this] {
-        if (ui.Start_server->text() == kStartCaption) {
-            ServerSocket1.Start_server_fun(true, ui.Edit2->text());
+    session->run([this] {
+        if (ServerSocket1->isListening()) {
+            ServerSocket1->Start_server_fun(false);
         } else {
-            ServerSocket1.Start_server_fun(false);
+            ServerSocket1->Start_server_fun(true, ui.Edit2->text());
         }
     });
 }
 
 void TForm1::N6Click() {
-    guarded([this] { commands.N6Click(s(ui.Password->text())); });
+    session->readConfig(s(ui.Password->text()));
 }
 
 void TForm1::N7Click() {
-    if (link.state.remoteConnected && numberList->transfer.listIncomplete() &&
+    if (session->numberListIncomplete() &&
         QMessageBox::question(
             this, windowTitle(),
             QString::fromUtf8("Список номеров считан из прибора не полностью. Запись заменит "
@@ -435,18 +356,16 @@ void TForm1::N7Click() {
         logLine("Запись не начата: список номеров считан не полностью");
         return;
     }
-    guarded([this] {
-        commands.N7Click(s(ui.Password->text()),
+    session->writeConfig(s(ui.Password->text()),
                          [this]() -> std::optional<frames::ConfigBlockBytes> {
                              QString error;
                              if (!config->Write_conf(&error)) {
                                  logLine("Конфигурация не записана: " + s(error));
-                                 showMessage(s(error));
+                                 message(s(error));
                                  return std::nullopt;
                              }
                              return config->configBlock.encode();
                          });
-    });
 }
 
 void TForm1::N1Click() {
@@ -676,15 +595,6 @@ void TForm1::N9Click() {
     close();
 }
 
-template <typename F> void TForm1::guarded(F&& handler) {
-    try {
-        handler();
-    } catch (const std::exception& e) {
-        showError(QString::fromUtf8(e.what()));
-    }
-    syncTimers();
-}
-
 void TForm1::showError(const QString& text) {
     // A port error ends the handler; the program goes on. One box at a time,
     // so a port that fails every second does not pile them up.
@@ -703,14 +613,14 @@ void TForm1::syncTimers() {
     if (closing_) {
         return;
     }
-    if (link.tickNeeded()) {
+    if (session->tickNeeded()) {
         if (!Timer.isActive()) {
             Timer.start();
         }
     } else if (Timer.isActive()) {
         Timer.stop();
     }
-    if (link.portTimerEnabled()) {
+    if (session->portTickNeeded()) {
         if (!Timer_sys.isActive()) {
             Timer_sys.start();
         }
@@ -719,16 +629,13 @@ void TForm1::syncTimers() {
     }
 }
 
-// --- LinkView ---------------------------------------------------------------
+// --- SessionObserver ----------------------------------------------------------
 
 void TForm1::logLine(const std::string& text) {
     ui.Log->appendPlainText(q(text));
 }
 
-void TForm1::setStatusPanel(int panel, const std::string& text) {
-    if (panel < 0 || panel >= 3) {
-        return;
-    }
+void TForm1::showStatus(int panel, const std::string& text) {
     QLabel* label = ui.StatusPanels[static_cast<std::size_t>(panel)];
     const QString shown = q(text);
     label->setText(shown);
@@ -743,31 +650,23 @@ void TForm1::setStatusPanel(int panel, const std::string& text) {
     }
 }
 
-QWidget* TForm1::buttonWidget(LinkButton button) const {
-    switch (button) {
-    case LinkButton::Connect:
-        return ui.Connect;
-    case LinkButton::Disconnect:
-        return ui.Disconnect;
-    case LinkButton::WorkOffline:
-        return ui.RzToolButton6;
-    case LinkButton::Program:
-        return ui.Program;
-    case LinkButton::OpenFirmware:
-        return ui.Open_FW;
-    }
-    return nullptr;
+void TForm1::portStatus(const std::string& text) {
+    showStatus(1, text);
 }
 
-void TForm1::setButtonEnabled(LinkButton button, bool enabled) {
-    buttonWidget(button)->setEnabled(enabled);
+void TForm1::linkStatus(const std::string& text) {
+    showStatus(2, text);
 }
 
-bool TForm1::isButtonEnabled(LinkButton button) const {
-    return buttonWidget(button)->isEnabled();
+void TForm1::controlsChanged(const LinkControls& controls) {
+    ui.Connect->setEnabled(controls.connect);
+    ui.Disconnect->setEnabled(controls.disconnect);
+    ui.RzToolButton6->setEnabled(controls.workOffline);
+    ui.Program->setEnabled(controls.program);
+    ui.Open_FW->setEnabled(controls.openFirmware);
 }
 
-void TForm1::showMessage(const std::string& text) {
+void TForm1::message(const std::string& text) {
     // Not modal for the timers: the ticks go on while the box is open.
     auto* box =
         new QMessageBox(QMessageBox::Information, windowTitle(), q(text), QMessageBox::Ok, this);
@@ -775,32 +674,41 @@ void TForm1::showMessage(const std::string& text) {
     box->open();
 }
 
-void TForm1::setDiagnosticControlsVisible(bool visible) {
-    ui.Label12->setVisible(visible);
-    ui.Comand_box->setVisible(visible);
-    ui.Button1->setVisible(visible);
+void TForm1::error(const std::string& text) {
+    showError(q(text));
 }
 
-void TForm1::resetFirmwarePage() {
+void TForm1::timersChanged() {
+    syncTimers();
+}
+
+void TForm1::firmwarePageReset() {
     ui.FW_load->setValue(0);
     ui.FW_ver->setText(QString::fromUtf8("Версия:"));
     ui.Firmware_file->clear();
 }
 
-std::string TForm1::numberDeviceText() const {
-    return s(ui.Number_device->text());
+void TForm1::firmwareProgress(int percent) {
+    ui.FW_load->setValue(percent);
 }
 
-std::string TForm1::servPortText() const {
-    return s(ui.Serv_port->text());
+void TForm1::firmwareImage(const std::string& path, const std::string& versionText) {
+    firmware->showImage(path, versionText);
 }
 
-void TForm1::setInternetControlsVisible(bool visible) {
-    ui.Label29->setVisible(visible);
-    ui.Edit2->setVisible(visible);
-    ui.Start_server->setVisible(visible);
+void TForm1::firmwareDone() {
+    firmware->showFirstPage();
 }
 
-void TForm1::setFirmwareProgress(int position) {
-    ui.FW_load->setValue(position);
+void TForm1::configRead(const frames::ConfigBlockBytes& block) {
+    config->configBlock = ConfigBlock::decode(block);
+    config->Read_conf();
+}
+
+void TForm1::badPacketCount(std::uint8_t count) {
+    ui.Label7->setText(QString::number(count));
+}
+
+bool TForm1::numberListShown() const {
+    return currentPage() == 0;
 }

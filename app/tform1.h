@@ -1,6 +1,7 @@
-// The main window of the configurator. It owns the serial port, the link
-// controller and the reply analysis, and is their view: log box, status bar,
-// buttons and message boxes. The widgets themselves are built by TForm1Ui.
+// The main window of the configurator. It builds one device session and is
+// its observer: log box, status bar, buttons and message boxes show what the
+// session reports, and the handlers hand it what the user typed. The widgets
+// themselves are built by TForm1Ui.
 #pragma once
 
 #include "app/config_binding.h"
@@ -9,13 +10,8 @@
 #include "app/string_grid_adapter.h"
 #include "app/tform1_ui.h"
 #include "comm/main_thread_dispatcher_qt.h"
-#include "comm/tcomm.h"
 #include "link/internet_link_qt.h"
-#include "link/link_controller.h"
-#include "lists/device_writes.h"
-#include "protocol/device_commands.h"
-#include "protocol/protocol_state.h"
-#include "protocol/reply_analysis.h"
+#include "session/device_session.h"
 
 #include <QMainWindow>
 #include <QMessageBox>
@@ -29,7 +25,7 @@ class LogStamps;
 class QFileDialog;
 class QSocketNotifier;
 
-class TForm1 : public QMainWindow, private LinkView {
+class TForm1 : public QMainWindow, private SessionObserver {
     Q_OBJECT
   public:
     struct Options {
@@ -60,24 +56,19 @@ class TForm1 : public QMainWindow, private LinkView {
     QtMainThreadDispatcher dispatcher_;
 
   public:
-    TComm Comm_port{dispatcher_};
-    LinkController link{Comm_port, *this};
-    ProtocolState protocolState;
-    ReplyAnalyser analyser{link, protocolState};
-    DeviceCommands commands{link, protocolState};
     // Both need the widgets, so they are made once the window is built.
     std::unique_ptr<ConfigBinding> config;
     std::unique_ptr<StringGridAdapter> numberGrid;
-    // The number list's controls, the bulk number writer and the number read.
+    // The port, the link, the replies, the commands and the number list's
+    // transfers: the window's device session.
+    std::unique_ptr<DeviceSession> session;
+    // The number list's controls.
     std::unique_ptr<NumberListBinding> numberList;
-    // The firmware page and its bootloader exchange.
+    // The firmware page.
     std::unique_ptr<FirmwarePageBinding> firmware;
-    InternetLink ServerSocket1{link};
+    std::unique_ptr<InternetLink> ServerSocket1;
     QTimer Timer;     // 20 ms: receive pacing, watchdogs, number writer
     QTimer Timer_sys; // 1 s: open the port and greet the device
-    // Writes to the device that closing the program would cut: the
-    // configuration and the number list (the firmware exchange joins here).
-    DeviceWrites deviceWrites;
 
     QString settingsPath() const { return settingsPath_; }
 
@@ -131,24 +122,24 @@ class TForm1 : public QMainWindow, private LinkView {
     void FormClose();
     void syncTimers();
     void onSignal();
-    // Runs a handler of the link logic, showing a port error in a message box
-    // (the handler ends there and the program goes on), then adjusts the timers.
-    template <typename F> void guarded(F&& handler);
     void showError(const QString& text);
+    void showStatus(int panel, const std::string& text);
 
-    // LinkView
+    // SessionObserver
     void logLine(const std::string& text) override;
-    void setStatusPanel(int panel, const std::string& text) override;
-    void setButtonEnabled(LinkButton button, bool enabled) override;
-    bool isButtonEnabled(LinkButton button) const override;
-    void showMessage(const std::string& text) override;
-    void setDiagnosticControlsVisible(bool visible) override;
-    void resetFirmwarePage() override;
-    std::string numberDeviceText() const override;
-    std::string servPortText() const override;
-    void setInternetControlsVisible(bool visible) override;
-    void setFirmwareProgress(int position) override;
-    QWidget* buttonWidget(LinkButton button) const;
+    void portStatus(const std::string& text) override;
+    void linkStatus(const std::string& text) override;
+    void message(const std::string& text) override;
+    void controlsChanged(const LinkControls& controls) override;
+    void firmwareProgress(int percent) override;
+    void firmwarePageReset() override;
+    void error(const std::string& text) override;
+    void timersChanged() override;
+    void configRead(const frames::ConfigBlockBytes& block) override;
+    void badPacketCount(std::uint8_t count) override;
+    void firmwareImage(const std::string& path, const std::string& versionText) override;
+    void firmwareDone() override;
+    bool numberListShown() const override;
 
     Options options_;
     QString settingsPath_;

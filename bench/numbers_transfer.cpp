@@ -130,8 +130,8 @@ class Bench {
         form_->show();
         form_->ui.Fast_exchange->setChecked(gFast);
         probe_.clock.start();
-        auto inner = form_->Comm_port.OnRxChar;
-        form_->Comm_port.OnRxChar = [this, inner](TThreadComm* sender, std::uint32_t count) {
+        auto inner = form_->session->port().OnRxChar;
+        form_->session->port().OnRxChar = [this, inner](TThreadComm* sender, std::uint32_t count) {
             probe_.rxEvents.push_back(static_cast<double>(probe_.clock.nsecsElapsed()) / 1e6);
             inner(sender, count);
         };

@@ -23,22 +23,13 @@
 
 namespace {
 
-class QuietView : public LinkView {
+class QuietView : public LinkObserver {
   public:
     int lines = 0;
     void logLine(const std::string&) override { ++lines; }
-    void setStatusPanel(int, const std::string&) override {}
-    void setButtonEnabled(LinkButton, bool) override {}
-    bool isButtonEnabled(LinkButton) const override { return false; }
-    void showMessage(const std::string& text) override {
+    void message(const std::string& text) override {
         std::fprintf(stderr, "message: %s\n", text.c_str());
     }
-    void setDiagnosticControlsVisible(bool) override {}
-    void resetFirmwarePage() override {}
-    std::string numberDeviceText() const override { return {}; }
-    std::string servPortText() const override { return {}; }
-    void setInternetControlsVisible(bool) override {}
-    void setFirmwareProgress(int) override {}
 };
 
 double cpuSeconds() {

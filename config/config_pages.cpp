@@ -157,7 +157,8 @@ WriteConfResult Write_conf(const ConfigPages& p) {
     if (auto v = textField<ConfigBlock::kOwnerNumberLength>(p.Oh_num, kOwnerNumberName, errors)) {
         b.ownerNumber = *v;
     }
-    if (auto v = textField<ConfigBlock::kCountryCodeLength>(p.Edit3, kCountryCodeName, errors)) {
+    if (auto v =
+            textField<ConfigBlock::kCountryCodeLength>(p.countryCode, kCountryCodeName, errors)) {
         b.countryCode = *v;
     }
 
@@ -191,7 +192,7 @@ void Read_conf(const ConfigBlock& b, ConfigPages& p, std::vector<std::string>* n
         p.inputMode = b.inputMode;
     }
     p.Oh_num = fieldText(b.ownerNumber);
-    p.Edit3 = fieldText(b.countryCode);
+    p.countryCode = fieldText(b.countryCode);
     Load_data(b, p, notices);
 }
 

@@ -30,7 +30,7 @@ struct ConfigPages {
     bool Mes_rele = false;
     bool SendToRing = false;
     bool KEYNUMBUT = false;
-    std::string Edit3 = "+7"; // country code
+    std::string countryCode = "+7"; // Edit3
     std::string OUT_TOUT = "0";
     int RELE_REJ = 3; // item index, -1 for none
 

@@ -128,7 +128,7 @@ class Shooter {
         o.sysClassTty = dir_.filePath(QStringLiteral("no-sys"));
         form_ = std::make_unique<TForm1>(o);
         if (!moduleFolder.isEmpty()) {
-            form_->ServerSocket1.moduleFolder = moduleFolder;
+            form_->ServerSocket1->moduleFolder = moduleFolder;
         }
         form_->show();
     }
@@ -212,7 +212,7 @@ QMap<QString, QImage> takeShots(const QString& moduleFolder, const QString& shot
     f.ui.Port_Box->setCurrentIndex(f.ui.Port_Box->count() - 1);
     f.ui.Edit2->setText(QString::number(freeTcpPort(10000)));
     f.Start_serverClick();
-    s.expect(f.ServerSocket1.isListening(), "the Internet server listening");
+    s.expect(f.ServerSocket1->isListening(), "the Internet server listening");
     s.shoot(QStringLiteral("internet.png"));
     f.Start_serverClick();
     return s.shots();

@@ -30,11 +30,10 @@ void BootloaderSession::analyse(const std::uint8_t* bytes, std::size_t count) {
         if (bytes[i] == 'R' && bytes[i + 1] == 'T') {
             const unsigned version = i + 2 < count ? bytes[i + 2] : 0;
             // "Coe" and "v" are Latin letters, as the device's own greeting has them.
-            link_.setStatusPanel(2,
-                                 "Coeдинение установлено: Загрузчик v." + std::to_string(version));
+            link_.linkStatus("Coeдинение установлено: Загрузчик v." + std::to_string(version));
             // While an image is being programmed it must stay the one chosen.
             if (phase_ == Phase::Idle) {
-                link_.view().setButtonEnabled(LinkButton::OpenFirmware, true);
+                link_.setControl(LinkButton::OpenFirmware, true);
             }
             break;
         }
@@ -67,7 +66,7 @@ void BootloaderSession::openImage(const std::string& path) {
         return;
     case firmware::ImageFile::Status::Invalid:
         // The image held before stays held, and "Обновить" as it was.
-        link_.view().showMessage("Некорректный файл прошивки");
+        link_.message("Некорректный файл прошивки");
         return;
     case firmware::ImageFile::Status::Ok:
         break;
@@ -81,7 +80,7 @@ void BootloaderSession::holdImage(firmware::Image image, const std::string& path
     }
     image_ = std::move(image);
     page_.showImage(path, "Версия: " + std::to_string(image_->version));
-    link_.view().setButtonEnabled(LinkButton::Program, true);
+    link_.setControl(LinkButton::Program, true);
 }
 
 bool BootloaderSession::internetInUse() const {
@@ -99,8 +98,8 @@ void BootloaderSession::startProgramming() {
                       "последовательному порту");
         return;
     }
-    link_.view().setButtonEnabled(LinkButton::Program, false);
-    link_.view().setButtonEnabled(LinkButton::OpenFirmware, false);
+    link_.setControl(LinkButton::Program, false);
+    link_.setControl(LinkButton::OpenFirmware, false);
     link_.logLine("Идет программирование. Ждите...");
     blockIndex_ = 0;
     errorCount_ = 0;
@@ -124,7 +123,7 @@ void BootloaderSession::sendBlock(bool resend) {
     blockFrame_ = firmware::blockFrame(image_->body, static_cast<std::uint16_t>(blockIndex_));
     ++blockIndex_;
     link_.Send(blockFrame_.data(), blockFrame_.size());
-    link_.view().setFirmwareProgress(firmware::progress(blockIndex_, image_->fileSize()));
+    link_.observer().firmwareProgress(firmware::progress(blockIndex_, image_->fileSize()));
 }
 
 std::optional<std::string> BootloaderSession::deviceHolds() const {
@@ -151,11 +150,11 @@ void BootloaderSession::finish() {
     image_.reset();
     link_.state.linkUp = false;
     link_.setPortTimerEnabled(true);
-    link_.view().setButtonEnabled(LinkButton::OpenFirmware, false);
+    link_.setControl(LinkButton::OpenFirmware, false);
     link_.state.bootTimer = 0;
     page_.showFirstPage();
     link_.logLine(kDone);
-    link_.view().showMessage(kDone);
+    link_.message(kDone);
     page_.showImage(std::string(), kNoVersion);
     link_.notifyTimers();
 }
@@ -175,17 +174,17 @@ void BootloaderSession::interrupt(const std::string& why) {
         return;
     }
     release();
-    link_.view().setButtonEnabled(LinkButton::Program, false);
+    link_.setControl(LinkButton::Program, false);
     if (!wasProgramming) {
         // Nothing was sent yet: the page simply lets the image go.
         page_.showImage(std::string(), kNoVersion);
         return;
     }
     link_.state.bootTimer = 0;
-    link_.view().setButtonEnabled(LinkButton::OpenFirmware, false);
-    link_.view().resetFirmwarePage();
+    link_.setControl(LinkButton::OpenFirmware, false);
+    link_.observer().firmwarePageReset();
     const std::string text = "Программирование прервано: " + why;
     link_.logLine(text);
-    link_.view().showMessage(text);
+    link_.message(text);
     link_.notifyTimers();
 }

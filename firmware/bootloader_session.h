@@ -25,7 +25,7 @@
 class LinkController;
 
 // What the exchange shows on the firmware page beyond the link's controls
-// (buttons, FW_load, status bar, log and message boxes, which LinkView has).
+// (buttons, FW_load, status bar, log and message boxes, which the link reports).
 class FirmwarePageView {
   public:
     virtual ~FirmwarePageView() = default;

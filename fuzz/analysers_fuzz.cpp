@@ -8,14 +8,11 @@
 // bit 0, to the Internet link's analyser; state carries from chunk to chunk
 // as it does between reads.
 //
-// The serial port component stays closed, so acknowledgements go nowhere;
-// the hooks only check what they are handed.
-#include "comm/tcomm.h"
+// The session's serial port stays closed, so acknowledgements go nowhere;
+// what the replies drive beyond the link is only checked, not carried out.
 #include "fuzz/fuzz_chunks.h"
-#include "link/link_controller.h"
 #include "lists/number_grid.h"
-#include "protocol/protocol_state.h"
-#include "protocol/reply_analysis.h"
+#include "session/device_session.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -25,53 +22,44 @@
 
 namespace {
 
-struct QuietView : LinkView {
-    void logLine(const std::string&) override {}
-    void setStatusPanel(int, const std::string&) override {}
-    void setButtonEnabled(LinkButton, bool) override {}
-    bool isButtonEnabled(LinkButton) const override { return false; }
-    void showMessage(const std::string&) override {}
-    void setDiagnosticControlsVisible(bool) override {}
-    void resetFirmwarePage() override {}
-    std::string numberDeviceText() const override { return "00000000000"; }
-    std::string servPortText() const override { return "2020"; }
-    void setInternetControlsVisible(bool) override {}
-    void setFirmwareProgress(int) override {}
+// Checks what the replies hand on.
+struct Checks : ReplyTargets {
+    int page = 0;
+    void bootloaderChunk(const std::uint8_t* bytes, std::size_t n) override {
+        if (n > kRxBufferSize || (n > 0 && bytes == nullptr)) {
+            std::abort();
+        }
+    }
+    void configBlockRead(const frames::ConfigBlockBytes&) override {}
+    void numbersWanted() override {}
+    void writerStep(device_replies::WriterStep step) override {
+        const int code = static_cast<int>(step);
+        if (code < 0 || code > 2) {
+            std::abort();
+        }
+    }
+    void keyReported(const std::string& key) override {
+        // At most ten 1251 characters, each at most three UTF-8 bytes.
+        if (key.empty() || key.size() > 30) {
+            std::abort();
+        }
+    }
+    bool numberListShown() const override { return page == 0; }
+    void resendBatch() override {}
+    void badPackets(std::uint8_t) override {}
 };
 
 struct Rig {
-    TComm port;
-    QuietView view;
-    LinkController link{port, view};
-    ProtocolState protocol;
+    SessionObserver quiet;
     MemoryNumberGrid grid; // throws on a cell outside the grid: a finding
-    ReplyAnalyser analyser{link, protocol};
-    int page = 0;
+    Checks checks;
+    DeviceSession session{nullptr, grid, quiet, &checks};
+    LinkController& link = session.link();
+    ProtocolState& protocol = session.protocol();
 
     Rig() {
-        analyser.numberGrid = &grid;
-        analyser.Bootloader_analyse = [](const std::uint8_t* bytes, std::size_t n) {
-            if (n > kRxBufferSize || (n > 0 && bytes == nullptr)) {
-                std::abort();
-            }
-        };
-        analyser.Read_conf = [](const frames::ConfigBlockBytes&) {};
-        analyser.Read_numbersClick = [] {};
-        analyser.WriteNumbers = [](int step) {
-            if (step < 0 || step > 2) {
-                std::abort();
-            }
-        };
-        analyser.AddToNumListString = [](const std::string& key) {
-            // At most ten 1251 characters, each at most three UTF-8 bytes.
-            if (key.empty() || key.size() > 30) {
-                std::abort();
-            }
-        };
-        analyser.currentPage = [this] { return page; };
-        analyser.resendLastBatch = [] {};
-        analyser.setLabel7Caption = [](const std::string&) {};
-        link.sendData = [](const std::uint8_t*, std::size_t n) { return static_cast<int>(n); };
+        session.attachInternet(
+            {[](const std::uint8_t*, std::size_t n) { return static_cast<int>(n); }, {}, {}});
     }
 
     void reset(std::uint8_t flags) {
@@ -82,7 +70,7 @@ struct Rig {
         link.state.bootloaderMode = flags & 0x20;
         link.state.directDevice = !(flags & 0x40);
         protocol.configReadPending = flags & 0x02;
-        page = (flags & 0x08) ? 1 : 0;
+        checks.page = (flags & 0x08) ? 1 : 0;
         if (flags & 0x10) {
             protocol.nextNumberRow = 640; // packets run past the last row
         }
@@ -103,9 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rig.reset(flags);
     forEachChunk(data, size, [&](const std::vector<std::uint8_t>& chunk) {
         if (flags & 0x01) {
-            rig.analyser.ServerSocket1ClientRead(chunk.data(), chunk.size());
+            rig.session.replies().analyseInternetRead(chunk.data(), chunk.size());
         } else {
-            rig.analyser.analyseChunk(chunk.data(), chunk.size());
+            rig.session.replies().analyseChunk(chunk.data(), chunk.size());
         }
     });
     return 0;

@@ -25,19 +25,9 @@
 
 namespace {
 
-struct QuietView : LinkView, FirmwarePageView {
+struct QuietView : LinkObserver, FirmwarePageView {
     int progress = 0;
-    void logLine(const std::string&) override {}
-    void setStatusPanel(int, const std::string&) override {}
-    void setButtonEnabled(LinkButton, bool) override {}
-    bool isButtonEnabled(LinkButton) const override { return false; }
-    void showMessage(const std::string&) override {}
-    void setDiagnosticControlsVisible(bool) override {}
-    void resetFirmwarePage() override {}
-    std::string numberDeviceText() const override { return "00000000000"; }
-    std::string servPortText() const override { return "2020"; }
-    void setInternetControlsVisible(bool) override {}
-    void setFirmwareProgress(int position) override {
+    void firmwareProgress(int position) override {
         if (position < 0 || position > 1000) {
             std::abort();
         }

@@ -55,8 +55,8 @@ bool InternetLink::ensureTransport() {
     QString error;
     transport_ = loadTcpTransport(moduleFolder, &error);
     if (transport_ == nullptr) {
-        link_.view().showMessage("Не удалось загрузить модуль сервера " +
-                                 std::string(kTcpModuleName) + ": " + u(error));
+        link_.message("Не удалось загрузить модуль сервера " + std::string(kTcpModuleName) + ": " +
+                      u(error));
         return false;
     }
     transport_->accepted = [this](int connection, const QString& peer) {
@@ -76,8 +76,8 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
         bool ok = false;
         const uint port = portText.trimmed().toUInt(&ok);
         if (!ok || port > 65535) {
-            link_.view().showMessage("Неверный порт сервера: \"" + u(portText) +
-                                     "\". Введите число от 0 до 65535");
+            link_.message("Неверный порт сервера: \"" + u(portText) +
+                          "\". Введите число от 0 до 65535");
             return isListening();
         }
         if (!ensureTransport()) {
@@ -94,14 +94,13 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
         acceptPaused_ = false;
         QString error;
         if (!transport_->listen(listenAddress.trimmed(), static_cast<quint16>(port), &error)) {
-            link_.view().showMessage("Не удалось открыть порт " + std::to_string(port) + ": " +
-                                     u(error));
+            link_.message("Не удалось открыть порт " + std::to_string(port) + ": " + u(error));
             return false;
         }
         if (setStartCaption) {
             setStartCaption(QString::fromUtf8("Остановить"));
         }
-        link_.setStatusPanel(2, "Интернет - Ожидается соединение...");
+        link_.linkStatus("Интернет - Ожидается соединение...");
         link_.logLine("Сервер запущен, порт " + std::to_string(transport_->port()) +
                       (listenAddress.trimmed().isEmpty()
                            ? std::string()
@@ -116,7 +115,7 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
         if (setStartCaption) {
             setStartCaption(QString::fromUtf8("Запустить"));
         }
-        link_.setStatusPanel(2, "Интернет");
+        link_.linkStatus("Интернет");
     }
     return isListening();
 }
@@ -134,7 +133,7 @@ void InternetLink::ServerSocket1ClientConnect(int connection, const QString& pee
     apply(std::move(actions));
     if (!refused) {
         link_.logLine("Интернет - подключение с адреса " + u(peer));
-        link_.setStatusPanel(2, "Интернет - Соединение установлено");
+        link_.linkStatus("Интернет - Соединение установлено");
     }
 }
 
@@ -145,11 +144,11 @@ void InternetLink::ServerSocket1ClientDisconnect(int connection) {
         return; // not one of ours (refused, or already dropped)
     }
     apply(std::move(actions));
-    link_.setStatusPanel(2, "Интернет - Соединение прервано");
+    link_.linkStatus("Интернет - Соединение прервано");
 }
 
 void InternetLink::ServerSocket1ClientError(int code) {
-    link_.view().showMessage("Ошибка: " + std::to_string(code));
+    link_.message("Ошибка: " + std::to_string(code));
 }
 
 void InternetLink::acceptFailed(int code) {

@@ -23,7 +23,8 @@ std::string forLog(std::string_view bytes1251) {
 
 } // namespace
 
-LinkController::LinkController(comm::Port& port, LinkView& view) : port_(port), view_(view) {}
+LinkController::LinkController(comm::Port& port, LinkObserver& observer)
+    : port_(port), observer_(observer) {}
 
 int LinkController::Send(const std::uint8_t* bytes, std::size_t count) {
     if (bytes == nullptr || count == 0) {
@@ -35,12 +36,12 @@ int LinkController::Send(const std::uint8_t* bytes, std::size_t count) {
 int LinkController::SendStr(std::string_view text) {
     const int result = Send(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     if (state.debugMode) {
-        view_.logLine(forLog(text));
+        observer_.logLine(forLog(text));
     }
     return result;
 }
 
-void LinkController::Comm_portRxChar(std::uint32_t count) {
+void LinkController::bytesArrived(std::uint32_t count) {
     if (fastExchange_) {
         takeInput();
         notifyTimers();
@@ -52,7 +53,7 @@ void LinkController::Comm_portRxChar(std::uint32_t count) {
     notifyTimers();
 }
 
-void LinkController::TimerTimer() {
+void LinkController::tick20ms() {
     // Receive pacing: the chunk is analysed once the line has been quiet for
     // quietTicks - 1 ticks.
     if (state.rxCountdown > 0) {
@@ -80,9 +81,9 @@ void LinkController::TimerTimer() {
         ++state.replyTimer;
         if (state.replyTimer > 1000) {
             state.replyTimer = 0;
-            view_.logLine(kLostReply);
+            observer_.logLine(kLostReply);
             state.remoteConnected = false;
-            view_.setButtonEnabled(LinkButton::Disconnect, false);
+            setControl(LinkButton::Disconnect, false);
             if (exchangeCut) {
                 exchangeCut();
             }
@@ -105,18 +106,18 @@ void LinkController::TimerTimer() {
 
 void LinkController::bootWatchdogFired() {
     state.bootTimer = 0;
-    view_.setButtonEnabled(LinkButton::Program, false);
-    view_.setButtonEnabled(LinkButton::OpenFirmware, false);
+    setControl(LinkButton::Program, false);
+    setControl(LinkButton::OpenFirmware, false);
     state.bootloaderMode = true;
     setPortTimerEnabled(false);
-    view_.setStatusPanel(2, "Ожидается соединение с загрузчиком...");
+    observer_.linkStatus("Ожидается соединение с загрузчиком...");
     if (closeFirmwareFile) {
         closeFirmwareFile();
     }
     state.linkUp = false;
-    view_.resetFirmwarePage();
-    view_.logLine(kLostReply);
-    view_.showMessage(kLostReply);
+    observer_.firmwarePageReset();
+    observer_.logLine(kLostReply);
+    observer_.message(kLostReply);
 }
 
 std::string LinkController::reportOpenFailure() {
@@ -124,7 +125,7 @@ std::string LinkController::reportOpenFailure() {
     // The same cause found again by the next try is not news.
     if (f.log != lastOpenFailure_) {
         lastOpenFailure_ = f.log;
-        view_.logLine(f.log);
+        observer_.logLine(f.log);
     }
     return f.status;
 }
@@ -145,34 +146,34 @@ std::string LinkController::devicePath() const {
     return devicePathForPort(state.portName);
 }
 
-void LinkController::Timer_sysTimer() {
+void LinkController::tick1s() {
     if (!state.portReady) {
         state.linkUp = false;
         if (Open_port(devicePath())) {
             state.portReady = true;
             lostPortSearch_ = false;
-            view_.setStatusPanel(1, state.portName);
-            view_.setStatusPanel(2, "Порт " + state.portName + " открыт");
+            observer_.portStatus(state.portName);
+            observer_.linkStatus("Порт " + state.portName + " открыт");
         } else if (lostPortSearch_) {
             // The port went away; keep looking for it every second until it
             // comes back or the user chooses something else.
-            view_.setStatusPanel(1, "NC");
-            view_.setStatusPanel(2, "Порт " + state.portName + " отключен. Поиск...");
+            observer_.portStatus("NC");
+            observer_.linkStatus("Порт " + state.portName + " отключен. Поиск...");
             if (lastOpen_.error != comm::OpenError::NotFound) {
                 reportOpenFailure(); // there, but not ours to open
             }
         } else {
             setPortTimerEnabled(false);
-            view_.setStatusPanel(1, "NC");
-            view_.setStatusPanel(2, reportOpenFailure());
+            observer_.portStatus("NC");
+            observer_.linkStatus(reportOpenFailure());
         }
     } else if (state.linkUp) {
         setPortTimerEnabled(false);
-        view_.setButtonEnabled(LinkButton::Connect, true);
-        view_.setButtonEnabled(LinkButton::Disconnect, true);
+        setControl(LinkButton::Connect, true);
+        setControl(LinkButton::Disconnect, true);
     } else {
         SendStr(frames::frameGreeting());
-        view_.setStatusPanel(2, "Поиск...");
+        observer_.linkStatus("Поиск...");
     }
 }
 
@@ -180,7 +181,7 @@ void LinkController::portLost() {
     if (!port_.isOpen()) {
         return;
     }
-    view_.logLine("Потеряна связь с портом " + state.portName + " (устройство отключено)");
+    observer_.logLine("Потеряна связь с портом " + state.portName + " (устройство отключено)");
     port_.close();
     state.portReady = false;
     state.linkUp = false;
@@ -189,9 +190,9 @@ void LinkController::portLost() {
     state.rxCountdown = 0;
     state.rxCount = 0;
     pending_.clear();
-    view_.setButtonEnabled(LinkButton::Disconnect, false);
-    view_.setStatusPanel(1, "NC");
-    view_.setStatusPanel(2, "Порт " + state.portName + " отключен. Поиск...");
+    setControl(LinkButton::Disconnect, false);
+    observer_.portStatus("NC");
+    observer_.linkStatus("Порт " + state.portName + " отключен. Поиск...");
     if (stopFirmware) {
         stopFirmware("порт " + state.portName + " отключен");
     }
@@ -208,22 +209,22 @@ void LinkController::portLost() {
     notifyTimers();
 }
 
-void LinkController::ConnectClick() {
+void LinkController::connect(const std::string& deviceNumber, const std::string& serverPortText) {
     state.quietTicks = 15;
     if (!state.portReady) {
         setPortTimerEnabled(true);
     } else if (state.remoteConnected) {
-        view_.logLine("Соединение уже установлено");
+        observer_.logLine("Соединение уже установлено");
     } else {
         if (state.directDevice) {
             SendStr(frames::frameGreeting());
         } else if (state.dialing) {
-            view_.logLine("Соединение в процессе установки");
-        } else if (view_.numberDeviceText() == "00000000000") {
-            view_.logLine("Введите номер устройства");
+            observer_.logLine("Соединение в процессе установки");
+        } else if (deviceNumber == "00000000000") {
+            observer_.logLine("Введите номер устройства");
         } else {
             // The server port must be a number that a TCP port can be.
-            const std::string text = view_.servPortText();
+            const std::string& text = serverPortText;
             std::size_t used = 0;
             long value = -1;
             try {
@@ -232,7 +233,7 @@ void LinkController::ConnectClick() {
                 value = -1;
             }
             if (used != text.size() || value < 1 || value > 65535) {
-                view_.showMessage("Неверный порт сервера: \"" + text +
+                observer_.message("Неверный порт сервера: \"" + text +
                                   "\". Введите число от 1 до 65535");
             } else {
                 SendStr(frames::frameModemCall());
@@ -240,13 +241,13 @@ void LinkController::ConnectClick() {
                 state.serverPort = static_cast<std::uint32_t>(value);
             }
         }
-        view_.setButtonEnabled(LinkButton::Disconnect, true);
+        setControl(LinkButton::Disconnect, true);
     }
-    view_.setButtonEnabled(LinkButton::WorkOffline, true);
+    setControl(LinkButton::WorkOffline, true);
     notifyTimers();
 }
 
-void LinkController::DisconnectClick() {
+void LinkController::disconnect() {
     state.quietTicks = 15;
     if (state.remoteConnected || state.dialing) {
         if (state.directDevice) {
@@ -270,59 +271,58 @@ void LinkController::DisconnectClick() {
         }
         state.remoteConnected = false;
     } else {
-        view_.logLine(kNoLink);
+        observer_.logLine(kNoLink);
     }
     state.replyTimer = 0;
     notifyTimers();
 }
 
-void LinkController::RzToolButton6Click() {
+void LinkController::goOffline() {
     if (state.portReady) {
         state.portReady = false;
         if (state.remoteConnected || state.dialing) {
-            DisconnectClick();
+            disconnect();
         }
     }
     lostPortSearch_ = false;
     state.linkUp = false;
     setPortTimerEnabled(false);
-    view_.setStatusPanel(1, "NC");
-    view_.setStatusPanel(2, "Автономный режим");
-    view_.setButtonEnabled(LinkButton::WorkOffline, false);
-    view_.setButtonEnabled(LinkButton::Connect, true);
-    view_.setButtonEnabled(LinkButton::Disconnect, false);
+    observer_.portStatus("NC");
+    observer_.linkStatus("Автономный режим");
+    setControl(LinkButton::WorkOffline, false);
+    setControl(LinkButton::Connect, true);
+    setControl(LinkButton::Disconnect, false);
     if (port_.isOpen()) {
         port_.close();
     }
     notifyTimers();
 }
 
-void LinkController::Debug_enClick(bool checked) {
+void LinkController::setDiagnostics(bool checked) {
     state.debugMode = checked;
-    view_.setDiagnosticControlsVisible(checked);
 }
 
-void LinkController::Button1Click(const std::string& command) {
+void LinkController::sendDiagnostic(const std::string& command) {
     const auto encoded = cp1251::fromUtf8(command);
     if (!encoded.ok()) {
-        view_.logLine("Команда не отправлена: " + encoded.error->message());
+        observer_.logLine("Команда не отправлена: " + encoded.error->message());
         return;
     }
     const frames::TextFrame frame = frames::frameDiagnostic(encoded.bytes);
     if (!frame.ok()) {
-        view_.logLine(frame.error);
+        observer_.logLine(frame.error);
         return;
     }
     SendStr(frame.bytes);
 }
 
-void LinkController::Port_BoxChange(const std::string& text) {
+void LinkController::choosePort(const std::string& text) {
     lostPortSearch_ = false;
     if (text != kInternetEntry) {
         state.portName = text;
         state.portReady = false;
         setPortTimerEnabled(true); // its next tick closes the old port and opens this one
-        view_.setInternetControlsVisible(false);
+        internetChosen_ = false;
         if (serverListening && serverListening() && stopServer) {
             stopServer();
         }
@@ -332,42 +332,42 @@ void LinkController::Port_BoxChange(const std::string& text) {
     if (state.portReady) {
         state.portReady = false;
         if (state.remoteConnected || state.dialing) {
-            DisconnectClick();
+            disconnect();
         }
     }
     state.linkUp = false;
     setPortTimerEnabled(false);
-    view_.setStatusPanel(1, "NC");
-    view_.setStatusPanel(2, "Интернет");
-    view_.setButtonEnabled(LinkButton::WorkOffline, false);
-    view_.setButtonEnabled(LinkButton::Connect, true);
-    view_.setButtonEnabled(LinkButton::Disconnect, false);
+    observer_.portStatus("NC");
+    observer_.linkStatus("Интернет");
+    setControl(LinkButton::WorkOffline, false);
+    setControl(LinkButton::Connect, true);
+    setControl(LinkButton::Disconnect, false);
     if (port_.isOpen()) {
         port_.close();
     }
-    view_.setInternetControlsVisible(true);
+    internetChosen_ = true;
     notifyTimers();
 }
 
-void LinkController::TreeViewClick(int pageIndex) {
+void LinkController::selectPage(int pageIndex) {
     if (pageIndex == 3) {
         // The firmware page: the line belongs to the bootloader from now on.
         state.quietTicks = 5;
         state.bootloaderMode = true;
         setPortTimerEnabled(false);
-        view_.setStatusPanel(2, "Ожидается соединение с загрузчиком...");
-        view_.setFirmwareProgress(0);
+        observer_.linkStatus("Ожидается соединение с загрузчиком...");
+        observer_.firmwareProgress(0);
         if (port_.isOpen()) {
             return;
         }
         if (Open_port(devicePath())) {
             state.portReady = true;
-            view_.setStatusPanel(1, state.portName);
-            view_.setStatusPanel(2, "Порт " + state.portName + " открыт");
+            observer_.portStatus(state.portName);
+            observer_.linkStatus("Порт " + state.portName + " открыт");
         } else {
             setPortTimerEnabled(false);
-            view_.setStatusPanel(1, "NC");
-            view_.setStatusPanel(2, reportOpenFailure());
+            observer_.portStatus("NC");
+            observer_.linkStatus(reportOpenFailure());
         }
         return;
     }
@@ -375,25 +375,24 @@ void LinkController::TreeViewClick(int pageIndex) {
         stopFirmware("выбрана другая страница");
     }
     if (serverListening && serverListening()) {
-        view_.setStatusPanel(1, "NC");
-        view_.setStatusPanel(2, state.remoteConnected ? "Интернет - Соединение установлено"
-                                                      : "Интернет - Ожидается соединение...");
-    } else if (view_.isButtonEnabled(LinkButton::WorkOffline)) {
+        observer_.portStatus("NC");
+        observer_.linkStatus(state.remoteConnected ? "Интернет - Соединение установлено"
+                                                   : "Интернет - Ожидается соединение...");
+    } else if (controlEnabled(LinkButton::WorkOffline)) {
         // A serial link mode.
-        if (view_.isButtonEnabled(LinkButton::OpenFirmware)) {
-            view_.setButtonEnabled(LinkButton::OpenFirmware, false);
+        if (controlEnabled(LinkButton::OpenFirmware)) {
+            setControl(LinkButton::OpenFirmware, false);
         }
         state.bootloaderMode = false;
         if (!state.linkUp) {
             setPortTimerEnabled(true);
         } else {
-            view_.setStatusPanel(2, state.directDevice
-                                        ? "Coeдинение установлено: " + state.deviceName
-                                        : std::string("Coeдинение установлено: модем"));
+            observer_.linkStatus(state.directDevice ? "Coeдинение установлено: " + state.deviceName
+                                                    : std::string("Coeдинение установлено: модем"));
         }
     } else {
-        view_.setStatusPanel(1, "NC");
-        view_.setStatusPanel(2, "Автономный режим");
+        observer_.portStatus("NC");
+        observer_.linkStatus("Автономный режим");
     }
 }
 
@@ -558,4 +557,38 @@ void LinkController::notifyTimers() {
             timersChanged();
         }
     }
+}
+
+namespace {
+
+// The flag of a control in the controls' state.
+template <typename Controls> auto& flagOf(Controls& controls, LinkButton button) {
+    switch (button) {
+    case LinkButton::Connect:
+        return controls.connect;
+    case LinkButton::Disconnect:
+        return controls.disconnect;
+    case LinkButton::Program:
+        return controls.program;
+    case LinkButton::OpenFirmware:
+        return controls.openFirmware;
+    case LinkButton::WorkOffline:
+        break;
+    }
+    return controls.workOffline;
+}
+
+} // namespace
+
+bool LinkController::controlEnabled(LinkButton button) const {
+    return flagOf(controls_, button);
+}
+
+void LinkController::setControl(LinkButton button, bool enabled) {
+    bool& flag = flagOf(controls_, button);
+    if (flag == enabled) {
+        return;
+    }
+    flag = enabled;
+    observer_.controlsChanged(controls_);
 }

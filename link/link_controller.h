@@ -2,8 +2,8 @@
 // watchdogs), the 1 s port tick (open the port, greet the device), the send
 // path, Connect / Disconnect / work offline and the diagnostic mode.
 //
-// Time is explicit: the window calls TimerTimer() every 20 ms and
-// Timer_sysTimer() every second while the port timer is enabled; tests call
+// Time is explicit: the session calls tick20ms() every 20 ms and
+// tick1s() every second while the port timer is enabled; tests call
 // them directly. To let an idle configurator sleep, the 20 ms tick is only
 // needed while something counts (tickNeeded()); every change of that, and of
 // the port timer, is announced through timersChanged.
@@ -19,35 +19,45 @@
 #include <string_view>
 #include <vector>
 
-// The buttons and controls whose state the link logic drives.
+// The controls whose state follows from the link: which of them can be used
+// now. A front end enables its buttons from these, never the other way round.
 enum class LinkButton { Connect, Disconnect, WorkOffline, Program, OpenFirmware };
+struct LinkControls {
+    bool connect = false;
+    bool disconnect = false;
+    bool workOffline = true; // "Работать автономно"
+    bool program = false;    // "Обновить" on the firmware page
+    bool openFirmware = false;
+};
 
-// What the link logic needs of the window.
-class LinkView {
+// What the link logic reports; every report does nothing unless a front end
+// takes it.
+class LinkObserver {
   public:
-    virtual ~LinkView() = default;
-    virtual void logLine(const std::string& text) = 0;                   // append a line to Log
-    virtual void setStatusPanel(int panel, const std::string& text) = 0; // panel 1 or 2
-    virtual void setButtonEnabled(LinkButton button, bool enabled) = 0;
-    virtual bool isButtonEnabled(LinkButton button) const = 0;
-    virtual void showMessage(const std::string& text) = 0;       // a message box
-    virtual void setDiagnosticControlsVisible(bool visible) = 0; // Label12, Comand_box, Button1
-    virtual void resetFirmwarePage() = 0; // FW_load 0, FW_ver "Версия:", Firmware_file emptied
-    virtual std::string numberDeviceText() const = 0;          // Number_device
-    virtual std::string servPortText() const = 0;              // Serv_port
-    virtual void setInternetControlsVisible(bool visible) = 0; // Label29, Edit2, Start_server
-    virtual void setFirmwareProgress(int position) = 0;        // FW_load
+    virtual ~LinkObserver() = default;
+    virtual void logLine(const std::string& /*text*/) {}
+    // The port in use ("NC" when none) and the state of the link, for the
+    // status bar.
+    virtual void portStatus(const std::string& /*text*/) {}
+    virtual void linkStatus(const std::string& /*text*/) {}
+    // Something the user must see now (the window shows a message box).
+    virtual void message(const std::string& /*text*/) {}
+    virtual void controlsChanged(const LinkControls& /*controls*/) {}
+    // The firmware exchange: its progress in percent, and the page set back
+    // to no image and no progress.
+    virtual void firmwareProgress(int /*percent*/) {}
+    virtual void firmwarePageReset() {}
 };
 
 class LinkController {
   public:
-    LinkController(comm::Port& port, LinkView& view);
+    LinkController(comm::Port& port, LinkObserver& observer);
 
     LinkState state;
 
     // Calls into the rest of the program, set by the window.
     std::function<void()> analyse;    // Receive_analyse: reads the chunk with readChunk()
-    std::function<void()> writerStep; // WriteNumbers(3), once per tick
+    std::function<void()> writerStep; // the number writer's tick, once per tick
     std::function<bool()> writerBusy; // the number writer waits for something
     std::function<int(const std::uint8_t*, std::size_t)> sendData; // Send_data
     std::function<void()> stopServer;                              // Start_server_fun(false)
@@ -70,24 +80,29 @@ class LinkController {
     int SendStr(std::string_view text);
 
     // --- events ----------------------------------------------------------
-    void Comm_portRxChar(std::uint32_t count);
-    void TimerTimer();
-    void Timer_sysTimer();
+    void bytesArrived(std::uint32_t count); // Comm_portRxChar
+    void tick20ms();                        // TimerTimer
+    void tick1s();                          // Timer_sysTimer
     // The port's device went away (adapter unplugged): report it once, close
     // the port and search for it again every second.
     void portLost();
 
     // --- buttons ---------------------------------------------------------
-    void ConnectClick();
-    void DisconnectClick();
-    void RzToolButton6Click(); // "Работать автономно"
-    void Debug_enClick(bool checked);
+    // The device number and the server port as typed; both only matter for a
+    // modem call.
+    void connect(const std::string& deviceNumber,
+                 const std::string& serverPortText); // ConnectClick
+    void disconnect();                               // DisconnectClick
+    void goOffline();             // RzToolButton6Click, "Работать автономно"
+    void setDiagnostics(bool on); // Debug_enClick
     // Sends the diagnostic command (UTF-8 text of Comand_box) followed by \r.
-    void Button1Click(const std::string& command);
+    void sendDiagnostic(const std::string& command); // Button1Click
     // A port name, or "Интернет", chosen or typed in Port_Box (UTF-8).
-    void Port_BoxChange(const std::string& text);
+    void choosePort(const std::string& text); // Port_BoxChange
+    // Whether "Интернет" is the link chosen (the server's controls are shown).
+    bool internetChosen() const { return internetChosen_; }
     // What selecting a page does to the link: 0..3, or -1 for no page.
-    void TreeViewClick(int pageIndex);
+    void selectPage(int pageIndex); // TreeViewClick
 
     // The fast exchange: a reply that is complete (reply_end) is analysed as
     // soon as the receive event that brought its last byte is handled,
@@ -103,9 +118,14 @@ class LinkController {
     void startBootWatchdog();       // bootTimer := 1
     // Reads the announced chunk (at most rxCount bytes, at most capacity).
     std::size_t readChunk(std::uint8_t* buffer, std::size_t capacity);
-    void logLine(const std::string& text) { view_.logLine(text); }
-    void setStatusPanel(int panel, const std::string& text) { view_.setStatusPanel(panel, text); }
-    LinkView& view() { return view_; }
+    void logLine(const std::string& text) { observer_.logLine(text); }
+    void portStatus(const std::string& text) { observer_.portStatus(text); }
+    void linkStatus(const std::string& text) { observer_.linkStatus(text); }
+    void message(const std::string& text) { observer_.message(text); }
+    LinkObserver& observer() { return observer_; }
+    const LinkControls& controls() const { return controls_; }
+    bool controlEnabled(LinkButton button) const;
+    void setControl(LinkButton button, bool enabled);
     comm::Port& port() { return port_; }
 
     // Timer_sys.
@@ -135,7 +155,9 @@ class LinkController {
     void analyseFront(std::size_t chunk); // the first `chunk` bytes of pending_
 
     comm::Port& port_;
-    LinkView& view_;
+    LinkObserver& observer_;
+    LinkControls controls_;
+    bool internetChosen_ = false;
     bool portTimerEnabled_ = true;
     bool lostPortSearch_ = false;
     std::string lastOpenFailure_; // the last cause logged

@@ -1,8 +1,8 @@
 #include "lists/number_transfer.h"
 
+#include "link/device_commands.h"
 #include "link/link_controller.h"
 #include "lists/number_list.h"
-#include "protocol/device_commands.h"
 #include "protocol/frames.h"
 
 #include <algorithm>
@@ -19,7 +19,7 @@ bool NumberTransfer::linked() {
     return true;
 }
 
-void NumberTransfer::Read_numbersClick(const std::string& password) {
+void NumberTransfer::readNumbers(const std::string& password) {
     number_list::clearNumbers(grid_);
     protocol_.numberReadPending = false;
     protocol_.numberListComplete = true; // the user's own (empty) list, until a read starts
@@ -56,8 +56,8 @@ void NumberTransfer::readCut() {
                   std::to_string(std::max(protocol_.nextNumberRow - 1, 0)));
 }
 
-void NumberTransfer::AddClick(const std::string& password, const std::string& number,
-                              const std::string& apartment) {
+void NumberTransfer::addNumber(const std::string& password, const std::string& number,
+                               const std::string& apartment) {
     if (!linked()) {
         return;
     }
@@ -78,7 +78,7 @@ void NumberTransfer::AddClick(const std::string& password, const std::string& nu
     link_.logLine("Идет добавление номера. Ждите...");
 }
 
-void NumberTransfer::DelClick(const std::string& password, const std::string& number) {
+void NumberTransfer::deleteNumber(const std::string& password, const std::string& number) {
     if (!linked()) {
         return;
     }
@@ -96,7 +96,7 @@ void NumberTransfer::DelClick(const std::string& password, const std::string& nu
     link_.logLine("Идет удаление номера. Ждите...");
 }
 
-void NumberTransfer::Erase_numbersClick(const std::string& password) {
+void NumberTransfer::eraseNumbers(const std::string& password) {
     if (!linked()) {
         return;
     }

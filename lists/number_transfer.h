@@ -32,7 +32,7 @@ class NumberTransfer {
     // row 1 with no bad packets, then asks the device for its list ("READ"
     // with the password on the serial link, "READ" alone on the Internet
     // link). The columns are emptied even without a link.
-    void Read_numbersClick(const std::string& password);
+    void readNumbers(const std::string& password); // Read_numbersClick
     // The read was cut short (no answer, unplug): the grid is marked as not
     // the device's whole list, and says so in the log.
     void readCut();
@@ -43,12 +43,12 @@ class NumberTransfer {
         return !protocol_.numberListComplete && !protocol_.numberReadPending;
     }
     // "ADD" of one number with its apartment.
-    void AddClick(const std::string& password, const std::string& number,
-                  const std::string& apartment);
+    void addNumber(const std::string& password, const std::string& number,
+                   const std::string& apartment);
     // "DEL" of one number.
-    void DelClick(const std::string& password, const std::string& number);
+    void deleteNumber(const std::string& password, const std::string& number); // DelClick
     // "ERASE": the device forgets its whole list.
-    void Erase_numbersClick(const std::string& password);
+    void eraseNumbers(const std::string& password); // Erase_numbersClick
 
   private:
     // Whether a device is linked; logs "Установите соединение" when not.

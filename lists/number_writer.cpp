@@ -1,8 +1,8 @@
 #include "lists/number_writer.h"
 
+#include "link/device_commands.h"
 #include "link/link_controller.h"
 #include "protocol/cp1251.h"
-#include "protocol/device_commands.h"
 
 #include <algorithm>
 #include <limits>
@@ -65,18 +65,19 @@ NumberListWriter::NumberListWriter(LinkController& link, DeviceCommands& command
                                    const NumberGrid& grid)
     : link_(link), commands_(commands), grid_(grid) {}
 
-void NumberListWriter::WriteNumbers(int step) {
+void NumberListWriter::step(device_replies::WriterStep step) {
+    using device_replies::WriterStep;
     switch (step) {
-    case 0:
+    case WriterStep::Start:
         start();
         break;
-    case 1:
+    case WriterStep::Next:
         next();
         break;
-    case 2:
+    case WriterStep::Refused:
         refused();
         break;
-    case 3:
+    case WriterStep::Tick:
         tick();
         return; // the tick announces the timers itself
     default:
@@ -87,41 +88,41 @@ void NumberListWriter::WriteNumbers(int step) {
 
 void NumberListWriter::start() {
     link_.logLine(kStarted);
-    writer.writeRow = 1;
-    writer.writeCell = 0;
-    writer.writeLimit = NumberWriter::kDirectLimit;
-    writer.batchCount = 0;
-    writer.active = true;
-    writer.internet = !link_.state.directDevice;
-    writer.total = 0;
-    writer.confirmed = 0;
-    writer.unconfirmed = 0;
+    state.writeRow = 1;
+    state.writeCell = 0;
+    state.writeLimit = NumberWriteState::kDirectLimit;
+    state.batchCount = 0;
+    state.active = true;
+    state.internet = !link_.state.directDevice;
+    state.total = 0;
+    state.confirmed = 0;
+    state.unconfirmed = 0;
     for (int r = 1; r <= grid_.rowCount(); ++r) {
-        writer.total += grid_.cell(NumberGrid::kNumberColumn, r).empty() ? 0 : 1;
+        state.total += grid_.cell(NumberGrid::kNumberColumn, r).empty() ? 0 : 1;
     }
-    if (!writer.internet) {
+    if (!state.internet) {
         next();
         return;
     }
-    writer.writeLimit = NumberWriter::kInternetLimit;
+    state.writeLimit = NumberWriteState::kInternetLimit;
     // The erase is a step like the batches: a device that never answers it
     // is reported after the same 40 s instead of leaving the write waiting.
-    writer.writeTicks = 1;
+    state.writeTicks = 1;
     if (!commands_.sendInternet(frames::frameEraseAll())) {
         abandon(kAbandoned);
     }
 }
 
 void NumberListWriter::next() {
-    if (!writer.active) {
+    if (!state.active) {
         return;
     }
     // The reply that brought us here confirms the step before.
-    writer.confirmed += writer.unconfirmed;
-    writer.unconfirmed = 0;
+    state.confirmed += state.unconfirmed;
+    state.unconfirmed = 0;
     std::vector<frames::NumberRecordBytes> records;
     const int rows = grid_.rowCount();
-    for (int r = std::max(writer.writeRow, 1); r <= rows; ++r) {
+    for (int r = std::max(state.writeRow, 1); r <= rows; ++r) {
         const std::string number = grid_.cell(NumberGrid::kNumberColumn, r);
         if (number.empty()) {
             continue;
@@ -134,7 +135,7 @@ void NumberListWriter::next() {
             return;
         }
 
-        if (!writer.internet) {
+        if (!state.internet) {
             const cp1251::EncodeResult apartment1251 = cp1251::fromUtf8(apartment);
             if (!apartment1251.ok()) {
                 abandon(std::string(kAbandoned) + ": " + rowText(r) + ": " +
@@ -142,16 +143,16 @@ void NumberListWriter::next() {
                 return;
             }
             const frames::TextFrame frame =
-                frames::frameNtf(writer.writeCell, number1251.bytes, apartment1251.bytes);
+                frames::frameNtf(state.writeCell, number1251.bytes, apartment1251.bytes);
             if (!frame.ok()) {
                 abandon(std::string(kAbandoned) + ": " + rowText(r) + ": " + frame.error);
                 return;
             }
             link_.SendStr(frame.bytes);
-            writer.unconfirmed = 1;
-            ++writer.writeCell;
-            writer.writeRow = r + 1;
-            writer.writeTicks = 1;
+            state.unconfirmed = 1;
+            ++state.writeCell;
+            state.writeRow = r + 1;
+            state.writeTicks = 1;
             link_.logLine(kWritingRow + std::to_string(r));
             return;
         }
@@ -165,23 +166,23 @@ void NumberListWriter::next() {
         if (!value) {
             // What was gathered in this call is not sent.
             const std::string message = "'" + apartment + "' is not a valid integer value";
-            link_.view().showMessage(message);
+            link_.message(message);
             abandon(std::string(kAbandoned) + ": " + rowText(r) + ": " + message);
             return;
         }
         records.push_back(frames::encodeNumberRecord(
             number1251.bytes, static_cast<std::uint16_t>(static_cast<std::uint32_t>(*value))));
-        writer.writeRow = r + 1;
-        writer.writeTicks = 1;
+        state.writeRow = r + 1;
+        state.writeTicks = 1;
         link_.logLine(kWritingRow + std::to_string(r));
     }
 
     // The rows are used up.
-    if (!writer.internet) {
+    if (!state.internet) {
         link_.logLine(kInitFree);
-        writer.writeTicks = 0;
-        writer.active = false;
-        const frames::TextFrame frame = frames::frameEfa(writer.writeCell);
+        state.writeTicks = 0;
+        state.active = false;
+        const frames::TextFrame frame = frames::frameEfa(state.writeCell);
         link_.SendStr(frame.bytes);
         return;
     }
@@ -189,16 +190,16 @@ void NumberListWriter::next() {
         sendBatch(frames::frameNumberBatch(records));
         return;
     }
-    writer.writeTicks = 0;
-    writer.active = false;
+    state.writeTicks = 0;
+    state.active = false;
     link_.logLine(kDone);
 }
 
 bool NumberListWriter::sendBatch(const std::string& batch) {
-    writer.batchBuffer.fill(0);
-    std::copy(batch.begin(), batch.end(), writer.batchBuffer.begin());
-    writer.batchCount = static_cast<std::uint8_t>(batch[3]);
-    writer.unconfirmed = writer.batchCount;
+    state.batchBuffer.fill(0);
+    std::copy(batch.begin(), batch.end(), state.batchBuffer.begin());
+    state.batchCount = static_cast<std::uint8_t>(batch[3]);
+    state.unconfirmed = state.batchCount;
     if (!commands_.sendInternet(batch)) {
         abandon(kAbandoned);
         return false;
@@ -208,64 +209,64 @@ bool NumberListWriter::sendBatch(const std::string& batch) {
 
 void NumberListWriter::refused() {
     link_.logLine(kRefused);
-    writer.writeTicks = 0;
-    writer.unconfirmed = 0; // not stored
+    state.writeTicks = 0;
+    state.unconfirmed = 0; // not stored
 }
 
 std::optional<std::string> NumberListWriter::deviceHolds() const {
-    if (!writer.active) {
+    if (!state.active) {
         return std::nullopt;
     }
-    std::string text = "в приборе записано " + std::to_string(writer.confirmed) + " из " +
-                       std::to_string(writer.total) + " номеров";
-    if (writer.unconfirmed > 0) {
-        text += ", еще " + std::to_string(writer.unconfirmed) + " отправлено без подтверждения";
+    std::string text = "в приборе записано " + std::to_string(state.confirmed) + " из " +
+                       std::to_string(state.total) + " номеров";
+    if (state.unconfirmed > 0) {
+        text += ", еще " + std::to_string(state.unconfirmed) + " отправлено без подтверждения";
     }
     // The serial write overwrites cell by cell; the Internet write erased the list first.
-    text += writer.internet ? "; прежний список прибора стерт"
-                            : "; в остальных ячейках прибора прежние номера";
+    text += state.internet ? "; прежний список прибора стерт"
+                           : "; в остальных ячейках прибора прежние номера";
     return text;
 }
 
 void NumberListWriter::stop() {
-    writer.active = false;
-    writer.writeTicks = 0;
+    state.active = false;
+    state.writeTicks = 0;
 }
 
 void NumberListWriter::tick() {
-    if (writer.writeTicks == 0) {
+    if (state.writeTicks == 0) {
         return;
     }
-    ++writer.writeTicks;
-    if (writer.writeTicks > writer.writeLimit) {
-        writer.writeRow = 1;
-        writer.writeCell = 0;
-        writer.writeTicks = 0;
+    ++state.writeTicks;
+    if (state.writeTicks > state.writeLimit) {
+        state.writeRow = 1;
+        state.writeCell = 0;
+        state.writeTicks = 0;
         // A late "+NTF:1" on the serial link writes the list again from cell
         // 0, which leaves the device with the whole list. On the Internet link
         // the same would add the first numbers a second time behind the ones
         // already stored, so there the write is over.
-        if (writer.internet) {
-            writer.active = false;
+        if (state.internet) {
+            state.active = false;
         }
         link_.logLine(kNoAnswer);
     }
 }
 
 void NumberListWriter::abandon(const std::string& reason) {
-    writer.writeRow = 1;
-    writer.writeCell = 0;
-    writer.writeTicks = 0;
-    writer.active = false;
+    state.writeRow = 1;
+    state.writeCell = 0;
+    state.writeTicks = 0;
+    state.active = false;
     link_.logLine(reason);
 }
 
 void NumberListWriter::resendLastBatch() {
-    if (writer.batchCount == 0) {
+    if (state.batchCount == 0) {
         link_.logLine("Повтор пакета номеров не выполнен: пакет еще не отправлялся");
         return;
     }
-    const std::size_t size = frames::kNumberRecordSize * writer.batchCount + 5;
+    const std::size_t size = frames::kNumberRecordSize * state.batchCount + 5;
     commands_.sendInternet(
-        std::string_view(reinterpret_cast<const char*>(writer.batchBuffer.data()), size));
+        std::string_view(reinterpret_cast<const char*>(state.batchBuffer.data()), size));
 }

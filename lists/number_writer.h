@@ -8,13 +8,14 @@
 // the entries follow in NumberBatches of up to ten records, each after the
 // reply to the previous step.
 //
-// The writer keeps no timer of its own: the 20 ms tick calls WriteNumbers(3),
+// The writer keeps no timer of its own: the 20 ms tick calls step(WriterStep::Tick),
 // which counts the ticks since the last step went out and abandons the write
 // when the device has been silent for writeLimit ticks (1 s on the serial
 // link, 40 s on the Internet link).
 #pragma once
 
 #include "lists/number_grid.h"
+#include "protocol/device_replies.h"
 #include "protocol/frames.h"
 
 #include <array>
@@ -25,9 +26,9 @@
 class LinkController;
 class DeviceCommands;
 
-// The writer's state. Only WriteNumbers changes it; the Internet reply
+// The writer's state. Only step() changes it; the Internet reply
 // "ADN" reads batchBuffer and batchCount to send the last batch again.
-struct NumberWriter {
+struct NumberWriteState {
     static constexpr std::uint32_t kDirectLimit = 50;     // ticks: 1 s
     static constexpr std::uint32_t kInternetLimit = 2000; // ticks: 40 s
     static constexpr std::size_t kBatchBytes =
@@ -61,18 +62,17 @@ class NumberListWriter {
     // The grid, link and commands must outlive the writer.
     NumberListWriter(LinkController& link, DeviceCommands& commands, const NumberGrid& grid);
 
-    NumberWriter writer;
+    NumberWriteState state;
 
-    // Entry codes: 0 start the write, 1 the last step succeeded (send the
-    // next one), 2 the device refused the last step (stop), 3 one 20 ms tick.
-    // Any other code does nothing.
-    void WriteNumbers(int step);
+    // Start the write, send the next step after a success, stop after a
+    // refusal, or count one 20 ms tick (WriteNumbers with the codes 0 to 3).
+    void step(device_replies::WriterStep step);
 
     // The Internet reply "ADN": sends the last batch again, unchanged.
     void resendLastBatch();
 
     // Whether a step waits for its reply (the 20 ms tick must keep running).
-    bool busy() const { return writer.writeTicks != 0; }
+    bool busy() const { return state.writeTicks != 0; }
 
     // While a write is under way, what the device holds now ("в приборе
     // записано 52 из 650 номеров, ..."); empty otherwise.

@@ -117,7 +117,7 @@ DeviceState deviceState(WindowRun& run) {
 
 // The pages as text, so that a difference shows where it is.
 std::string describe(const ConfigPages& p) {
-    std::string out = p.Password + "|" + p.Oh_num + "|" + p.Num_dev + "|" + p.Edit3 + "|" +
+    std::string out = p.Password + "|" + p.Oh_num + "|" + p.Num_dev + "|" + p.countryCode + "|" +
                       p.OUT_TOUT + "|" + std::to_string(p.RELE_REJ) + "|" + p.act_time + "/" +
                       std::to_string(p.act_mul) + "|" + p.pause_time + "/" +
                       std::to_string(p.pause_mul) + "|" + p.povtor + "|" + p.T_in + "|" + p.T_out +
@@ -168,7 +168,7 @@ TEST(ConfigFilesWindow, ReadSaveChangeOpenAndWriteBackGivesTheDeviceTheFile) {
     b.Num_dev = "4321";
     b.All_num_ch = b.SMS_ch = b.Mes_in = b.Mes_rele = b.SendToRing = b.KEYNUMBUT = true;
     b.RING_ch = false;
-    b.Edit3 = "+380";
+    b.countryCode = "+380";
     b.OUT_TOUT = "45";
     b.RELE_REJ = 3;
     b.act_time = "12";

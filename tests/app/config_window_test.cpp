@@ -120,7 +120,7 @@ TEST_P(ConfigWindowFlow, WriteSendsExactlyWhatThePagesShow) {
     QTest::mouseClick(ui.RzToolButton4, Qt::LeftButton);
     ASSERT_TRUE(run.waitLog("Конфигурация записана")) << run.log().toStdString();
     EXPECT_TRUE(run.log().contains(QString::fromUtf8("Идет запись конфигурации. Ждите...")));
-    EXPECT_EQ(run.form->link.state.quietTicks, 5);
+    EXPECT_EQ(run.form->session->link().state.quietTicks, 5);
 
     const WriteConfResult shown = Write_conf(run.form->config->pages());
     ASSERT_TRUE(shown.ok()) << shown.message();
@@ -142,7 +142,7 @@ TEST(ConfigWindow, AWriteRefusedByTheGuardsSendsNothing) {
     EXPECT_TRUE(run.log().contains(QString::fromUtf8("Конфигурация не записана")))
         << run.log().toStdString();
     EXPECT_EQ(readFileBytes(run.trace), before);
-    EXPECT_EQ(run.form->link.state.replyTimer, 0u);
+    EXPECT_EQ(run.form->session->link().state.replyTimer, 0u);
 }
 
 // "Not corr" has no line end: with the fast exchange too it is reported
@@ -154,7 +154,7 @@ TEST_P(ConfigWindowFlow, WrongPasswordIsReported) {
     run.form->ui.Password->setText(QStringLiteral("4321"));
     QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
     EXPECT_TRUE(run.waitLog("Пароль не верный")) << run.log().toStdString();
-    EXPECT_EQ(run.form->link.state.replyTimer, 0u);
+    EXPECT_EQ(run.form->session->link().state.replyTimer, 0u);
     EXPECT_FALSE(run.log().contains(QString::fromUtf8("Конфигурация считана")));
 }
 
@@ -163,13 +163,13 @@ TEST_P(ConfigWindowFlow, DeviceThatNeverAnswersIsLostAfterTheWatchdog) {
     run.fast = GetParam();
     run.startLinked({"--mute-from", "CONFR:1"});
     QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
-    EXPECT_EQ(run.form->link.state.replyTimer, 1u);
+    EXPECT_EQ(run.form->session->link().state.replyTimer, 1u);
     // The 20 ms ticks, driven here rather than waited for.
-    for (int i = 0; i < 1000 && run.form->link.state.replyTimer != 0; ++i) {
-        run.form->link.TimerTimer();
+    for (int i = 0; i < 1000 && run.form->session->link().state.replyTimer != 0; ++i) {
+        run.form->session->link().tick20ms();
     }
     EXPECT_TRUE(run.log().contains(QString::fromUtf8("Потеряна связь (нет ответа)!")));
-    EXPECT_FALSE(run.form->link.state.remoteConnected);
+    EXPECT_FALSE(run.form->session->link().state.remoteConnected);
     EXPECT_FALSE(run.form->ui.Disconnect->isEnabled());
     // Commands are refused until Connect links again.
     QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);

@@ -38,7 +38,7 @@ struct InternetRun : WindowRun {
         QTest::mouseClick(form->ui.Start_server, Qt::LeftButton);
         EXPECT_EQ(form->ui.Start_server->text(), QString::fromUtf8("Остановить"));
         EXPECT_EQ(panel(2), QString::fromUtf8("Интернет - Ожидается соединение..."));
-        return form->ServerSocket1.listeningPort();
+        return form->ServerSocket1->listeningPort();
     }
     void connectDevice(quint16 port, std::vector<std::string> extra = {}) {
         std::vector<std::string> args = {"--tcp", "127.0.0.1:" + std::to_string(port), "--dump",
@@ -46,8 +46,9 @@ struct InternetRun : WindowRun {
         args.insert(args.end(), extra.begin(), extra.end());
         sim = std::make_unique<SimProcess>(args);
         ASSERT_TRUE(sim->ok()) << sim->error();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return form->link.state.remoteConnected; }, 5000));
-        EXPECT_FALSE(form->link.state.directDevice);
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return form->session->link().state.remoteConnected; }, 5000));
+        EXPECT_FALSE(form->session->link().state.directDevice);
         EXPECT_EQ(panel(2), QString::fromUtf8("Интернет - Соединение установлено"));
         EXPECT_TRUE(form->ui.Disconnect->isEnabled());
     }
@@ -109,11 +110,11 @@ TEST(InternetWindow, ConfigurationBothWaysThenDisconnect) {
     // Disconnect says CLOSED, and the server stops a moment later without
     // blocking the window.
     QTest::mouseClick(run.form->ui.Disconnect, Qt::LeftButton);
-    EXPECT_FALSE(run.form->link.state.remoteConnected);
+    EXPECT_FALSE(run.form->session->link().state.remoteConnected);
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return run.form->ui.Start_server->text() == QString::fromUtf8("Запустить"); }, 2000));
     EXPECT_EQ(run.panel(2), QString::fromUtf8("Интернет"));
-    EXPECT_FALSE(run.form->ServerSocket1.isListening());
+    EXPECT_FALSE(run.form->ServerSocket1->isListening());
     // The device ends its connection on CLOSED.
     EXPECT_TRUE(QTest::qWaitFor([&] { return !run.sim->alive(); }, 3000));
 
@@ -139,7 +140,7 @@ TEST(InternetWindow, ChoosingASerialPortStopsTheServer) {
     InternetRun run;
     run.connectDevice(run.listen());
     run.form->ui.Port_Box->setEditText(run.link);
-    EXPECT_FALSE(run.form->ServerSocket1.isListening());
+    EXPECT_FALSE(run.form->ServerSocket1->isListening());
     EXPECT_EQ(run.form->ui.Start_server->text(), QString::fromUtf8("Запустить"));
     EXPECT_TRUE(run.form->ui.Start_server->isHidden());
 }
@@ -158,7 +159,7 @@ TEST(InternetWindow, AProxyProbeThatComesFirstGetsNothingAndTheDeviceIsRead) {
             return probe.state() == QAbstractSocket::UnconnectedState;
         },
         3000));
-    EXPECT_FALSE(run.form->link.state.remoteConnected);
+    EXPECT_FALSE(run.form->session->link().state.remoteConnected);
     EXPECT_FALSE(run.form->ui.Disconnect->isEnabled());
 
     run.connectDevice(port);
@@ -189,7 +190,7 @@ TEST(InternetWindow, TheSettingsFileLimitsTheServerToAnAddressAndAllowedPeers) {
         [&] { return stranger.state() == QAbstractSocket::UnconnectedState; }, 3000));
     EXPECT_TRUE(run.log().contains(QString::fromUtf8(
         "Интернет - адрес 127.0.0.2 не в списке разрешенных: соединение закрыто")));
-    EXPECT_FALSE(run.form->link.state.remoteConnected);
+    EXPECT_FALSE(run.form->session->link().state.remoteConnected);
 
     run.connectDevice(port);
     QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
@@ -208,7 +209,8 @@ TEST(InternetWindow, TheLogBoxKeepsOnlyTheLastLines) {
     run.openWindow();
     const int extra = 100;
     for (int i = 0; i < TForm1Ui::kLogLines + extra; ++i) {
-        run.form->link.logLine("Интернет - подключение с адреса 127.0.0.1:" + std::to_string(i));
+        run.form->session->link().logLine("Интернет - подключение с адреса 127.0.0.1:" +
+                                          std::to_string(i));
     }
     QPlainTextEdit* box = run.form->ui.Log;
     EXPECT_EQ(box->document()->blockCount(), TForm1Ui::kLogLines);

@@ -132,7 +132,7 @@ TEST(LinkWindow, PortHeldByAnotherProcessIsBusy) {
     // Connect tries again once the port is free.
     QTest::mouseClick(run.form->ui.Connect, Qt::LeftButton);
     EXPECT_FALSE(run.form->ui.Connect->isEnabled()); // disabled at start: nothing happens
-    run.form->link.ConnectClick();
+    run.form->session->connect({}, {});
     EXPECT_TRUE(run.waitPanel(kLinked, 5000));
 }
 
@@ -142,7 +142,7 @@ TEST(LinkWindow, WorkOfflineSaysGoodbyeAndClosesThePort) {
     run.openWindow();
     ASSERT_TRUE(run.waitPanel(kLinked));
     QTest::mouseClick(run.form->ui.RzToolButton6, Qt::LeftButton);
-    EXPECT_FALSE(run.form->Comm_port.Enabled());
+    EXPECT_FALSE(run.form->session->port().Enabled());
     EXPECT_EQ(run.panel(1), QStringLiteral("NC"));
     EXPECT_EQ(run.panel(2), QString::fromUtf8("Автономный режим"));
     EXPECT_FALSE(run.form->ui.RzToolButton6->isEnabled());
@@ -169,7 +169,7 @@ TEST(LinkWindow, ClosingSaysGoodbyeAndKeepsTheSettingsForTheNextRun) {
     run.form->ui.Modem_prov->setCurrentIndex(0);
     run.form->ui.Dev_prov->setCurrentIndex(3);
     run.form->close();
-    EXPECT_FALSE(run.form->Comm_port.Enabled());
+    EXPECT_FALSE(run.form->session->port().Enabled());
     ASSERT_TRUE(QTest::qWaitFor([&] { return readAll(run.trace).ends_with("CONFC\r"); }, 2000));
     const std::string file = readAll(run.settings);
     EXPECT_EQ(file, "[Config]\r\nPort=" + run.link.toStdString() +
@@ -197,7 +197,7 @@ TEST(LinkWindow, FirstRunAndHandWrittenSettings) {
         EXPECT_EQ(form.ui.Modem_prov->currentText(), QString::fromUtf8("Теле2"));
         EXPECT_EQ(form.ui.Dev_prov->currentText(), QString::fromUtf8("Теле2"));
         EXPECT_EQ(form.ui.Serv_port->text(), QStringLiteral("2020"));
-        EXPECT_EQ(form.link.state.baudIndex, 12);
+        EXPECT_EQ(form.session->link().state.baudIndex, 12);
     }
     QFile f(o.settingsPath);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -205,8 +205,8 @@ TEST(LinkWindow, FirstRunAndHandWrittenSettings) {
     f.close();
     TForm1 form(o);
     EXPECT_EQ(form.ui.Port_Box->currentText(), QStringLiteral("ttyUSB3"));
-    EXPECT_EQ(form.link.state.baudIndex, 12);
-    EXPECT_EQ(form.Comm_port.BaudRate(), br115200);
+    EXPECT_EQ(form.session->link().state.baudIndex, 12);
+    EXPECT_EQ(form.session->port().BaudRate(), br115200);
     EXPECT_EQ(form.ui.Rate->currentIndex(), 12);
     EXPECT_EQ(form.ui.Serv_port->text(), QStringLiteral("2020"));
 }
@@ -222,7 +222,7 @@ TEST(LinkWindow, StoredServerPortThatNoTcpPortCanBeIsReplaced) {
     f.close();
     TForm1 form(o);
     EXPECT_EQ(form.ui.Serv_port->text(), QStringLiteral("2020"));
-    EXPECT_EQ(form.link.state.serverPort, 2020u);
+    EXPECT_EQ(form.session->link().state.serverPort, 2020u);
     EXPECT_TRUE(form.ui.Log->toPlainText().contains(QString::fromUtf8("установлено 2020")));
 }
 
@@ -247,7 +247,7 @@ TEST(LinkWindow, SettingsThatCannotBeWrittenAreReportedAndThePortStillCloses) {
         }
     });
     form.close();
-    EXPECT_FALSE(form.Comm_port.Enabled());
+    EXPECT_FALSE(form.session->port().Enabled());
     EXPECT_TRUE(QTest::qWaitFor([&] { return readAll(run.trace).ends_with("CONFC\r"); }, 2000));
 }
 
@@ -262,18 +262,18 @@ TEST(LinkWindow, PagesAndTheFirmwarePage) {
     EXPECT_EQ(run.panel(2), QString::fromUtf8("Coeдинение установлено: \"Велиран\""));
     run.clickTree(3);
     EXPECT_EQ(run.form->currentPage(), 3);
-    EXPECT_TRUE(run.form->link.state.bootloaderMode);
-    EXPECT_EQ(run.form->link.state.quietTicks, 5);
-    EXPECT_TRUE(run.form->Comm_port.Enabled()); // kept open
+    EXPECT_TRUE(run.form->session->link().state.bootloaderMode);
+    EXPECT_EQ(run.form->session->link().state.quietTicks, 5);
+    EXPECT_TRUE(run.form->session->port().Enabled()); // kept open
     EXPECT_EQ(run.panel(2), QString::fromUtf8("Ожидается соединение с загрузчиком..."));
     run.clickTree(2);
     EXPECT_EQ(run.form->currentPage(), 2);
-    EXPECT_FALSE(run.form->link.state.bootloaderMode);
+    EXPECT_FALSE(run.form->session->link().state.bootloaderMode);
 
     // With the port closed (offline), the firmware page opens it itself.
-    run.form->link.RzToolButton6Click();
+    run.form->session->goOffline();
     run.clickTree(3);
-    EXPECT_TRUE(run.form->Comm_port.Enabled());
+    EXPECT_TRUE(run.form->session->port().Enabled());
     EXPECT_EQ(run.panel(2), QString::fromUtf8("Порт ") + run.link + QString::fromUtf8(" открыт"));
     // Keyboard moves do not switch pages.
     run.form->ui.TreeView->setFocus();
@@ -291,11 +291,11 @@ TEST(LinkWindow, ChoosingInternetAndBackToTheSerialPort) {
     ASSERT_GE(box->count(), 1);
     EXPECT_EQ(box->itemText(box->count() - 1), QString::fromUtf8("Интернет"));
     box->hidePopup();
-    EXPECT_EQ(run.form->link.state.portName, run.link.toStdString()); // untouched
+    EXPECT_EQ(run.form->session->link().state.portName, run.link.toStdString()); // untouched
     box->setCurrentIndex(box->count() - 1);
     EXPECT_EQ(run.panel(1), QStringLiteral("NC"));
     EXPECT_EQ(run.panel(2), QString::fromUtf8("Интернет"));
-    EXPECT_FALSE(run.form->Comm_port.Enabled());
+    EXPECT_FALSE(run.form->session->port().Enabled());
     EXPECT_FALSE(run.form->ui.Edit2->isHidden());
     EXPECT_FALSE(run.form->ui.Start_server->isHidden());
     EXPECT_FALSE(run.form->ui.RzToolButton6->isEnabled());
@@ -317,7 +317,7 @@ TEST(LinkWindow, UnpluggedDeviceIsReportedAndFoundAgain) {
                          QString::fromUtf8(" (устройство отключено)");
     ASSERT_TRUE(QTest::qWaitFor([&] { return run.log().contains(lost); }, 3000));
     EXPECT_EQ(run.log().count(lost), 1);
-    EXPECT_FALSE(run.form->link.state.remoteConnected);
+    EXPECT_FALSE(run.form->session->link().state.remoteConnected);
     EXPECT_EQ(run.panel(1), QStringLiteral("NC"));
     QTest::qWait(1500); // searching, not spinning, not reporting again
     EXPECT_EQ(run.log().count(lost), 1);
@@ -379,7 +379,7 @@ TEST(LinkWindow, ManualOpensWithTheDesktopHandlerAndExitCloses) {
 
     // "Выход" runs the same close path as the window's close button.
     run.form->ui.N9->trigger();
-    EXPECT_FALSE(run.form->Comm_port.Enabled());
+    EXPECT_FALSE(run.form->session->port().Enabled());
     EXPECT_TRUE(QTest::qWaitFor([&] { return readAll(run.trace).ends_with("CONFC\r"); }, 2000));
     EXPECT_NE(readAll(run.settings).find("[Config]"), std::string::npos);
 }
@@ -426,7 +426,7 @@ TEST(LinkWindow, APortTheUserMayNotOpenNamesItsGroupAndTheFixOnce) {
         EXPECT_FALSE(run.log().contains(QString::fromUtf8("занят")));
         // Tried again and again: the cause is in the log once.
         for (int i = 0; i < 3; ++i) {
-            run.form->link.ConnectClick();
+            run.form->session->connect({}, {});
             QTest::qWait(1100);
         }
         EXPECT_EQ(run.panel(2), denied);

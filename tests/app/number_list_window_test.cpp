@@ -67,8 +67,8 @@ class NumberListWindow : public ::testing::Test {
     // The device reports a key while the list is shown.
     void keyReport(const std::string& key) {
         const std::string chunk = "+KEY: " + key + "\r\n";
-        form->analyser.analyseChunk(reinterpret_cast<const std::uint8_t*>(chunk.data()),
-                                    chunk.size());
+        form->session->replies().analyseChunk(reinterpret_cast<const std::uint8_t*>(chunk.data()),
+                                              chunk.size());
     }
     // Types the search text over the old one as a user does: select it all
     // and type, a character at a time (text beyond ASCII as an input method
@@ -224,8 +224,8 @@ TEST_F(NumberListWindow, DraggedColumnsKeepTheirMeaningForEveryOperation) {
     // A packet read from the device puts numbers and apartments in their columns.
     std::string packet = "+IPD,14:E";
     packet += std::string("5551234\0\0\0", 10) + char(44) + char(1) + "@";
-    form->analyser.analyseChunk(reinterpret_cast<const std::uint8_t*>(packet.data()),
-                                packet.size());
+    form->session->replies().analyseChunk(reinterpret_cast<const std::uint8_t*>(packet.data()),
+                                          packet.size());
     EXPECT_EQ(number(1), QStringLiteral("5551234"));
     EXPECT_EQ(apartment(1), QStringLiteral("300"));
 
@@ -258,7 +258,8 @@ class NumberListLinked : public NumberListWindow {
         ASSERT_TRUE(QTest::qWaitFor(
             [&] { return pty.drainMaster(0, 0).find("CONFO") != std::string::npos; }, 4000));
         ASSERT_TRUE(pty.writeMaster(std::string("VELIRAN ") + char(30) + "#"));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return form->link.state.remoteConnected; }, 3000));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return form->session->link().state.remoteConnected; }, 3000));
     }
     // What the configurator sends next, exactly `size` bytes, the window
     // running meanwhile.
@@ -299,7 +300,7 @@ TEST_F(NumberListLinked, WritingTheConfigurationWritesTheListAndReadingItReadsIt
     EXPECT_TRUE(
         log().contains(u("Запись номера 2\nЗапись номера 5\nИнициализация свободной памяти")))
         << log().toStdString();
-    EXPECT_FALSE(form->numberList->writer.busy());
+    EXPECT_FALSE(form->session->numberWriter().busy());
 
     // Read back: the configuration reply brings the number read with it.
     form->ui.RzToolButton3->click(); // "Считать с устройства"
@@ -329,7 +330,7 @@ TEST_F(NumberListLinked, SilentDeviceAbandonsTheWriteAfterASecond) {
     EXPECT_EQ(next("RT+NTF=0,111,1\r"), "RT+NTF=0,111,1\r");
     // 50 ticks of 20 ms; measured loosely.
     ASSERT_TRUE(waitLog("Нет ответа от прибора !")) << log().toStdString();
-    EXPECT_FALSE(form->numberList->writer.busy());
+    EXPECT_FALSE(form->session->numberWriter().busy());
     EXPECT_EQ(pty.drainMaster(100), "");
 }
 

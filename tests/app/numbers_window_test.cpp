@@ -97,7 +97,7 @@ template <typename Pred> bool driveTicks(TForm1& form, Pred done, int maxTicks =
         QCoreApplication::processEvents();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         QCoreApplication::processEvents();
-        form.link.TimerTimer();
+        form.session->link().tick20ms();
     }
     return done();
 }
@@ -194,13 +194,14 @@ TEST(NumbersWindow, InternetReadOf650NumbersThenWriteBack) {
     box->setCurrentIndex(box->count() - 1);
     run.form->ui.Edit2->setText(QStringLiteral("0"));
     QTest::mouseClick(run.form->ui.Start_server, Qt::LeftButton);
-    const quint16 port = run.form->ServerSocket1.listeningPort();
+    const quint16 port = run.form->ServerSocket1->listeningPort();
     ASSERT_NE(port, 0);
     run.sim = std::make_unique<SimProcess>(std::vector<std::string>{
         "--tcp", "127.0.0.1:" + std::to_string(port), "--dump", run.dump.toStdString(), "--numbers",
         writeNumbersFile(run.dir, list).toStdString()});
     ASSERT_TRUE(run.sim->ok()) << run.sim->error();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return run.form->link.state.remoteConnected; }, 5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return run.form->session->link().state.remoteConnected; }, 5000));
 
     QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
     ASSERT_TRUE(run.waitLog("Чтение номеров завершено", 20000))
@@ -340,7 +341,7 @@ TEST(NumbersWindow, ExitDuringANumberWriteAsksAndSaysWhatTheDeviceHolds) {
     // Yes: nothing more is sent, and the log says what the device holds.
     answerQuestion(QMessageBox::Yes, &asked);
     run.form->ui.N9->trigger();
-    EXPECT_FALSE(run.form->Comm_port.Enabled());
+    EXPECT_FALSE(run.form->session->port().Enabled());
     const std::string log = run.log().toStdString();
     const auto [written, oneMore] = holdsFrom(log);
     ASSERT_GE(written, 49) << log;

@@ -95,7 +95,7 @@ TEST(WriteConf, KeyTextGoesInReversedPairs) {
 TEST(WriteConf, TextsAreZeroPadded) {
     ConfigPages p = withStartTiming();
     p.Oh_num = "9161234567";
-    p.Edit3 = "+7";
+    p.countryCode = "+7";
     Bytes b = written(p);
     EXPECT_EQ(std::string(b.begin() + 17, b.begin() + 27), "9161234567");
     EXPECT_EQ(b[27], 0);
@@ -103,7 +103,7 @@ TEST(WriteConf, TextsAreZeroPadded) {
               (std::array<std::uint8_t, 6>{0x2B, 0x37, 0, 0, 0, 0}));
 
     p.Oh_num.clear();
-    p.Edit3 = "+3759";
+    p.countryCode = "+3759";
     b = written(p);
     for (int i = 17; i <= 27; ++i) {
         EXPECT_EQ(b[i], 0) << i;
@@ -114,7 +114,7 @@ TEST(WriteConf, TextsAreZeroPadded) {
 
 TEST(WriteConf, CyrillicTextIsStoredIn1251) {
     ConfigPages p = withStartTiming();
-    p.Edit3 = "Код";
+    p.countryCode = "Код";
     const Bytes b = written(p);
     EXPECT_EQ((std::array<std::uint8_t, 4>{b[62], b[63], b[64], b[65]}),
               (std::array<std::uint8_t, 4>{0xCA, 0xEE, 0xE4, 0}));
@@ -194,7 +194,7 @@ TEST(WriteConfRefuses, TextsThatDoNotFit) {
     EXPECT_EQ(refusal(p), "Номер владельца: не более 10 символов, введено 11");
 
     p = withStartTiming();
-    p.Edit3 = "+37599";
+    p.countryCode = "+37599";
     EXPECT_EQ(refusal(p), "Код страны: не более 5 символов, введено 6");
 
     p = withStartTiming();
@@ -203,7 +203,7 @@ TEST(WriteConfRefuses, TextsThatDoNotFit) {
                           "кодировке Windows-1251");
 
     p = withStartTiming();
-    p.Edit3 = std::string("+7\0", 3);
+    p.countryCode = std::string("+7\0", 3);
     EXPECT_EQ(refusal(p), "Код страны: текст содержит нулевой символ");
 }
 
@@ -296,7 +296,7 @@ TEST(ReadConf, ShowsEveryFieldButThePassword) {
     EXPECT_TRUE(p.SendToRing);
     EXPECT_FALSE(p.KEYNUMBUT);
     EXPECT_EQ(p.OUT_TOUT, "77");
-    EXPECT_EQ(p.Edit3, "+38");
+    EXPECT_EQ(p.countryCode, "+38");
 }
 
 TEST(ReadConf, OddRecordValues) {
@@ -311,7 +311,7 @@ TEST(ReadConf, OddRecordValues) {
     Read_conf(c, p);
     EXPECT_EQ(p.inputMode, 1);
     EXPECT_EQ(p.RELE_REJ, -1);
-    EXPECT_EQ(p.Edit3, "+1234");
+    EXPECT_EQ(p.countryCode, "+1234");
     EXPECT_EQ(p.Oh_num, "Аб"); // 1251 to the screen's Unicode, up to the first zero
     // Writing such pages back names the missing relay mode instead of storing 255.
     EXPECT_EQ(refusal(p), "Режим работы реле: режим не выбран");
@@ -323,7 +323,7 @@ TEST(ReadConf, WriteReadRoundTrip) {
     p.Oh_num = "9031112233";
     p.Num_dev = "9999";
     p.All_num_ch = p.RING_ch = p.Mes_rele = p.KEYNUMBUT = p.Input_inv = true;
-    p.Edit3 = "+998";
+    p.countryCode = "+998";
     p.OUT_TOUT = "30";
     p.RELE_REJ = 2;
     p.act_time = "167"; // 10 020 000 ms: more than 9999 seconds, so minutes

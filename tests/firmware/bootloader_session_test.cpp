@@ -1,10 +1,8 @@
 // The bootloader exchange tick by tick: the real port component on a
 // pseudo-terminal whose master plays the bootloader, the link controller's
-// pacing and the serial reply analysis wired as the window wires them.
-#include "comm/tcomm.h"
-#include "firmware/bootloader_session.h"
-#include "link/link_controller.h"
-#include "protocol/reply_analysis.h"
+// pacing and the serial reply analysis of a device session, as the window
+// has them.
+#include "session/device_session.h"
 #include "tests/support/manual_dispatcher.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/recording_view.h"
@@ -22,15 +20,16 @@ namespace {
 
 const std::string kLost = "Потеряна связь (нет ответа)!";
 
-struct PageRecord : FirmwarePageView {
+// What the firmware page would show.
+struct PageRecord : RecordingView {
     std::string path;
     std::string version = "Версия:";
     int firstPageShown = 0;
-    void showImage(const std::string& p, const std::string& v) override {
+    void firmwareImage(const std::string& p, const std::string& v) override {
         path = p;
         version = v;
     }
-    void showFirstPage() override { ++firstPageShown; }
+    void firmwareDone() override { ++firstPageShown; }
 };
 
 bool logged(const std::vector<std::string>& log, const std::string& line) {
@@ -57,29 +56,21 @@ std::string expectedFrame(std::size_t n, std::size_t bodySize) {
 
 struct Rig {
     ManualDispatcher dispatcher;
-    TComm port{dispatcher};
-    RecordingView view;
-    LinkController link{port, view};
-    ProtocolState protocol;
-    ReplyAnalyser analyser{link, protocol};
-    PageRecord page;
-    BootloaderSession session{link, page};
+    PageRecord view;
+    PageRecord& page = view;
+    MemoryNumberGrid grid;
+    DeviceSession parts{&dispatcher, grid, view};
+    TComm& port = parts.port();
+    LinkController& link = parts.link();
+    BootloaderSession& session = parts.firmware();
     PtyPair device;
     std::filesystem::path dir;
 
     Rig() {
         std::string pattern = (std::filesystem::temp_directory_path() / "fwses-XXXXXX").string();
         dir = ::mkdtemp(pattern.data());
-        port.OnRxChar = [this](TThreadComm*, std::uint32_t n) { link.Comm_portRxChar(n); };
-        port.OnLineLost = [this](TThreadComm*) { link.portLost(); };
-        link.analyse = [this] { analyser.Receive_analyse(); };
-        analyser.Bootloader_analyse = [this](const std::uint8_t* b, std::size_t n) {
-            session.analyse(b, n);
-        };
-        link.closeFirmwareFile = [this] { session.watchdogReset(); };
-        link.stopFirmware = [this](const std::string& why) { session.interrupt(why); };
         link.state.portName = device.slavePath;
-        link.TreeViewClick(3); // the firmware page opens the port
+        link.selectPage(3); // the firmware page opens the port
         EXPECT_TRUE(port.Enabled());
     }
     ~Rig() {
@@ -89,7 +80,7 @@ struct Rig {
 
     void ticks(int n) {
         for (int i = 0; i < n; ++i) {
-            link.TimerTimer();
+            link.tick20ms();
         }
     }
     // The bootloader sends; the line goes quiet until the analysis tick.
@@ -145,7 +136,7 @@ TEST(BootloaderSession, ProgramsTheLargestImageBlockByBlockAndReturnsToTheFirmwa
         ASSERT_EQ(r.sent(131), expectedFrame(n, 15360)) << "block " << n;
         EXPECT_EQ(r.link.state.bootTimer > 0, true);
         if (n == 59) {
-            EXPECT_EQ(r.view.firmwareProgress, 499);
+            EXPECT_EQ(r.view.progress, 499);
         }
         r.reply("!");
     }
@@ -191,7 +182,7 @@ TEST(BootloaderSession, ScansOfAChunk) {
 
     // A 200-byte body in two blocks; a chunk with both "!" and "@" sends the
     // next block, then the same block again, and counts one rejection.
-    r.link.TreeViewClick(3);
+    r.link.selectPage(3);
     r.identify();
     r.session.openImage(r.imageFile(200));
     r.session.startProgramming();
@@ -272,7 +263,7 @@ TEST(BootloaderSession, LeavingThePageLosingThePortOrUsingTheInternetEndsOrRefus
     r.session.openImage(r.imageFile(1000));
     r.session.startProgramming();
     r.sent(131);
-    r.link.TreeViewClick(1);
+    r.link.selectPage(1);
     const std::string left = "Программирование прервано: выбрана другая страница";
     EXPECT_EQ(r.view.messages, std::vector<std::string>{left});
     EXPECT_EQ(r.view.log.back(), left);
@@ -280,7 +271,7 @@ TEST(BootloaderSession, LeavingThePageLosingThePortOrUsingTheInternetEndsOrRefus
     r.chunk("!@");
     EXPECT_EQ(r.nothingMore(), "") << "nothing is sent once the exchange is over";
 
-    r.link.TreeViewClick(3);
+    r.link.selectPage(3);
     r.identify();
     r.session.openImage(r.imageFile(1000));
     r.session.startProgramming();

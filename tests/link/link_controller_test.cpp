@@ -1,8 +1,6 @@
 // The link controller driven tick by tick, with the real serial port
 // component on a pseudo-terminal whose master plays the device.
-#include "comm/tcomm.h"
-#include "link/link_controller.h"
-#include "protocol/reply_analysis.h"
+#include "session/device_session.h"
 #include "tests/support/manual_dispatcher.h"
 #include "tests/support/recording_view.h"
 
@@ -76,25 +74,29 @@ const std::string kGreeting = std::string("VELIRAN ") + char(30) + "#";
 struct Harness {
     Device device;
     ManualDispatcher dispatcher;
-    TComm port{dispatcher};
     RecordingView view;
-    LinkController link{port, view};
-    ReplyAnalyser analyser{link};
+    MemoryNumberGrid grid;
+    DeviceSession session{&dispatcher, grid, view};
+    TComm& port = session.port();
+    LinkController& link = session.link();
     int analyses = 0;
+    // What Connect is given: the device number and the server port typed.
+    std::string number = "00000000000";
+    std::string serverPort = "2020";
 
     Harness() {
-        port.OnRxChar = [this](TThreadComm*, std::uint32_t n) { link.Comm_portRxChar(n); };
-        link.analyse = [this] {
+        // Counts the analyses the link starts.
+        link.analyse = [this, analyse = link.analyse] {
             ++analyses;
-            analyser.Receive_analyse();
+            analyse();
         };
         link.state.portName = device.path;
     }
-    ~Harness() { port.Close(); }
+    void connect() { link.connect(number, serverPort); }
 
     void ticks(int n) {
         for (int i = 0; i < n; ++i) {
-            link.TimerTimer();
+            link.tick20ms();
         }
     }
     // Runs the receive events until the controller has counted `bytes`.
@@ -104,14 +106,14 @@ struct Harness {
     }
     // Opens the port and answers the greeting: the Linked (serial) state.
     void linkUp() {
-        link.Timer_sysTimer();
+        link.tick1s();
         ASSERT_TRUE(link.state.portReady);
-        link.Timer_sysTimer();
+        link.tick1s();
         ASSERT_EQ(device.received(), "CONFO");
         device.send(kGreeting);
         deliver(static_cast<std::uint32_t>(kGreeting.size()));
         ticks(14);
-        link.Timer_sysTimer();
+        link.tick1s();
         ASSERT_TRUE(link.state.remoteConnected);
         view.log.clear();
     }
@@ -119,7 +121,7 @@ struct Harness {
 
 TEST(LinkController, PortTimerOpensGreetsAndLinks) {
     Harness h;
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     EXPECT_TRUE(h.link.state.portReady);
     EXPECT_TRUE(h.port.Enabled());
     EXPECT_EQ(h.view.panels[1], h.device.path);
@@ -127,7 +129,7 @@ TEST(LinkController, PortTimerOpensGreetsAndLinks) {
 
     // Without an answer "CONFO" goes out once a second, indefinitely.
     for (int second = 0; second < 3; ++second) {
-        h.link.Timer_sysTimer();
+        h.link.tick1s();
         EXPECT_EQ(h.device.received(), "CONFO");
         EXPECT_EQ(h.view.panels[2], "Поиск...");
     }
@@ -143,7 +145,7 @@ TEST(LinkController, PortTimerOpensGreetsAndLinks) {
     EXPECT_EQ(h.view.log.back(), "Соединение установлено");
 
     // The next port tick stops the greeting and enables the link buttons.
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     EXPECT_FALSE(h.link.portTimerEnabled());
     EXPECT_TRUE(h.view.buttons[LinkButton::Connect]);
     EXPECT_TRUE(h.view.buttons[LinkButton::Disconnect]);
@@ -152,7 +154,7 @@ TEST(LinkController, PortTimerOpensGreetsAndLinks) {
 
 TEST(LinkController, GreetingWithoutHashShowsVersionZero) {
     Harness h;
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     h.device.send(std::string("xxVELIRAN ") + char(30) + "!");
     h.deliver(12);
     h.ticks(14);
@@ -164,7 +166,7 @@ TEST(LinkController, PortHeldElsewhereIsBusyAndStopsTheTimer) {
     const int holder = ::open(h.device.path.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     ::close(holder);
     EXPECT_FALSE(h.link.state.portReady);
     EXPECT_FALSE(h.link.portTimerEnabled());
@@ -172,16 +174,16 @@ TEST(LinkController, PortHeldElsewhereIsBusyAndStopsTheTimer) {
     EXPECT_EQ(h.view.panels[2], "Порт " + h.device.path + " занят");
 
     // Connect without a ready port only re-enables the port timer.
-    h.link.ConnectClick();
+    h.connect();
     EXPECT_TRUE(h.link.portTimerEnabled());
     EXPECT_EQ(h.device.received(100), "");
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     EXPECT_TRUE(h.link.state.portReady);
 }
 
 TEST(LinkController, AnalysisRunsOnTheQuietTick) {
     Harness h;
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     h.device.send(kGreeting);
     h.deliver(10);
     EXPECT_EQ(h.link.state.rxCountdown, 15);
@@ -200,7 +202,7 @@ TEST(LinkController, AnalysisRunsOnTheQuietTick) {
 
     // With the quiet time of a configuration write, the 4th tick.
     h.link.state.quietTicks = 5;
-    h.link.Comm_portRxChar(1);
+    h.link.bytesArrived(1);
     h.ticks(3);
     EXPECT_EQ(h.analyses, 1);
     h.ticks(1);
@@ -211,7 +213,7 @@ TEST(LinkController, ReceiveEventsPostponeTheAnalysisAndCapTheCount) {
     Harness h;
     // An event every 10 ticks (200 ms) keeps the analysis from running at all.
     for (int i = 0; i < 20; ++i) {
-        h.link.Comm_portRxChar(1);
+        h.link.bytesArrived(1);
         h.ticks(10);
     }
     EXPECT_EQ(h.analyses, 0);
@@ -220,16 +222,16 @@ TEST(LinkController, ReceiveEventsPostponeTheAnalysisAndCapTheCount) {
     h.ticks(1); // 14 ticks after the last event
     EXPECT_EQ(h.analyses, 1);
 
-    h.link.Comm_portRxChar(700);
-    h.link.Comm_portRxChar(600);
+    h.link.bytesArrived(700);
+    h.link.bytesArrived(600);
     EXPECT_EQ(h.link.state.rxCount, 1024u);
-    h.link.Comm_portRxChar(0xFFFFFFFFu);
+    h.link.bytesArrived(0xFFFFFFFFu);
     EXPECT_EQ(h.link.state.rxCount, 1024u);
 }
 
 TEST(LinkController, AnalysisDiscardsWhatItDidNotRead) {
     Harness h;
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     const std::string big(3000, 'x');
     h.device.send(big);
     h.deliver(1024);
@@ -243,7 +245,7 @@ TEST(LinkController, AnalysisDiscardsWhatItDidNotRead) {
 
 TEST(LinkController, AnAnswerArrivingDuringTheAnalysisIsKeptForTheNextChunk) {
     Harness h;
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     std::vector<std::string> chunks;
     h.link.analyse = [&] {
         std::uint8_t buf[1100] = {};
@@ -291,7 +293,7 @@ TEST(LinkController, ReplyWatchdogFiresOnThe1000thTick) {
     EXPECT_FALSE(h.link.tickNeeded());
 
     // Connect sends the greeting again and the greeting restores the link.
-    h.link.ConnectClick();
+    h.connect();
     EXPECT_EQ(h.device.received(), "CONFO");
     EXPECT_TRUE(h.view.buttons[LinkButton::Disconnect]);
     h.device.send(kGreeting);
@@ -305,8 +307,8 @@ TEST(LinkController, BootloaderWatchdogFiresOnThe100thTick) {
     h.linkUp();
     int firmwareClosed = 0;
     h.link.closeFirmwareFile = [&] { ++firmwareClosed; };
-    h.view.buttons[LinkButton::Program] = true;
-    h.view.buttons[LinkButton::OpenFirmware] = true;
+    h.link.setControl(LinkButton::Program, true);
+    h.link.setControl(LinkButton::OpenFirmware, true);
     h.link.setPortTimerEnabled(true);
     h.link.startBootWatchdog();
     h.ticks(99);
@@ -328,15 +330,15 @@ TEST(LinkController, BootloaderWatchdogFiresOnThe100thTick) {
 TEST(LinkController, ConnectDisconnectAndOfflineInEachState) {
     Harness h;
     // Disconnect without a link.
-    h.link.DisconnectClick();
+    h.link.disconnect();
     EXPECT_EQ(h.view.log.back(), "Установите соединение");
 
     h.linkUp();
-    h.link.ConnectClick();
+    h.connect();
     EXPECT_EQ(h.view.log.back(), "Соединение уже установлено");
 
     h.link.startReplyWatchdog();
-    h.link.DisconnectClick();
+    h.link.disconnect();
     EXPECT_EQ(h.device.received(), "CONFC\r");
     EXPECT_FALSE(h.link.state.remoteConnected);
     EXPECT_TRUE(h.link.state.linkUp);
@@ -344,12 +346,12 @@ TEST(LinkController, ConnectDisconnectAndOfflineInEachState) {
     EXPECT_TRUE(h.port.Enabled());
 
     // Linked again, then work offline: "CONFC\r" goes out before the port closes.
-    h.link.ConnectClick();
+    h.connect();
     EXPECT_EQ(h.device.received(), "CONFO");
     h.device.send(kGreeting);
     h.deliver(10);
     h.ticks(14);
-    h.link.RzToolButton6Click();
+    h.link.goOffline();
     EXPECT_EQ(h.device.received(), "CONFC\r");
     EXPECT_FALSE(h.port.Enabled());
     EXPECT_FALSE(h.link.state.portReady);
@@ -362,33 +364,33 @@ TEST(LinkController, ConnectDisconnectAndOfflineInEachState) {
     EXPECT_FALSE(h.view.buttons[LinkButton::Disconnect]);
 
     // Connect from offline searches again.
-    h.link.ConnectClick();
+    h.connect();
     EXPECT_TRUE(h.link.portTimerEnabled());
     EXPECT_TRUE(h.view.buttons[LinkButton::WorkOffline]);
 }
 
 TEST(LinkController, ModemCallNeedsANumberAndAServerPort) {
     Harness h;
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     h.link.state.directDevice = false; // a modem answered on the port
-    h.link.ConnectClick();
+    h.connect();
     EXPECT_EQ(h.view.log.back(), "Введите номер устройства");
     EXPECT_EQ(h.device.received(100), "");
     EXPECT_TRUE(h.view.buttons[LinkButton::Disconnect]);
 
-    h.view.numberDevice = "89001234567";
-    h.view.servPort = "70000";
-    h.link.ConnectClick();
+    h.number = "89001234567";
+    h.serverPort = "70000";
+    h.connect();
     EXPECT_EQ(h.view.messages.size(), 1u);
     EXPECT_FALSE(h.link.state.dialing);
     EXPECT_EQ(h.device.received(100), "");
 
-    h.view.servPort = "3030";
-    h.link.ConnectClick();
+    h.serverPort = "3030";
+    h.connect();
     EXPECT_EQ(h.device.received(), "AT\r");
     EXPECT_TRUE(h.link.state.dialing);
     EXPECT_EQ(h.link.state.serverPort, 3030u);
-    h.link.ConnectClick();
+    h.connect();
     EXPECT_EQ(h.view.log.back(), "Соединение в процессе установки");
 }
 
@@ -409,7 +411,7 @@ TEST(LinkController, DisconnectOnTheInternetLinkSendsClosedThenStopsTheServer) {
     };
     h.link.state.remoteConnected = true;
     h.link.state.directDevice = false;
-    h.link.DisconnectClick();
+    h.link.disconnect();
     EXPECT_EQ(sent, "CLOSED");
     EXPECT_EQ(stops, 0); // not yet: the device gets 100 ms to take it
     EXPECT_EQ(delay, 100);
@@ -422,10 +424,10 @@ TEST(LinkController, DisconnectOnTheInternetLinkSendsClosedThenStopsTheServer) {
 
 TEST(LinkController, DiagnosticModeSendsAndEchoes) {
     Harness h;
-    h.link.Timer_sysTimer();
-    h.link.Debug_enClick(true);
-    EXPECT_TRUE(h.view.diagnosticVisible);
-    h.link.Button1Click("AT");
+    h.link.tick1s();
+    h.link.setDiagnostics(true);
+    EXPECT_TRUE(h.link.state.debugMode);
+    h.link.sendDiagnostic("AT");
     EXPECT_EQ(h.device.received(), "AT\r");
     EXPECT_EQ(h.view.log.back(), "AT");
 
@@ -436,22 +438,22 @@ TEST(LinkController, DiagnosticModeSendsAndEchoes) {
     EXPECT_EQ(h.view.log.back(), "OK\r\n");
 
     // Cyrillic goes out as code page 1251.
-    h.link.Button1Click("Ж");
+    h.link.sendDiagnostic("Ж");
     EXPECT_EQ(h.device.received(), "\xC6\r");
 
     // Too long for the send buffer, or not representable: refused, nothing sent.
-    h.link.Button1Click(std::string(99, 'A'));
+    h.link.sendDiagnostic(std::string(99, 'A'));
     EXPECT_EQ(h.device.received(100), "");
     EXPECT_NE(h.view.log.back().find("не более 99"), std::string::npos) << h.view.log.back();
-    h.link.Button1Click(std::string(98, 'A'));
+    h.link.sendDiagnostic(std::string(98, 'A'));
     EXPECT_EQ(h.device.received(), std::string(98, 'A') + "\r");
-    h.link.Button1Click("Ω");
+    h.link.sendDiagnostic("Ω");
     EXPECT_EQ(h.device.received(100), "");
 
-    h.link.Debug_enClick(false);
-    EXPECT_FALSE(h.view.diagnosticVisible);
+    h.link.setDiagnostics(false);
+    EXPECT_FALSE(h.link.state.debugMode);
     const auto lines = h.view.log.size();
-    h.link.Button1Click("AT");
+    h.link.sendDiagnostic("AT");
     EXPECT_EQ(h.device.received(), "AT\r");
     EXPECT_EQ(h.view.log.size(), lines);
 }
@@ -459,7 +461,7 @@ TEST(LinkController, DiagnosticModeSendsAndEchoes) {
 TEST(LinkController, ChoosingInternetWhileLinkedSaysGoodbyeAndBackToAPort) {
     Harness h;
     h.linkUp();
-    h.link.Port_BoxChange("Интернет");
+    h.link.choosePort("Интернет");
     EXPECT_EQ(h.device.received(), "CONFC\r"); // through Disconnect, before the port closes
     EXPECT_FALSE(h.port.Enabled());
     EXPECT_FALSE(h.link.state.portReady);
@@ -470,49 +472,49 @@ TEST(LinkController, ChoosingInternetWhileLinkedSaysGoodbyeAndBackToAPort) {
     EXPECT_FALSE(h.view.buttons[LinkButton::WorkOffline]);
     EXPECT_TRUE(h.view.buttons[LinkButton::Connect]);
     EXPECT_FALSE(h.view.buttons[LinkButton::Disconnect]);
-    EXPECT_TRUE(h.view.internetControlsVisible);
+    EXPECT_TRUE(h.link.internetChosen());
     EXPECT_EQ(h.link.state.portName, h.device.path); // kept in Internet mode
 
     // A serial port again: the server stops, the search restarts.
     int stops = 0;
     h.link.serverListening = [] { return true; };
     h.link.stopServer = [&] { ++stops; };
-    h.link.Port_BoxChange(h.device.path);
+    h.link.choosePort(h.device.path);
     EXPECT_EQ(stops, 1);
-    EXPECT_FALSE(h.view.internetControlsVisible);
+    EXPECT_FALSE(h.link.internetChosen());
     EXPECT_TRUE(h.link.portTimerEnabled());
-    h.link.Timer_sysTimer();
+    h.link.tick1s();
     EXPECT_TRUE(h.link.state.portReady);
 }
 
 TEST(LinkController, FirmwarePageTakesTheLineAndLeavingItGivesItBack) {
     Harness h;
     // With the port closed the firmware page opens it itself.
-    h.link.TreeViewClick(3);
+    h.link.selectPage(3);
     EXPECT_TRUE(h.port.Enabled());
     EXPECT_TRUE(h.link.state.bootloaderMode);
     EXPECT_EQ(h.link.state.quietTicks, 5);
     EXPECT_FALSE(h.link.portTimerEnabled());
-    EXPECT_EQ(h.view.firmwareProgress, 0);
+    EXPECT_EQ(h.view.progress, 0);
     EXPECT_EQ(h.view.panels[2], "Порт " + h.device.path + " открыт");
     // Already open: only the bootloader text.
-    h.link.TreeViewClick(3);
+    h.link.selectPage(3);
     EXPECT_EQ(h.view.panels[2], "Ожидается соединение с загрузчиком...");
 
     // Back to a page in a serial mode with no device answering: the search
     // restarts and the status bar is left to the port timer.
-    h.view.buttons[LinkButton::OpenFirmware] = true;
+    h.link.setControl(LinkButton::OpenFirmware, true);
     h.view.panels[2] = "unchanged";
-    h.link.TreeViewClick(0);
+    h.link.selectPage(0);
     EXPECT_FALSE(h.link.state.bootloaderMode);
     EXPECT_FALSE(h.view.buttons[LinkButton::OpenFirmware]);
     EXPECT_TRUE(h.link.portTimerEnabled());
     EXPECT_EQ(h.view.panels[2], "unchanged");
 
     // Offline, leaving the firmware page keeps the bootloader mode.
-    h.link.RzToolButton6Click();
-    h.link.TreeViewClick(3);
-    h.link.TreeViewClick(-1);
+    h.link.goOffline();
+    h.link.selectPage(3);
+    h.link.selectPage(-1);
     EXPECT_TRUE(h.link.state.bootloaderMode);
     EXPECT_EQ(h.view.panels[2], "Автономный режим");
 }
@@ -525,12 +527,13 @@ TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
     ASSERT_EQ(::symlink(device->path.c_str(), link.c_str()), 0);
 
     ManualDispatcher dispatcher;
-    TComm port{dispatcher};
     RecordingView view;
-    LinkController ctl{port, view};
-    port.OnLineLost = [&](TThreadComm*) { ctl.portLost(); };
+    MemoryNumberGrid grid;
+    DeviceSession session{&dispatcher, grid, view};
+    TComm& port = session.port();
+    LinkController& ctl = session.link();
     ctl.state.portName = link;
-    ctl.Timer_sysTimer();
+    ctl.tick1s();
     ASSERT_TRUE(ctl.state.portReady);
 
     device->closeAll(); // the adapter is pulled out, and its name goes with it
@@ -547,7 +550,7 @@ TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
     EXPECT_EQ(view.panels[1], "NC");
 
     // Searching while it is away keeps the timer running.
-    ctl.Timer_sysTimer();
+    ctl.tick1s();
     EXPECT_FALSE(ctl.state.portReady);
     EXPECT_TRUE(ctl.portTimerEnabled());
     EXPECT_EQ(view.panels[2], "Порт " + link + " отключен. Поиск...");
@@ -556,10 +559,10 @@ TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
     device = std::make_unique<Device>();
     ::unlink(link.c_str());
     ASSERT_EQ(::symlink(device->path.c_str(), link.c_str()), 0);
-    ctl.Timer_sysTimer();
+    ctl.tick1s();
     EXPECT_TRUE(ctl.state.portReady);
     EXPECT_EQ(view.panels[2], "Порт " + link + " открыт");
-    ctl.Timer_sysTimer();
+    ctl.tick1s();
     EXPECT_EQ(device->received(), "CONFO");
     port.Close();
     ::unlink(link.c_str());
@@ -583,7 +586,7 @@ struct FastHarness : Harness {
             analysed += n;
         };
         link.setFastExchange(true);
-        link.Timer_sysTimer();
+        link.tick1s();
     }
     // Sends the bytes and runs the receive events until the controller has
     // taken all of them, analysed or waiting; no tick runs meanwhile.
@@ -653,7 +656,7 @@ TEST(LinkControllerFast, WhatNeverEndsWaitsForTheQuietTimeAndNothingIsAnalysedTw
     for (int i = 0; i < 200 && h.port.InQueCount() < 6; ++i) {
         ::usleep(5000);
     }
-    EXPECT_THROW(h.link.Comm_portRxChar(6), std::runtime_error);
+    EXPECT_THROW(h.link.bytesArrived(6), std::runtime_error);
     h.link.analyse = analyse;
     h.sent += 6;
     h.analysed += 6;

@@ -5,9 +5,7 @@
 #include "comm/tcomm.h"
 #include "link/link_controller.h"
 #include "lists/number_grid.h"
-#include "lists/number_transfer.h"
-#include "protocol/device_commands.h"
-#include "protocol/reply_analysis.h"
+#include "session/device_session.h"
 #include "tests/support/manual_dispatcher.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/recording_view.h"
@@ -41,29 +39,24 @@ std::string packet(char kind, const std::vector<std::string>& records) {
 
 struct Parts {
     ManualDispatcher dispatcher;
-    TComm port{dispatcher};
     RecordingView view;
-    LinkController link{port, view};
-    ProtocolState protocol;
-    ReplyAnalyser analyser{link, protocol};
-    DeviceCommands commands{link, protocol};
     MemoryNumberGrid grid;
-    NumberTransfer transfer{link, commands, protocol, grid};
-    std::string label7 = "untouched";
+    DeviceSession session{&dispatcher, grid, view};
+    LinkController& link = session.link();
+    ProtocolState& protocol = session.protocol();
+    ReplyHandler& analyser = session.replies();
+    NumberTransfer& transfer = session.numberTransfer();
+    std::string& label7 = view.label7;
     std::vector<std::string> sends; // Send_data
 
     Parts() {
-        port.OnRxChar = [this](TThreadComm*, std::uint32_t n) { link.Comm_portRxChar(n); };
-        link.analyse = [this] { analyser.Receive_analyse(); };
-        link.sendData = [this](const std::uint8_t* bytes, std::size_t count) {
-            sends.emplace_back(reinterpret_cast<const char*>(bytes), count);
-            return static_cast<int>(count);
-        };
-        analyser.numberGrid = &grid;
-        transfer.setLabel7Caption = [this](const std::string& c) { label7 = c; };
-        analyser.setLabel7Caption = transfer.setLabel7Caption;
+        session.attachInternet({[this](const std::uint8_t* bytes, std::size_t count) {
+                                    sends.emplace_back(reinterpret_cast<const char*>(bytes), count);
+                                    return static_cast<int>(count);
+                                },
+                                {},
+                                {}});
     }
-    ~Parts() { port.Close(); }
 
     std::string number(int row) const { return grid.cell(NumberGrid::kNumberColumn, row); }
     std::string apartment(int row) const { return grid.cell(NumberGrid::kApartmentColumn, row); }
@@ -83,12 +76,12 @@ struct Parts {
     }
     void ticks(int n) {
         for (int i = 0; i < n; ++i) {
-            link.TimerTimer();
+            link.tick20ms();
         }
     }
     void tcp(const std::string& bytes) {
-        analyser.ServerSocket1ClientRead(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                         bytes.size());
+        analyser.analyseInternetRead(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                     bytes.size());
     }
 };
 
@@ -96,8 +89,8 @@ struct Serial : Parts {
     PtyPair device;
     Serial() {
         link.state.portName = device.slavePath;
-        link.Timer_sysTimer();
-        link.Timer_sysTimer();
+        link.tick1s();
+        link.tick1s();
         EXPECT_EQ(device.readMaster(5), "CONFO");
         reply(kGreeting);
         EXPECT_TRUE(link.state.remoteConnected);
@@ -129,7 +122,7 @@ TEST(NumberRead, WithoutALinkTheColumnsAreStillEmptied) {
     p.fillAll();
     p.protocol.nextNumberRow = 40;
     p.protocol.badPacketCount = 3;
-    p.transfer.Read_numbersClick("1234");
+    p.transfer.readNumbers("1234");
     EXPECT_TRUE(p.gridEmpty());
     EXPECT_EQ(p.protocol.nextNumberRow, 1);
     EXPECT_EQ(p.protocol.badPacketCount, 0);
@@ -143,7 +136,7 @@ TEST(NumberRead, SerialReadFillsRowsPacketByPacketAndAcknowledgesEach) {
     Serial s;
     s.fillAll();
     s.protocol.badPacketCount = 9;
-    s.transfer.Read_numbersClick("1234");
+    s.transfer.readNumbers("1234");
     EXPECT_EQ(s.sent(), "READ 1234\r");
     EXPECT_TRUE(s.gridEmpty());
     EXPECT_EQ(s.label7, "0");
@@ -171,7 +164,7 @@ TEST(NumberRead, SerialReadFillsRowsPacketByPacketAndAcknowledgesEach) {
     s.reply("+IPD,26:" + first.substr(0, 25) + "#");
     EXPECT_EQ(s.sent(), "RFAIL\r");
     EXPECT_EQ(s.label7, "1");
-    s.transfer.Read_numbersClick("1234");
+    s.transfer.readNumbers("1234");
     EXPECT_EQ(s.label7, "0");
     EXPECT_EQ(s.protocol.badPacketCount, 0);
     EXPECT_EQ(s.sent(), "READ 1234\r");
@@ -179,10 +172,10 @@ TEST(NumberRead, SerialReadFillsRowsPacketByPacketAndAcknowledgesEach) {
 
 TEST(NumberRead, PasswordGoesAsCodePage1251AndOneItCannotHoldSendsNothing) {
     Serial s;
-    s.transfer.Read_numbersClick("пароль");
+    s.transfer.readNumbers("пароль");
     EXPECT_EQ(s.sent(), "READ \xEF\xE0\xF0\xEE\xEB\xFC\r");
     s.view.log.clear();
-    s.transfer.Read_numbersClick("€☎");
+    s.transfer.readNumbers("€☎");
     EXPECT_EQ(s.sent(100), "");
     ASSERT_EQ(s.view.log.size(), 1u);
     EXPECT_EQ(s.view.log[0].rfind("Команда не отправлена", 0), 0u) << s.view.log[0];
@@ -191,7 +184,7 @@ TEST(NumberRead, PasswordGoesAsCodePage1251AndOneItCannotHoldSendsNothing) {
 TEST(NumberRead, InternetReadSendsReadAloneAndTakesWholeReadsAsPackets) {
     Internet n;
     n.fillAll();
-    n.transfer.Read_numbersClick("1234");
+    n.transfer.readNumbers("1234");
     EXPECT_EQ(n.sends, std::vector<std::string>{"READ"});
     EXPECT_TRUE(n.gridEmpty());
     EXPECT_EQ(n.link.state.replyTimer, 1u);
@@ -205,7 +198,7 @@ TEST(NumberRead, InternetReadSendsReadAloneAndTakesWholeReadsAsPackets) {
 
 TEST(NumberRead, RecordsBeyondRow650AreDroppedWithALogLine) {
     Internet n;
-    n.transfer.Read_numbersClick("1234");
+    n.transfer.readNumbers("1234");
     // 31 packets of 21 records: 651 records for 650 rows.
     int next = 1;
     for (int k = 0; k < 31; ++k) {
@@ -236,9 +229,9 @@ TEST(NumberRead, RecordsBeyondRow650AreDroppedWithALogLine) {
 
 TEST(SingleNumberCommands, WithoutALinkNothingIsSent) {
     Parts p;
-    p.transfer.AddClick("1234", "9161234567", "12");
-    p.transfer.DelClick("1234", "9161234567");
-    p.transfer.Erase_numbersClick("1234");
+    p.transfer.addNumber("1234", "9161234567", "12");
+    p.transfer.deleteNumber("1234", "9161234567");
+    p.transfer.eraseNumbers("1234");
     EXPECT_EQ(p.view.log, std::vector<std::string>(3, "Установите соединение"));
     EXPECT_TRUE(p.sends.empty());
     EXPECT_EQ(p.link.state.replyTimer, 0u);
@@ -246,14 +239,14 @@ TEST(SingleNumberCommands, WithoutALinkNothingIsSent) {
 
 TEST(SingleNumberCommands, SerialFormsCarryThePassword) {
     Serial s;
-    s.transfer.AddClick("1234", "00000000000", "0");
+    s.transfer.addNumber("1234", "00000000000", "0");
     EXPECT_EQ(s.sent(), "ADD 1234 000000000000\r");
     EXPECT_EQ(s.view.log.back(), "Идет добавление номера. Ждите...");
     EXPECT_EQ(s.link.state.replyTimer, 1u);
-    s.transfer.DelClick("1234", "9161234567");
+    s.transfer.deleteNumber("1234", "9161234567");
     EXPECT_EQ(s.sent(), "DEL 1234 9161234567\r");
     EXPECT_EQ(s.view.log.back(), "Идет удаление номера. Ждите...");
-    s.transfer.Erase_numbersClick("1234");
+    s.transfer.eraseNumbers("1234");
     EXPECT_EQ(s.sent(), "ERASE 1234\r");
     EXPECT_EQ(s.view.log.back(), "Идет стирание номеров. Ждите...");
 
@@ -265,9 +258,9 @@ TEST(SingleNumberCommands, SerialFormsCarryThePassword) {
 
 TEST(SingleNumberCommands, InternetFormsGoToTheInternetClient) {
     Internet n;
-    n.transfer.AddClick("1234", "9161234567", "5");
-    n.transfer.DelClick("1234", "9161234567");
-    n.transfer.Erase_numbersClick("1234");
+    n.transfer.addNumber("1234", "9161234567", "5");
+    n.transfer.deleteNumber("1234", "9161234567");
+    n.transfer.eraseNumbers("1234");
     EXPECT_EQ(n.sends,
               (std::vector<std::string>{"ADD91612345675\x1A\r", "DEL9161234567\x1A\r", "ERASE\r"}));
     EXPECT_EQ(n.link.state.replyTimer, 1u);

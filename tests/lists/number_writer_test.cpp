@@ -3,12 +3,8 @@
 // replies go through the reply analysis as they would in the program; on the
 // Internet link the bytes go through the link's Send_data hook and the
 // device's replies through the Internet analyser.
-#include "comm/tcomm.h"
-#include "link/link_controller.h"
 #include "lists/number_grid.h"
-#include "lists/number_writer.h"
-#include "protocol/device_commands.h"
-#include "protocol/reply_analysis.h"
+#include "session/device_session.h"
 #include "tests/support/manual_dispatcher.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/recording_view.h"
@@ -27,28 +23,17 @@ bool logged(const std::vector<std::string>& log, const std::string& line) {
     return std::find(log.begin(), log.end(), line) != log.end();
 }
 
-// The parts every test needs: the link logic, the analyser and the writer on
-// a number grid in memory, wired as the window wires them.
+// The parts every test needs: a device session on a number grid in memory,
+// as the window has one.
 struct Parts {
     ManualDispatcher dispatcher;
-    TComm port{dispatcher};
     RecordingView view;
-    LinkController link{port, view};
-    ProtocolState protocol;
-    ReplyAnalyser analyser{link, protocol};
-    DeviceCommands commands{link, protocol};
     MemoryNumberGrid grid;
-    NumberListWriter writer{link, commands, grid};
-
-    Parts() {
-        port.OnRxChar = [this](TThreadComm*, std::uint32_t n) { link.Comm_portRxChar(n); };
-        link.analyse = [this] { analyser.Receive_analyse(); };
-        analyser.WriteNumbers = [this](int step) { writer.WriteNumbers(step); };
-        analyser.resendLastBatch = [this] { writer.resendLastBatch(); };
-        link.writerStep = [this] { writer.WriteNumbers(3); };
-        link.writerBusy = [this] { return writer.busy(); };
-    }
-    ~Parts() { port.Close(); }
+    DeviceSession session{&dispatcher, grid, view};
+    LinkController& link = session.link();
+    ProtocolState& protocol = session.protocol();
+    ReplyHandler& analyser = session.replies();
+    NumberListWriter& writer = session.numberWriter();
 
     void entry(int row, const std::string& number, const std::string& apartment) {
         grid.setCell(NumberGrid::kNumberColumn, row, number);
@@ -56,7 +41,7 @@ struct Parts {
     }
     void ticks(int n) {
         for (int i = 0; i < n; ++i) {
-            link.TimerTimer();
+            link.tick20ms();
         }
     }
 };
@@ -67,9 +52,9 @@ struct Serial : Parts {
 
     Serial() {
         link.state.portName = device.slavePath;
-        link.Timer_sysTimer();
+        link.tick1s();
         EXPECT_TRUE(link.state.portReady);
-        link.Timer_sysTimer();
+        link.tick1s();
         EXPECT_EQ(device.readMaster(5), "CONFO");
         reply(kGreeting);
         EXPECT_TRUE(link.state.remoteConnected);
@@ -106,8 +91,8 @@ struct Internet : Parts {
         view.log.clear();
     }
     void reply(const std::string& bytes) {
-        analyser.ServerSocket1ClientRead(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                         bytes.size());
+        analyser.analyseInternetRead(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                     bytes.size());
     }
 };
 
@@ -142,7 +127,7 @@ TEST(NumberWriterSerial, SendsEachEntryAfterTheReplyToThePreviousOneThenInitiali
     s.reply("+NTF:1\r\n");
     EXPECT_EQ(s.sent(), "RT+EFA=3\r");
     EXPECT_FALSE(s.writer.busy());
-    EXPECT_EQ(s.writer.writer.writeCell, 3);
+    EXPECT_EQ(s.writer.state.writeCell, 3);
 
     s.reply("+EFA:OK\r\n");
     const std::vector<std::string> expected = {
@@ -169,7 +154,7 @@ TEST(NumberWriterSerial, EntryWithoutApartmentEndsWithACommaAndTextsGoAsCodePage
     Serial s;
     s.entry(1, "5551234", "");
     s.entry(2, "Дом", "кв");
-    s.writer.WriteNumbers(0);
+    s.writer.step(device_replies::WriterStep::Start);
     EXPECT_EQ(s.sent(), "RT+NTF=0,5551234,\r");
     s.reply("+NTF:1");
     EXPECT_EQ(s.sent(), "RT+NTF=1,\xC4\xEE\xEC,\xEA\xE2\r");
@@ -199,14 +184,14 @@ TEST(NumberWriterSerial, StepTimesOutAfterFiftyTicksAndALateReplyWritesTheListAg
     Serial s;
     s.entry(4, "444", "4");
     s.entry(6, "666", "6");
-    s.writer.WriteNumbers(0);
+    s.writer.step(device_replies::WriterStep::Start);
     EXPECT_EQ(s.sent(), "RT+NTF=0,444,4\r");
     s.reply("+NTF:1");
     EXPECT_EQ(s.sent(), "RT+NTF=1,666,6\r");
 
     // The reply's own analysis tick counted once already: the step went out
     // within that tick. Count from a step started outside a tick instead.
-    s.writer.WriteNumbers(0);
+    s.writer.step(device_replies::WriterStep::Start);
     EXPECT_EQ(s.sent(), "RT+NTF=0,444,4\r");
     s.view.log.clear();
     s.ticks(49);
@@ -215,8 +200,8 @@ TEST(NumberWriterSerial, StepTimesOutAfterFiftyTicksAndALateReplyWritesTheListAg
     s.ticks(1);
     EXPECT_EQ(s.view.log, std::vector<std::string>{"Нет ответа от прибора !"});
     EXPECT_FALSE(s.writer.busy());
-    EXPECT_EQ(s.writer.writer.writeRow, 1);
-    EXPECT_EQ(s.writer.writer.writeCell, 0);
+    EXPECT_EQ(s.writer.state.writeRow, 1);
+    EXPECT_EQ(s.writer.state.writeCell, 0);
     EXPECT_EQ(s.sent(50), "");
 
     // The device answers after all: the list goes again from its first entry.
@@ -234,14 +219,14 @@ TEST(NumberWriterSerial, RepliesOutsideAWriteStartNothing) {
     // The device's memory must not be rewritten by a reply nobody asked for.
     s.reply("+NTF:1");
     EXPECT_EQ(s.sent(50), "");
-    s.writer.WriteNumbers(4);
-    s.writer.WriteNumbers(-1);
-    s.writer.WriteNumbers(255);
+    s.writer.step(device_replies::WriterStep::None);
+    s.writer.step(static_cast<device_replies::WriterStep>(4));
+    s.writer.step(static_cast<device_replies::WriterStep>(127));
     EXPECT_EQ(s.sent(50), "");
     EXPECT_TRUE(s.view.log.empty());
 
     // After a complete write, a stray reply does not start it over either.
-    s.writer.WriteNumbers(0);
+    s.writer.step(device_replies::WriterStep::Start);
     EXPECT_EQ(s.sent(), "RT+NTF=0,111,1\r");
     s.reply("+NTF:1");
     EXPECT_EQ(s.sent(), "RT+EFA=1\r");
@@ -253,7 +238,7 @@ TEST(NumberWriterSerial, ANewStartBeginsAgainAtRowOne) {
     Serial s;
     s.entry(1, "111", "1");
     s.entry(2, "222", "2");
-    s.writer.WriteNumbers(0);
+    s.writer.step(device_replies::WriterStep::Start);
     s.reply("+NTF:1");
     EXPECT_EQ(s.sent(), "RT+NTF=0,111,1\rRT+NTF=1,222,2\r");
     s.reply("CONFW");
@@ -265,7 +250,7 @@ TEST(NumberWriterSerial, EntryTheCommandCannotCarryStopsTheWriteWithItsRow) {
     s.entry(1, "111", "1");
     s.entry(3, std::string(95, '7'), "1"); // from a file: too long for the send buffer
     s.entry(4, "444", "4");
-    s.writer.WriteNumbers(0);
+    s.writer.step(device_replies::WriterStep::Start);
     EXPECT_EQ(s.sent(), "RT+NTF=0,111,1\r");
     s.reply("+NTF:1");
     EXPECT_EQ(s.sent(50), "");
@@ -279,7 +264,7 @@ TEST(NumberWriterSerial, EntryTheCommandCannotCarryStopsTheWriteWithItsRow) {
 
     // A number with a line break would end the command early at the device.
     s.entry(3, "12\r34", "1");
-    s.writer.WriteNumbers(0);
+    s.writer.step(device_replies::WriterStep::Start);
     EXPECT_EQ(s.sent(), "RT+NTF=0,111,1\r");
     s.reply("+NTF:1");
     EXPECT_EQ(s.sent(50), "");
@@ -287,7 +272,7 @@ TEST(NumberWriterSerial, EntryTheCommandCannotCarryStopsTheWriteWithItsRow) {
 
     // A character code page 1251 has no place for is never sent changed.
     s.entry(3, "☎12", "1");
-    s.writer.WriteNumbers(0);
+    s.writer.step(device_replies::WriterStep::Start);
     s.reply("+NTF:1");
     EXPECT_EQ(s.sent(), "RT+NTF=0,111,1\r");
     EXPECT_EQ(s.view.log.back().rfind("Запись номеров прервана: строка 3: ", 0), 0u);
@@ -354,7 +339,7 @@ TEST(NumberWriterInternet, RecordsHoldTenBytesOfNumberAndTheApartmentLowByteFirs
     n.entry(2, "1234567", "");         // seven: three zero bytes follow; no apartment is 0
     n.entry(3, "Дом", "-1");           // 1251 bytes; the low 16 bits of -1
     n.entry(4, "5", "70000");          // 70000 keeps its low 16 bits: 4464
-    n.writer.WriteNumbers(0);
+    n.writer.step(device_replies::WriterStep::Start);
     n.reply("ERASE");
     ASSERT_EQ(n.sends.size(), 2u);
     const std::string& batch = n.sends[1];
@@ -370,7 +355,7 @@ TEST(NumberWriterInternet, FullMemoryStopsTheWriter) {
     for (int i = 1; i <= 15; ++i) {
         n.entry(i, std::to_string(1000 + i), "1");
     }
-    n.writer.WriteNumbers(0);
+    n.writer.step(device_replies::WriterStep::Start);
     n.reply("ERASE");
     ASSERT_EQ(n.sends.size(), 2u);
     n.reply("FULL");
@@ -387,7 +372,7 @@ TEST(NumberWriterInternet, AdnSendsTheLastBatchAgainUnchanged) {
     for (int i = 1; i <= 13; ++i) {
         n.entry(i, std::to_string(5550000 + i), std::to_string(i));
     }
-    n.writer.WriteNumbers(0);
+    n.writer.step(device_replies::WriterStep::Start);
     // Before any batch there is nothing to send again.
     n.reply("ADN");
     EXPECT_EQ(n.sends.size(), 1u);
@@ -408,7 +393,7 @@ TEST(NumberWriterInternet, StepTimesOutAfterTwoThousandTicksAndALateReplySendsNo
     Internet n;
     n.entry(1, "111", "1");
     n.entry(2, "222", "2");
-    n.writer.WriteNumbers(0);
+    n.writer.step(device_replies::WriterStep::Start);
     n.reply("ERASE");
     ASSERT_EQ(n.sends.size(), 2u);
     n.view.log.clear();
@@ -418,7 +403,7 @@ TEST(NumberWriterInternet, StepTimesOutAfterTwoThousandTicksAndALateReplySendsNo
     n.ticks(1);
     EXPECT_EQ(n.view.log, std::vector<std::string>{"Нет ответа от прибора !"});
     EXPECT_FALSE(n.writer.busy());
-    EXPECT_EQ(n.writer.writer.writeRow, 1);
+    EXPECT_EQ(n.writer.state.writeRow, 1);
 
     // Sending from row 1 again without an erase would store the first
     // numbers twice on the device.
@@ -431,7 +416,7 @@ TEST(NumberWriterInternet, StepTimesOutAfterTwoThousandTicksAndALateReplySendsNo
 TEST(NumberWriterInternet, UnansweredEraseTimesOutToo) {
     Internet n;
     n.entry(1, "111", "1");
-    n.writer.WriteNumbers(0);
+    n.writer.step(device_replies::WriterStep::Start);
     EXPECT_TRUE(n.writer.busy());
     n.ticks(2000);
     EXPECT_EQ(n.view.log.back(), "Нет ответа от прибора !");
@@ -444,7 +429,7 @@ TEST(NumberWriterInternet, ApartmentThatIsNoIntegerStopsTheWriteBeforeTheBatchGo
     n.entry(1, "111", "1");
     n.entry(2, "222", "12a");
     n.entry(3, "333", "3");
-    n.writer.WriteNumbers(0);
+    n.writer.step(device_replies::WriterStep::Start);
     n.reply("ERASE");
     EXPECT_EQ(n.sends.size(), 1u) << "the record gathered before it is not sent";
     EXPECT_EQ(n.view.messages, std::vector<std::string>{"'12a' is not a valid integer value"});
@@ -459,13 +444,13 @@ TEST(NumberWriterInternet, ApartmentThatIsNoIntegerStopsTheWriteBeforeTheBatchGo
     for (const char* bad : {" ", "+", "1 ", "2147483648", "0x10"}) {
         n.sends.clear();
         n.entry(2, "222", bad);
-        n.writer.WriteNumbers(0);
+        n.writer.step(device_replies::WriterStep::Start);
         n.reply("ERASE");
         EXPECT_EQ(n.sends, std::vector<std::string>{"ERASE"}) << '"' << bad << '"';
     }
     n.sends.clear();
     n.entry(2, "222", " -2147483648");
-    n.writer.WriteNumbers(0);
+    n.writer.step(device_replies::WriterStep::Start);
     n.reply("ERASE");
     ASSERT_EQ(n.sends.size(), 2u);
     EXPECT_EQ(n.sends[1].substr(16 + 10, 2), std::string("\0\0", 2));
@@ -475,13 +460,13 @@ TEST(NumberWriterInternet, NoDeviceOnTheServerEndsTheWrite) {
     Internet n;
     n.entry(1, "111", "1");
     n.sendResult = -1; // Send_data found no client
-    n.writer.WriteNumbers(0);
+    n.writer.step(device_replies::WriterStep::Start);
     EXPECT_EQ(n.view.log.back(), "Запись номеров прервана");
     EXPECT_FALSE(n.writer.busy());
 
     // A batch the connection takes only in part ends the write as well.
     n.sendResult = -2;
-    n.writer.WriteNumbers(0);
+    n.writer.step(device_replies::WriterStep::Start);
     n.sendResult = 7;
     n.reply("ERASE");
     EXPECT_EQ(n.sends.size(), 3u);

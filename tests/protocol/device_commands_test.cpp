@@ -30,7 +30,7 @@ std::string blockBytes(const frames::ConfigBlockBytes& block) {
 
 TEST(DeviceCommands, WithoutALinkOnlyAskForOne) {
     Harness h;
-    h.link.Timer_sysTimer(); // the port is open, the device has not greeted
+    h.link.tick1s(); // the port is open, the device has not greeted
     ASSERT_TRUE(h.link.state.portReady);
     ASSERT_EQ(h.sent(), "");
     const struct {
@@ -38,10 +38,10 @@ TEST(DeviceCommands, WithoutALinkOnlyAskForOne) {
         std::function<void()> run;
         int quietTicks; // -1: not touched
     } operations[] = {
-        {"N6Click", [&] { h.commands.N6Click("1234"); }, 15},
-        {"N7Click", [&] { h.commands.N7Click("1234", sampleBlock()); }, 5},
-        {"ChPassClick", [&] { h.commands.ChPassClick("1234", "5678"); }, -1},
-        {"Send_APNClick", [&] { h.commands.Send_APNClick("1234", "internet.tele2.ru"); }, -1},
+        {"N6Click", [&] { h.commands.readConfig("1234"); }, 15},
+        {"N7Click", [&] { h.commands.writeConfig("1234", sampleBlock()); }, 5},
+        {"ChPassClick", [&] { h.commands.changePassword("1234", "5678"); }, -1},
+        {"Send_APNClick", [&] { h.commands.sendApn("1234", "internet.tele2.ru"); }, -1},
     };
     for (const auto& op : operations) {
         SCOPED_TRACE(op.name);
@@ -60,7 +60,7 @@ TEST(DeviceCommands, ConfigReadOnTheSerialLink) {
     Harness h;
     h.linkSerial();
     h.link.state.quietTicks = 5;
-    h.commands.N6Click("1234");
+    h.commands.readConfig("1234");
     EXPECT_EQ(h.sent(), "CONFR\xD2\x04");
     EXPECT_EQ(h.view.log, std::vector<std::string>{"Идет чтение конфигурации. Ждите..."});
     EXPECT_EQ(h.link.state.quietTicks, 15);
@@ -69,14 +69,14 @@ TEST(DeviceCommands, ConfigReadOnTheSerialLink) {
     EXPECT_TRUE(h.link.tickNeeded());
 
     // A value below 256 sends its zero high byte; leading zeros do not count.
-    h.commands.N6Click("0200");
+    h.commands.readConfig("0200");
     EXPECT_EQ(h.sent(), "CONFR\xC8\0"s);
 }
 
 TEST(DeviceCommands, ConfigWriteOnTheSerialLink) {
     Harness h;
     h.linkSerial();
-    h.commands.N7Click("1234", sampleBlock());
+    h.commands.writeConfig("1234", sampleBlock());
     EXPECT_EQ(h.sent(), "CONFW" + blockBytes(sampleBlock()));
     EXPECT_EQ(h.view.log, std::vector<std::string>{"Идет запись конфигурации. Ждите..."});
     EXPECT_EQ(h.link.state.quietTicks, 5);
@@ -92,20 +92,20 @@ TEST(DeviceCommands, ConfigWriteBuildsTheBlockOnlyWhenItWillBeSent) {
         h.view.log.push_back("Write_conf");
         return sampleBlock();
     };
-    h.commands.N7Click("1234", Write_conf); // no link yet
+    h.commands.writeConfig("1234", Write_conf); // no link yet
     EXPECT_EQ(builds, 0);
-    h.commands.N7Click("12x", Write_conf); // no link and a bad password: the link comes first
+    h.commands.writeConfig("12x", Write_conf); // no link and a bad password: the link comes first
     EXPECT_EQ(h.view.log, (Lines{kNoLink, kNoLink}));
 
     h.linkSerial(); // clears the log
-    h.commands.N7Click("1234", Write_conf);
+    h.commands.writeConfig("1234", Write_conf);
     EXPECT_EQ(h.view.log, (Lines{"Идет запись конфигурации. Ждите...", "Write_conf"}));
     EXPECT_EQ(h.sent(), "CONFW" + blockBytes(sampleBlock()));
     EXPECT_EQ(h.link.state.replyTimer, 1u);
 
     // A control that does not convert stops the write: nothing sent, no watchdog.
     h.link.state.replyTimer = 0;
-    h.commands.N7Click("1234", []() -> std::optional<frames::ConfigBlockBytes> { return {}; });
+    h.commands.writeConfig("1234", []() -> std::optional<frames::ConfigBlockBytes> { return {}; });
     EXPECT_EQ(h.sentNothing(), "");
     EXPECT_EQ(h.link.state.replyTimer, 0u);
 }
@@ -119,12 +119,12 @@ TEST(DeviceCommands, APasswordThatIsNotANumberStopsTheConfigurationTransfer) {
         std::string waiting;
         std::string refusal;
     } operations[] = {
-        {"read", [&] { h.commands.N6Click("12a"); }, "Идет чтение конфигурации. Ждите...",
+        {"read", [&] { h.commands.readConfig("12a"); }, "Идет чтение конфигурации. Ждите...",
          "Чтение конфигурации не начато: неверный пароль \"12a\""},
-        {"write, empty", [&] { h.commands.N7Click("", sampleBlock()); },
+        {"write, empty", [&] { h.commands.writeConfig("", sampleBlock()); },
          "Идет запись конфигурации. Ждите...",
          "Запись конфигурации не начата: неверный пароль \"\""},
-        {"read, too big", [&] { h.commands.N6Click("70000"); },
+        {"read, too big", [&] { h.commands.readConfig("70000"); },
          "Идет чтение конфигурации. Ждите...",
          "Чтение конфигурации не начато: неверный пароль \"70000\""},
     };
@@ -146,20 +146,20 @@ TEST(DeviceCommands, APasswordThatIsNotANumberStopsTheConfigurationTransfer) {
 TEST(DeviceCommands, PasswordAndAccessPointOnTheSerialLink) {
     Harness h;
     h.linkSerial();
-    h.commands.ChPassClick("1234", "5678");
+    h.commands.changePassword("1234", "5678");
     EXPECT_EQ(h.sent(), "CHPASS 1234 5678\r");
     EXPECT_EQ(h.view.log, std::vector<std::string>{"Идет смена пароля. Ждите..."});
     EXPECT_EQ(h.link.state.replyTimer, 1u);
 
     h.link.state.replyTimer = 0;
     h.view.log.clear();
-    h.commands.Send_APNClick("1234", "internet.beeline.ru\",\"beeline\",\"beeline");
+    h.commands.sendApn("1234", "internet.beeline.ru\",\"beeline\",\"beeline");
     EXPECT_EQ(h.sent(), "APN 1234 \"internet.beeline.ru\",\"beeline\",\"beeline\"#\r");
     EXPECT_EQ(h.view.log, std::vector<std::string>{"Идет смена APN. Ждите..."});
     EXPECT_EQ(h.link.state.replyTimer, 1u);
 
     // Cyrillic in a text command goes out as code page 1251.
-    h.commands.ChPassClick("1234", "Жд");
+    h.commands.changePassword("1234", "Жд");
     EXPECT_EQ(h.sent(), "CHPASS 1234 \xC6\xE4\r");
 }
 
@@ -171,9 +171,9 @@ TEST(DeviceCommands, TextsTheDeviceCannotTakeAreRefused) {
         std::function<void()> run;
         std::string inMessage;
     } cases[] = {
-        {"not in code page 1251", [&] { h.commands.ChPassClick("1234", "Ω1"); }, "Ω"},
-        {"too long", [&] { h.commands.Send_APNClick("1234", std::string(120, 'a')); }, "99"},
-        {"line break", [&] { h.commands.ChPassClick("12\n", "1"); }, "управляющий"},
+        {"not in code page 1251", [&] { h.commands.changePassword("1234", "Ω1"); }, "Ω"},
+        {"too long", [&] { h.commands.sendApn("1234", std::string(120, 'a')); }, "99"},
+        {"line break", [&] { h.commands.changePassword("12\n", "1"); }, "управляющий"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -189,8 +189,8 @@ TEST(DeviceCommands, TextsTheDeviceCannotTakeAreRefused) {
 
 TEST(DeviceCommands, ResetNeedsNoLinkAndStartsNoWatchdog) {
     Harness h;
-    h.link.Timer_sysTimer();
-    h.commands.Reset_butClick();
+    h.link.tick1s();
+    h.commands.restartDevice();
     EXPECT_EQ(h.sent(), "!RST");
     EXPECT_TRUE(h.view.log.empty());
     EXPECT_EQ(h.link.state.replyTimer, 0u);
@@ -199,32 +199,32 @@ TEST(DeviceCommands, ResetNeedsNoLinkAndStartsNoWatchdog) {
 TEST(DeviceCommands, DiagnosticModeEchoesTextCommandsOnly) {
     Harness h;
     h.linkSerial();
-    h.link.Debug_enClick(true);
-    h.commands.ChPassClick("1234", "5678");
+    h.link.setDiagnostics(true);
+    h.commands.changePassword("1234", "5678");
     EXPECT_EQ(h.sent(), "CHPASS 1234 5678\r");
     EXPECT_EQ(h.view.log.front(), "CHPASS 1234 5678");
     h.view.log.clear();
-    h.commands.N6Click("1234"); // binary: not a text to show
+    h.commands.readConfig("1234"); // binary: not a text to show
     EXPECT_EQ(h.sent(), "CONFR\xD2\x04");
     EXPECT_EQ(h.view.log, std::vector<std::string>{"Идет чтение конфигурации. Ждите..."});
 }
 
 TEST(DeviceCommands, InternetFormsGoToTheClient) {
     Harness h;
-    h.link.Timer_sysTimer(); // a serial port is open too: nothing may go there
+    h.link.tick1s(); // a serial port is open too: nothing may go there
     LoopbackConnection tcp;
     h.linkInternet(tcp);
 
-    h.commands.N6Click("1234");
+    h.commands.readConfig("1234");
     EXPECT_EQ(tcp.received(), "CONFR\xD2\x04");
     EXPECT_TRUE(h.protocol.configReadPending);
     EXPECT_EQ(h.link.state.replyTimer, 1u);
 
-    h.commands.N7Click("1234", sampleBlock());
+    h.commands.writeConfig("1234", sampleBlock());
     EXPECT_EQ(tcp.received(), "CONFW" + blockBytes(sampleBlock()));
     EXPECT_EQ(h.link.state.quietTicks, 5);
 
-    h.commands.ChPassClick("1234", "5678");
+    h.commands.changePassword("1234", "5678");
     EXPECT_EQ(tcp.received(), "CHPASS 1234 5678\x1A\r");
     EXPECT_EQ(h.view.log, (std::vector<std::string>{"Идет чтение конфигурации. Ждите...",
                                                     "Идет запись конфигурации. Ждите...",
@@ -233,7 +233,7 @@ TEST(DeviceCommands, InternetFormsGoToTheClient) {
     // The access point has no Internet form: refused, nothing sent anywhere.
     h.link.state.replyTimer = 0;
     h.view.log.clear();
-    h.commands.Send_APNClick("1234", "internet.tele2.ru");
+    h.commands.sendApn("1234", "internet.tele2.ru");
     ASSERT_EQ(h.view.log.size(), 1u);
     EXPECT_NE(h.view.log[0].find("APN не изменен"), std::string::npos) << h.view.log[0];
     EXPECT_EQ(tcp.received(100), "");
@@ -248,11 +248,11 @@ TEST(DeviceCommands, InternetCommandsWithoutAClientStartNothing) {
     tcp.closeServerSide(); // the device went away; remoteConnected stays set
     ASSERT_TRUE(h.link.state.remoteConnected);
 
-    h.commands.N6Click("1234");
+    h.commands.readConfig("1234");
     EXPECT_FALSE(h.protocol.configReadPending);
     EXPECT_EQ(h.link.state.replyTimer, 0u);
-    h.commands.N7Click("1234", sampleBlock());
-    h.commands.ChPassClick("1234", "5678");
+    h.commands.writeConfig("1234", sampleBlock());
+    h.commands.changePassword("1234", "5678");
     EXPECT_EQ(h.link.state.replyTimer, 0u);
     // Only the waiting lines of the configuration transfers, written before sending.
     EXPECT_EQ(h.view.log, (std::vector<std::string>{"Идет чтение конфигурации. Ждите...",
@@ -262,7 +262,7 @@ TEST(DeviceCommands, InternetCommandsWithoutAClientStartNothing) {
     // Without any Internet send path at all the operation says so itself.
     h.link.sendData = nullptr;
     h.view.log.clear();
-    h.commands.ChPassClick("1234", "5678");
+    h.commands.changePassword("1234", "5678");
     ASSERT_EQ(h.view.log.size(), 1u);
     EXPECT_EQ(h.view.log[0].rfind("Команда не отправлена", 0), 0u);
 }

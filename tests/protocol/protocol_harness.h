@@ -3,12 +3,8 @@
 // connection whose far end plays a device on the Internet link.
 #pragma once
 
-#include "comm/tcomm.h"
-#include "link/link_controller.h"
 #include "lists/number_grid.h"
-#include "protocol/device_commands.h"
-#include "protocol/protocol_state.h"
-#include "protocol/reply_analysis.h"
+#include "session/device_session.h"
 #include "tests/support/manual_dispatcher.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/recording_view.h"
@@ -78,49 +74,59 @@ struct LoopbackConnection {
     }
 };
 
-struct Harness {
-    PtyPair device;
-    ManualDispatcher dispatcher;
-    TComm port{dispatcher};
-    RecordingView view;
-    LinkController link{port, view};
-    ProtocolState protocol;
-    MemoryNumberGrid grid;
-    ReplyAnalyser analyser{link, protocol};
-    DeviceCommands commands{link, protocol};
-
-    // What the analysers handed to the rest of the program, in order.
+// What the replies asked of the rest of the session, in order, in place of
+// the number list, the writer and the configuration pages.
+struct ReplyCalls : ReplyTargets {
     std::vector<std::string> calls;
     frames::ConfigBlockBytes lastBlock{};
     int page = 0;
+    std::function<void(const std::uint8_t*, std::size_t)> bootloader;
 
-    Harness() {
-        port.OnRxChar = [this](TThreadComm*, std::uint32_t n) { link.Comm_portRxChar(n); };
-        link.analyse = [this] { analyser.Receive_analyse(); };
-        link.state.portName = device.slavePath;
-        analyser.numberGrid = &grid;
-        analyser.Read_conf = [this](const frames::ConfigBlockBytes& block) {
-            lastBlock = block;
-            calls.push_back("Read_conf");
-        };
-        analyser.Read_numbersClick = [this] { calls.push_back("Read_numbersClick"); };
-        analyser.WriteNumbers = [this](int step) {
-            calls.push_back("WriteNumbers(" + std::to_string(step) + ")");
-        };
-        analyser.AddToNumListString = [this](const std::string& text) {
-            calls.push_back("AddToNumListString(" + text + ")");
-        };
-        analyser.currentPage = [this] { return page; };
-        analyser.resendLastBatch = [this] { calls.push_back("resendLastBatch"); };
-        analyser.setLabel7Caption = [this](const std::string& caption) {
-            calls.push_back("Label7(" + caption + ")");
-        };
+    void bootloaderChunk(const std::uint8_t* bytes, std::size_t count) override {
+        if (bootloader) {
+            bootloader(bytes, count);
+        }
     }
-    ~Harness() { port.Close(); }
+    void configBlockRead(const frames::ConfigBlockBytes& block) override {
+        lastBlock = block;
+        calls.push_back("Read_conf");
+    }
+    void numbersWanted() override { calls.push_back("Read_numbersClick"); }
+    void writerStep(device_replies::WriterStep step) override {
+        calls.push_back("WriteNumbers(" + std::to_string(static_cast<int>(step)) + ")");
+    }
+    void keyReported(const std::string& text) override {
+        calls.push_back("AddToNumListString(" + text + ")");
+    }
+    bool numberListShown() const override { return page == 0; }
+    void resendBatch() override { calls.push_back("resendLastBatch"); }
+    void badPackets(std::uint8_t count) override {
+        calls.push_back("Label7(" + std::to_string(count) + ")");
+    }
+};
+
+struct Harness {
+    PtyPair device;
+    ManualDispatcher dispatcher;
+    RecordingView view;
+    MemoryNumberGrid grid;
+    ReplyCalls replies;
+    DeviceSession session{&dispatcher, grid, view, &replies};
+    LinkController& link = session.link();
+    ProtocolState& protocol = session.protocol();
+    ReplyHandler& analyser = session.replies();
+    DeviceCommands& commands = session.commands();
+
+    // What the replies handed to the rest of the program, in order.
+    std::vector<std::string>& calls = replies.calls;
+    frames::ConfigBlockBytes& lastBlock = replies.lastBlock;
+    int& page = replies.page;
+
+    Harness() { link.state.portName = device.slavePath; }
 
     void ticks(int n) {
         for (int i = 0; i < n; ++i) {
-            link.TimerTimer();
+            link.tick20ms();
         }
     }
     // The device writes bytes; the receive events run and the line goes
@@ -139,9 +145,9 @@ struct Harness {
 
     // Opens the port and lets the device greet: the serial link is up.
     void linkSerial() {
-        link.Timer_sysTimer();
+        link.tick1s();
         ASSERT_TRUE(link.state.portReady);
-        link.Timer_sysTimer();
+        link.tick1s();
         ASSERT_EQ(sent(), "CONFO");
         deviceSays(std::string("VELIRAN ") + char(30) + "#");
         ASSERT_TRUE(link.state.remoteConnected);
@@ -180,8 +186,7 @@ struct Harness {
         // Loopback delivers a small write in one read.
         ASSERT_EQ(n, static_cast<ssize_t>(bytes.size()));
         const std::string got(buf, static_cast<std::size_t>(n));
-        analyser.ServerSocket1ClientRead(reinterpret_cast<const std::uint8_t*>(got.data()),
-                                         got.size());
+        analyser.analyseInternetRead(reinterpret_cast<const std::uint8_t*>(got.data()), got.size());
     }
 };
 

@@ -270,7 +270,7 @@ TEST_F(SerialAnalysis, RecordsPastTheLastRowAreDroppedAndReported) {
 }
 
 TEST_F(SerialAnalysis, PendingConfigurationReadLeavesPacketsAlone) {
-    h.commands.N6Click("1234");
+    h.commands.readConfig("1234");
     ASSERT_EQ(h.sent(), "CONFR\xD2\x04");
     ASSERT_TRUE(h.protocol.configReadPending);
     h.view.log.clear();
@@ -290,7 +290,7 @@ TEST_F(SerialAnalysis, ConfigurationReplyFillsThePagesAndReadsTheNumbers) {
     }
     const std::string blockText(reinterpret_cast<const char*>(block.data()), block.size());
 
-    h.commands.N6Click("1234");
+    h.commands.readConfig("1234");
     ASSERT_EQ(h.sent(), "CONFR\xD2\x04");
     h.view.log.clear();
     // The reply inside a "+IPD" header, as a GPRS module may deliver it.
@@ -338,14 +338,14 @@ TEST_F(SerialAnalysis, KeyReportsGoToTheNumberListOnItsPageOnly) {
 }
 
 TEST_F(SerialAnalysis, DiagnosticModeShowsTheReceivedText) {
-    h.link.Debug_enClick(true);
+    h.link.setDiagnostics(true);
     reply("OK\r\nBUSY");
     EXPECT_EQ(h.view.log, (Lines{"Устройство занято", "OK\r\nBUSY"}));
 }
 
 TEST_F(SerialAnalysis, BootloaderSeesTheWholeChunkFirst) {
     std::string seen;
-    h.analyser.Bootloader_analyse = [&](const std::uint8_t* bytes, std::size_t n) {
+    h.replies.bootloader = [&](const std::uint8_t* bytes, std::size_t n) {
         seen.assign(reinterpret_cast<const char*>(bytes), n);
         h.calls.push_back("Bootloader_analyse");
     };

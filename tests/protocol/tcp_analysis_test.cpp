@@ -28,7 +28,7 @@ TEST(InternetAnalysisLink, ConnectAnnouncesTheDevice) {
     EXPECT_TRUE(h.link.state.remoteConnected);
     EXPECT_FALSE(h.link.state.directDevice);
     EXPECT_FALSE(h.link.state.linkUp); // only the serial greeting sets it
-    EXPECT_TRUE(h.view.isButtonEnabled(LinkButton::Disconnect));
+    EXPECT_TRUE(h.session.controls().disconnect);
 }
 
 TEST_F(InternetAnalysis, EachReplyOfItsTable) {
@@ -143,7 +143,7 @@ TEST_F(InternetAnalysis, ConfigurationReplyAsOnTheSerialLink) {
     for (std::size_t i = 0; i < block.size(); ++i) {
         block[i] = static_cast<std::uint8_t>(i * 7 + 1);
     }
-    h.commands.N6Click("1234");
+    h.commands.readConfig("1234");
     ASSERT_EQ(tcp.received(), "CONFR\xD2\x04");
     h.view.log.clear();
     h.tcpSays("CONFR" + std::string(reinterpret_cast<const char*>(block.data()), block.size()));

@@ -1,38 +1,45 @@
-// A view for driving the link logic without a window: it keeps what the logic
-// showed (log lines, status panels, buttons, message boxes) for the test to read.
+// An observer for driving a device session, or the link logic alone, without
+// a window: it keeps what was reported (log lines, status texts, the controls,
+// message boxes) for the test to read.
 #pragma once
 
-#include "link/link_controller.h"
+#include "session/device_session.h"
 
 #include <map>
 #include <string>
 #include <vector>
 
-struct RecordingView : LinkView {
+struct RecordingView : SessionObserver {
     std::vector<std::string> log;
-    std::string panels[3];
+    std::string panels[3]; // 1: the port, 2: the link, as the status bar shows them
     std::map<LinkButton, bool> buttons{{LinkButton::Connect, false},
                                        {LinkButton::Disconnect, false},
                                        {LinkButton::WorkOffline, true},
                                        {LinkButton::Program, false},
                                        {LinkButton::OpenFirmware, false}};
     std::vector<std::string> messages;
-    bool diagnosticVisible = false;
+    std::vector<std::string> errors;
     int firmwareResets = 0;
-    std::string numberDevice = "00000000000";
-    std::string servPort = "2020";
-    bool internetControlsVisible = false;
-    int firmwareProgress = -1;
+    int progress = -1;
+    std::vector<frames::ConfigBlockBytes> configs;
+    std::string label7 = "untouched"; // the bad packet count as shown
+    bool listShown = true;
 
     void logLine(const std::string& text) override { log.push_back(text); }
-    void setStatusPanel(int panel, const std::string& text) override { panels[panel] = text; }
-    void setButtonEnabled(LinkButton b, bool e) override { buttons[b] = e; }
-    bool isButtonEnabled(LinkButton b) const override { return buttons.at(b); }
-    void showMessage(const std::string& text) override { messages.push_back(text); }
-    void setDiagnosticControlsVisible(bool v) override { diagnosticVisible = v; }
-    void resetFirmwarePage() override { ++firmwareResets; }
-    std::string numberDeviceText() const override { return numberDevice; }
-    std::string servPortText() const override { return servPort; }
-    void setInternetControlsVisible(bool v) override { internetControlsVisible = v; }
-    void setFirmwareProgress(int position) override { firmwareProgress = position; }
+    void portStatus(const std::string& text) override { panels[1] = text; }
+    void linkStatus(const std::string& text) override { panels[2] = text; }
+    void controlsChanged(const LinkControls& c) override {
+        buttons = {{LinkButton::Connect, c.connect},
+                   {LinkButton::Disconnect, c.disconnect},
+                   {LinkButton::WorkOffline, c.workOffline},
+                   {LinkButton::Program, c.program},
+                   {LinkButton::OpenFirmware, c.openFirmware}};
+    }
+    void message(const std::string& text) override { messages.push_back(text); }
+    void error(const std::string& text) override { errors.push_back(text); }
+    void firmwarePageReset() override { ++firmwareResets; }
+    void firmwareProgress(int percent) override { progress = percent; }
+    void configRead(const frames::ConfigBlockBytes& block) override { configs.push_back(block); }
+    void badPacketCount(std::uint8_t count) override { label7 = std::to_string(count); }
+    bool numberListShown() const override { return listShown; }
 };

@@ -55,8 +55,8 @@ template <typename Pred> bool hurryQuietTime(TForm1& form, Pred done, int second
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
         // With the fast exchange a countdown means a reply still arriving.
-        if (form.link.state.rxCountdown > 1 && !form.link.fastExchange()) {
-            form.link.TimerTimer();
+        if (form.session->link().state.rxCountdown > 1 && !form.session->link().fastExchange()) {
+            form.session->link().tick20ms();
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -145,7 +145,7 @@ struct WindowRun {
             f.write("[Config]\r\nFast_exchange=1\r\n");
         }
         form = std::make_unique<TForm1>(o);
-        ASSERT_EQ(form->link.fastExchange(), fast);
+        ASSERT_EQ(form->session->link().fastExchange(), fast);
         form->show();
     }
     // Simulator and window, waiting until the device is linked.

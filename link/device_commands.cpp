@@ -1,4 +1,4 @@
-#include "protocol/device_commands.h"
+#include "link/device_commands.h"
 
 #include "link/link_controller.h"
 #include "protocol/cp1251.h"
@@ -13,7 +13,7 @@ const char* const kNoSendPath = "Команда не отправлена: се�
 DeviceCommands::DeviceCommands(LinkController& link, ProtocolState& protocol)
     : link_(link), protocol_(protocol) {}
 
-void DeviceCommands::N6Click(const std::string& passwordText) {
+void DeviceCommands::readConfig(const std::string& passwordText) {
     link_.state.quietTicks = 15;
     if (!link_.state.remoteConnected) {
         link_.logLine(kNoLink);
@@ -32,12 +32,12 @@ void DeviceCommands::N6Click(const std::string& passwordText) {
     link_.startReplyWatchdog();
 }
 
-void DeviceCommands::N7Click(const std::string& passwordText,
-                             const frames::ConfigBlockBytes& block) {
-    N7Click(passwordText, [&block] { return std::optional<frames::ConfigBlockBytes>(block); });
+void DeviceCommands::writeConfig(const std::string& passwordText,
+                                 const frames::ConfigBlockBytes& block) {
+    writeConfig(passwordText, [&block] { return std::optional<frames::ConfigBlockBytes>(block); });
 }
 
-void DeviceCommands::N7Click(
+void DeviceCommands::writeConfig(
     const std::string& passwordText,
     const std::function<std::optional<frames::ConfigBlockBytes>()>& Write_conf) {
     link_.state.quietTicks = 5;
@@ -62,7 +62,8 @@ void DeviceCommands::N7Click(
     link_.startReplyWatchdog();
 }
 
-void DeviceCommands::ChPassClick(const std::string& passwordText, const std::string& newPassText) {
+void DeviceCommands::changePassword(const std::string& passwordText,
+                                    const std::string& newPassText) {
     if (!link_.state.remoteConnected) {
         link_.logLine(kNoLink);
         return;
@@ -80,7 +81,7 @@ void DeviceCommands::ChPassClick(const std::string& passwordText, const std::str
     link_.logLine("Идет смена пароля. Ждите...");
 }
 
-void DeviceCommands::Send_APNClick(const std::string& passwordText, const std::string& deviceApn) {
+void DeviceCommands::sendApn(const std::string& passwordText, const std::string& deviceApn) {
     if (!link_.state.remoteConnected) {
         link_.logLine(kNoLink);
         return;
@@ -103,7 +104,7 @@ void DeviceCommands::Send_APNClick(const std::string& passwordText, const std::s
     link_.logLine("Идет смена APN. Ждите...");
 }
 
-void DeviceCommands::Reset_butClick() {
+void DeviceCommands::restartDevice() {
     const std::string reset = frames::frameReset();
     link_.Send(reinterpret_cast<const std::uint8_t*>(reset.data()), reset.size());
 }
@@ -156,7 +157,7 @@ bool DeviceCommands::passwordOrRefuse(const std::string& passwordText, const cha
         const std::string message = std::string(notStarted) + ": неверный пароль \"" +
                                     passwordText + "\". Пароль должен быть числом от 0 до 65535";
         link_.logLine(message);
-        link_.view().showMessage(message);
+        link_.message(message);
         return false;
     }
     value = *parsed;

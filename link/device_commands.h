@@ -32,24 +32,26 @@ class DeviceCommands {
 
     // "Считать с устройства": asks for the configuration block. The password
     // text must be a decimal number up to 65535.
-    void N6Click(const std::string& passwordText);
+    void readConfig(const std::string& passwordText); // N6Click
     // "Записать в устройство": sends the block the window has just built from
-    // its pages (Write_conf). The password text is checked as for N6Click.
-    void N7Click(const std::string& passwordText, const frames::ConfigBlockBytes& block);
+    // its pages (Write_conf). The password text is checked as for readConfig.
+    void writeConfig(const std::string& passwordText,
+                     const frames::ConfigBlockBytes& block); // N7Click
     // The same, with the block built only once the link is known and the
     // waiting line is in the log: Write_conf fills configBlock from the pages
     // and returns it, or nullopt when a control did not convert (it has
     // reported that itself); then nothing is sent.
-    void N7Click(const std::string& passwordText,
-                 const std::function<std::optional<frames::ConfigBlockBytes>()>& Write_conf);
+    void writeConfig(const std::string& passwordText,
+                     const std::function<std::optional<frames::ConfigBlockBytes>()>& Write_conf);
     // "Сменить" beside New_pass.
-    void ChPassClick(const std::string& passwordText, const std::string& newPassText);
+    void changePassword(const std::string& passwordText,
+                        const std::string& newPassText); // ChPassClick
     // "Сменить" beside Dev_prov: sends deviceApn. The command exists only on
     // the serial link; on the Internet link the button is refused with a log
     // line.
-    void Send_APNClick(const std::string& passwordText, const std::string& deviceApn);
+    void sendApn(const std::string& passwordText, const std::string& deviceApn); // Send_APNClick
     // "Перезагрузить": "!RST" to the serial port, whatever the link state.
-    void Reset_butClick();
+    void restartDevice(); // Reset_butClick
 
     // --- the send path, for the other command operations ------------------
     // Converts a UTF-8 text to 1251; on failure logs why the command was not

@@ -1,0 +1,288 @@
+#include "session/device_session.h"
+
+#include "lists/number_list.h"
+
+#include <utility>
+
+namespace {
+
+// The password the device leaves the factory with, as the window shows it
+// until the user types another.
+const char* const kFactoryPassword = "1234";
+
+// The highest index of the baud-rate list (256000).
+constexpr int kHighestBaudIndex = br256000;
+
+} // namespace
+
+DeviceSession::DeviceSession(comm::TMainThreadDispatcher* dispatcher, NumberGrid& grid,
+                             SessionObserver& observer, ReplyTargets* replyTargets)
+    : observer_(observer), grid_(grid), port_(makePort(dispatcher)),
+      replies_(link_, protocol_, &grid, replyTargets != nullptr ? *replyTargets : *this),
+      readPassword_(kFactoryPassword) {
+    // The serial port as the window description has it.
+    port_.SetDeviceName("Com1");
+    port_.SetReadBufSize(1024);
+    port_.SetWriteBufSize(1024);
+    port_.SetMonitorEvents(TCommEventTypes{evRxChar, evRxFlag, evTxEmpty});
+    port_.SetBaudRate(br115200);
+    // With the fast exchange a receive event may run the analysis itself, so
+    // it is run as any operation is.
+    port_.setReceivedHandler(
+        [this](std::uint32_t count) { run([&] { link_.bytesArrived(count); }); });
+    port_.setLostHandler([this] { run([this] { link_.portLost(); }); });
+
+    link_.analyse = [this] { replies_.analyseSerial(); };
+    link_.writerStep = [this] { writer_.step(device_replies::WriterStep::Tick); };
+    link_.writerBusy = [this] { return writer_.busy(); };
+    link_.timersChanged = [this] { observer_.timersChanged(); };
+    // The firmware exchange: the link's watchdog lets its image go; another
+    // page or a lost port end it.
+    link_.closeFirmwareFile = [this] { firmware_.watchdogReset(); };
+    link_.stopFirmware = [this](const std::string& why) { firmware_.interrupt(why); };
+    // A cut read leaves a list that must not silently replace the device's.
+    link_.exchangeCut = [this] { transfer_.readCut(); };
+    transfer_.setLabel7Caption = [this](const std::string&) {
+        observer_.badPacketCount(protocol_.badPacketCount);
+    };
+
+    // Writes that closing the program would cut, and how each is stopped.
+    // Closing mid-way leaves the device in its bootloader with part of the image.
+    deviceWrites_.add({[this] { return firmware_.deviceHolds(); },
+                       [this] { firmware_.interrupt("программа закрыта"); }});
+    deviceWrites_.add({[this]() -> std::optional<std::string> {
+                           if (!protocol_.configWritePending || link_.state.replyTimer == 0) {
+                               return std::nullopt;
+                           }
+                           return std::string("конфигурация отправлена, прибор ее не подтвердил; "
+                                              "номера не записывались");
+                       },
+                       [this] { protocol_.configWritePending = false; }});
+    deviceWrites_.add({[this] { return writer_.deviceHolds(); }, [this] { writer_.stop(); }});
+}
+
+TComm DeviceSession::makePort(comm::TMainThreadDispatcher* dispatcher) {
+    if (dispatcher == nullptr) {
+        return TComm();
+    }
+    return TComm(*dispatcher);
+}
+
+DeviceSession::~DeviceSession() {
+    // The port's event thread must be gone before the parts it calls are.
+    port_.Close();
+}
+
+// --- the link ---------------------------------------------------------------
+
+void DeviceSession::choosePort(const std::string& name) {
+    run([&] { link_.choosePort(name); });
+}
+
+void DeviceSession::setBaudIndex(int index) {
+    run([&] {
+        if (index < 0) {
+            return;
+        }
+        link_.state.baudIndex = static_cast<std::uint8_t>(index & 0xFF);
+        port_.SetBaudRate(static_cast<TBaudRate>(link_.state.baudIndex));
+    });
+}
+
+void DeviceSession::connect(const std::string& deviceNumber, const std::string& serverPortText) {
+    run([&] { link_.connect(deviceNumber, serverPortText); });
+}
+
+void DeviceSession::disconnect() {
+    run([&] { link_.disconnect(); });
+}
+
+void DeviceSession::goOffline() {
+    run([&] { link_.goOffline(); });
+}
+
+void DeviceSession::setDiagnostics(bool on) {
+    link_.setDiagnostics(on);
+}
+
+void DeviceSession::sendDiagnostic(const std::string& command) {
+    run([&] { link_.sendDiagnostic(command); });
+}
+
+void DeviceSession::selectPage(int index) {
+    run([&] { link_.selectPage(index); });
+}
+
+void DeviceSession::setFastExchange(bool on) {
+    link_.setFastExchange(on);
+}
+
+DeviceSession::LinkSettings DeviceSession::restoreSettings(const LinkSettings& stored) {
+    LinkSettings taken = stored;
+    link_.state.portName = stored.portName;
+    const int baud = stored.baudIndex & 0xFF;
+    taken.baudIndex = baud;
+    if (baud > kHighestBaudIndex) {
+        link_.logLine("Скорость порта из файла настроек (" + std::to_string(baud) +
+                      ") не поддерживается, установлено 115200");
+        taken.baudIndex = br115200;
+    }
+    link_.state.baudIndex = static_cast<std::uint8_t>(taken.baudIndex);
+    port_.SetBaudRate(static_cast<TBaudRate>(taken.baudIndex));
+    if (stored.serverPort < 0 || stored.serverPort > 65535) {
+        // A server port holds five digits: a larger (or negative) stored
+        // value would be shown cut and saved back wrong.
+        link_.logLine("Порт сервера из файла настроек (" + std::to_string(stored.serverPort) +
+                      ") не может быть портом TCP, установлено 2020");
+        taken.serverPort = 2020;
+    }
+    link_.state.serverPort = static_cast<std::uint32_t>(taken.serverPort);
+    link_.setFastExchange(stored.fastExchange);
+    return taken;
+}
+
+// --- the device --------------------------------------------------------------
+
+void DeviceSession::readConfig(const std::string& password) {
+    readPassword_ = password;
+    run([&] { commands_.readConfig(password); });
+}
+
+void DeviceSession::writeConfig(
+    const std::string& password,
+    const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock) {
+    readPassword_ = password;
+    run([&] { commands_.writeConfig(password, buildBlock); });
+}
+
+void DeviceSession::changePassword(const std::string& password, const std::string& newPassword) {
+    run([&] { commands_.changePassword(password, newPassword); });
+}
+
+void DeviceSession::sendApn(const std::string& password, const std::string& apn) {
+    run([&] { commands_.sendApn(password, apn); });
+}
+
+void DeviceSession::restartDevice() {
+    run([&] { commands_.restartDevice(); });
+}
+
+void DeviceSession::readNumbers(const std::string& password) {
+    readPassword_ = password;
+    run([&] { transfer_.readNumbers(password); });
+}
+
+void DeviceSession::addNumber(const std::string& password, const std::string& number,
+                              const std::string& apartment) {
+    run([&] { transfer_.addNumber(password, number, apartment); });
+}
+
+void DeviceSession::deleteNumber(const std::string& password, const std::string& number) {
+    run([&] { transfer_.deleteNumber(password, number); });
+}
+
+void DeviceSession::eraseNumbers(const std::string& password) {
+    run([&] { transfer_.eraseNumbers(password); });
+}
+
+bool DeviceSession::numberListIncomplete() const {
+    return link_.state.remoteConnected && transfer_.listIncomplete();
+}
+
+void DeviceSession::addReportedKey(const std::string& utf8) {
+    if (number_list::addIfAbsent(grid_, utf8) == number_list::AddResult::Duplicate) {
+        observer_.message(number_list::kDuplicateMessage);
+    }
+}
+
+// --- the firmware --------------------------------------------------------------
+
+void DeviceSession::openFirmware(const std::string& path) {
+    run([&] { firmware_.openImage(path); });
+}
+
+void DeviceSession::programFirmware() {
+    run([&] { firmware_.startProgramming(); });
+}
+
+// --- the Internet link -----------------------------------------------------------
+
+void DeviceSession::attachInternet(InternetServer server) {
+    link_.sendData = std::move(server.send);
+    link_.stopServer = std::move(server.stop);
+    link_.serverListening = std::move(server.listening);
+}
+
+void DeviceSession::internetRead(const std::uint8_t* bytes, std::size_t count) {
+    run([&] { replies_.analyseInternetRead(bytes, count); });
+}
+
+void DeviceSession::setDeferral(std::function<void(int ms, std::function<void()> call)> defer) {
+    if (!defer) {
+        link_.defer = nullptr;
+        return;
+    }
+    link_.defer = [this, defer = std::move(defer)](int ms, std::function<void()> call) {
+        defer(ms, [this, call = std::move(call)] { run(call); });
+    };
+}
+
+// --- time ------------------------------------------------------------------------
+
+void DeviceSession::tick20ms() {
+    run([this] { link_.tick20ms(); });
+}
+
+void DeviceSession::tick1s() {
+    run([this] { link_.tick1s(); });
+}
+
+// --- the end ---------------------------------------------------------------------
+
+void DeviceSession::sayGoodbye() {
+    if (link_.state.linkUp && link_.state.directDevice) {
+        link_.SendStr(frames::frameClose());
+    }
+}
+
+// --- what the replies drive --------------------------------------------------------
+
+void DeviceSession::bootloaderChunk(const std::uint8_t* bytes, std::size_t count) {
+    firmware_.analyse(bytes, count);
+}
+
+void DeviceSession::configBlockRead(const frames::ConfigBlockBytes& block) {
+    observer_.configRead(block);
+}
+
+void DeviceSession::numbersWanted() {
+    transfer_.readNumbers(readPassword_);
+}
+
+void DeviceSession::writerStep(device_replies::WriterStep step) {
+    writer_.step(step);
+}
+
+void DeviceSession::keyReported(const std::string& utf8) {
+    addReportedKey(utf8);
+}
+
+bool DeviceSession::numberListShown() const {
+    return observer_.numberListShown();
+}
+
+void DeviceSession::resendBatch() {
+    writer_.resendLastBatch();
+}
+
+void DeviceSession::badPackets(std::uint8_t count) {
+    observer_.badPacketCount(count);
+}
+
+void DeviceSession::showImage(const std::string& path, const std::string& versionText) {
+    observer_.firmwareImage(path, versionText);
+}
+
+void DeviceSession::showFirstPage() {
+    observer_.firmwareDone();
+}

@@ -1,0 +1,208 @@
+// One device session: the serial port, the link logic, the reply handling,
+// the command operations, the number list's reading and writing, the
+// firmware exchange and the guard of writes that closing would cut, made and
+// wired together once. A front end (the window, a command-line tool) builds
+// one per device, calls the operations below with what the user typed, drives
+// the two ticks and learns everything through its SessionObserver. Several
+// sessions can live in one process: nothing here is global.
+//
+// Each operation catches a port error, reports it through error() (the
+// operation ends there, the session goes on) and then says whether the ticks
+// are needed now (timersChanged()).
+#pragma once
+
+#include "comm/tcomm.h"
+#include "firmware/bootloader_session.h"
+#include "link/device_commands.h"
+#include "link/link_controller.h"
+#include "lists/device_writes.h"
+#include "lists/number_grid.h"
+#include "lists/number_transfer.h"
+#include "lists/number_writer.h"
+#include "protocol/frames.h"
+#include "protocol/protocol_state.h"
+#include "session/reply_handling.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace comm {
+class TMainThreadDispatcher;
+}
+
+// Everything a session reports. Every report does nothing unless taken.
+class SessionObserver : public LinkObserver {
+  public:
+    // A port error ended an operation.
+    virtual void error(const std::string& /*text*/) {}
+    // tickNeeded() or portTickNeeded() may have changed.
+    virtual void timersChanged() {}
+    // The configuration block the device sent.
+    virtual void configRead(const frames::ConfigBlockBytes& /*block*/) {}
+    // Number packets refused since the number read started.
+    virtual void badPacketCount(std::uint8_t /*count*/) {}
+    // The firmware image held now: its path and "Версия: N" (or an empty
+    // path and "Версия:" when none is held).
+    virtual void firmwareImage(const std::string& /*path*/, const std::string& /*versionText*/) {}
+    // Programming is done: the front end goes back to its first page.
+    virtual void firmwareDone() {}
+    // Whether the number list is in front of the user: keys the device
+    // reports are added to the list only then.
+    virtual bool numberListShown() const { return false; }
+};
+
+class DeviceSession : private ReplyTargets, private FirmwarePageView {
+  public:
+    // The dispatcher runs the port's events on the caller's thread (none:
+    // the port does not open); the grid holds the number list. Both,
+    // and the observer, must outlive the session. `replyTargets` replaces what the replies drive
+    // (the number list, the writer, the firmware exchange, the configuration shown) for tests of
+    // the reply handling alone; normally it is left out.
+    DeviceSession(comm::TMainThreadDispatcher* dispatcher, NumberGrid& grid,
+                  SessionObserver& observer, ReplyTargets* replyTargets = nullptr);
+    ~DeviceSession() override;
+
+    DeviceSession(const DeviceSession&) = delete;
+    DeviceSession& operator=(const DeviceSession&) = delete;
+
+    // --- the link ----------------------------------------------------------
+    // A serial port by name ("ttyUSB0", a full path) or "Интернет"
+    // (Port_BoxChange).
+    void choosePort(const std::string& name);
+    // The line speed as an index into the baud-rate list (RateChange).
+    void setBaudIndex(int index);
+    // Greets the device, or on the Internet link calls the modem (ConnectClick).
+    void connect(const std::string& deviceNumber, const std::string& serverPortText);
+    void disconnect(); // DisconnectClick
+    void goOffline();  // RzToolButton6Click, "Работать автономно"
+    // Diagnostic mode: sent and received text go to the log (Debug_enClick).
+    void setDiagnostics(bool on);
+    void sendDiagnostic(const std::string& command); // Button1Click
+    // The page the user went to: 3 hands the line to the bootloader, -1 is
+    // no page (TreeViewClick).
+    void selectPage(int index);
+    void setFastExchange(bool on);
+
+    // The stored settings of the link, checked: a speed or server port that
+    // cannot be is reported in the log and replaced by its default. Returns
+    // the values taken.
+    struct LinkSettings {
+        std::string portName;
+        int baudIndex = 12;
+        std::int64_t serverPort = 2020;
+        bool fastExchange = false;
+    };
+    LinkSettings restoreSettings(const LinkSettings& stored);
+
+    // --- the device ----------------------------------------------------------
+    void readConfig(const std::string& password); // N6Click
+    // Sends the block `buildBlock` makes once the link is known (N7Click);
+    // nullopt from it sends nothing.
+    void writeConfig(const std::string& password,
+                     const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock);
+    void changePassword(const std::string& password, const std::string& newPassword); // ChPassClick
+    void sendApn(const std::string& password, const std::string& apn); // Send_APNClick
+    void restartDevice();                                              // Reset_butClick
+    // Empties the list and asks the device for its list (Read_numbersClick).
+    void readNumbers(const std::string& password);
+    void addNumber(const std::string& password, const std::string& number,
+                   const std::string& apartment);                              // AddClick
+    void deleteNumber(const std::string& password, const std::string& number); // DelClick
+    void eraseNumbers(const std::string& password);                            // Erase_numbersClick
+    // Whether writing the list would replace the device's list with one whose
+    // read was cut short.
+    bool numberListIncomplete() const;
+    // A key the device reported for the list: added unless it is listed.
+    void addReportedKey(const std::string& utf8);
+
+    // --- the firmware --------------------------------------------------------
+    void openFirmware(const std::string& path); // Open_FWClick, once a file is chosen
+    void programFirmware();                     // ProgramClick
+
+    // --- the Internet link ---------------------------------------------------
+    // The server a front end runs: how to send to its device, stop it, and
+    // whether it listens. Without one the Internet link sends nothing.
+    struct InternetServer {
+        std::function<int(const std::uint8_t*, std::size_t)> send;
+        std::function<void()> stop;
+        std::function<bool()> listening;
+    };
+    void attachInternet(InternetServer server);
+    // One read of the Internet device (ServerSocket1ClientRead).
+    void internetRead(const std::uint8_t* bytes, std::size_t count);
+    // Runs `call` after `ms` milliseconds; without one, at once.
+    void setDeferral(std::function<void(int ms, std::function<void()> call)> defer);
+
+    // --- time ---------------------------------------------------------------
+    void tick20ms(); // TimerTimer
+    void tick1s();   // Timer_sysTimer
+    // Whether the 20 ms tick, and the 1 s tick, are needed now.
+    bool tickNeeded() const { return link_.tickNeeded(); }
+    bool portTickNeeded() const { return link_.portTimerEnabled(); }
+
+    // --- the end ---------------------------------------------------------------
+    // Empty when no write to the device is under way; else what it holds now.
+    std::optional<std::string> writeUnderWay() const { return deviceWrites_.underWay(); }
+    // Stops every write and returns what the device holds then.
+    std::optional<std::string> stopWrites() { return deviceWrites_.stopAll(); }
+    // Tells a device linked on the serial port that the configurator goes.
+    void sayGoodbye();
+    void closePort() { port_.close(); }
+
+    // Runs an operation: a port error is reported, and the ticks adjusted.
+    template <typename F> void run(F&& operation) {
+        try {
+            operation();
+        } catch (const std::exception& e) {
+            observer_.error(e.what());
+        }
+        observer_.timersChanged();
+    }
+
+    // --- the parts, for front ends and tests that look closer -----------------
+    TComm& port() { return port_; }
+    LinkController& link() { return link_; }
+    const LinkState& state() const { return link_.state; }
+    const LinkControls& controls() const { return link_.controls(); }
+    ProtocolState& protocol() { return protocol_; }
+    ReplyHandler& replies() { return replies_; }
+    DeviceCommands& commands() { return commands_; }
+    NumberListWriter& numberWriter() { return writer_; }
+    NumberTransfer& numberTransfer() { return transfer_; }
+    BootloaderSession& firmware() { return firmware_; }
+    DeviceWrites& deviceWrites() { return deviceWrites_; }
+
+  private:
+    // The port with the front end's dispatcher, or none.
+    static TComm makePort(comm::TMainThreadDispatcher* dispatcher);
+
+    // ReplyTargets: what the replies drive.
+    void bootloaderChunk(const std::uint8_t* bytes, std::size_t count) override;
+    void configBlockRead(const frames::ConfigBlockBytes& block) override;
+    void numbersWanted() override;
+    void writerStep(device_replies::WriterStep step) override;
+    void keyReported(const std::string& utf8) override;
+    bool numberListShown() const override;
+    void resendBatch() override;
+    void badPackets(std::uint8_t count) override;
+    // FirmwarePageView
+    void showImage(const std::string& path, const std::string& versionText) override;
+    void showFirstPage() override;
+
+    SessionObserver& observer_;
+    NumberGrid& grid_;
+    TComm port_;
+    LinkController link_{port_, observer_};
+    ProtocolState protocol_;
+    ReplyHandler replies_;
+    DeviceCommands commands_{link_, protocol_};
+    NumberListWriter writer_{link_, commands_, grid_};
+    NumberTransfer transfer_{link_, commands_, protocol_, grid_};
+    BootloaderSession firmware_{link_, *this};
+    DeviceWrites deviceWrites_;
+    // The password of the last configuration read: its reply reads the
+    // number list with it.
+    std::string readPassword_;
+};

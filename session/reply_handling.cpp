@@ -1,0 +1,189 @@
+#include "session/reply_handling.h"
+
+#include "link/link_controller.h"
+#include "lists/number_grid.h"
+#include "protocol/cp1251.h"
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+using device_replies::Channel;
+using device_replies::NumberPacket;
+using device_replies::Reply;
+using device_replies::ReplyKind;
+using device_replies::WriterStep;
+
+ReplyHandler::ReplyHandler(LinkController& link, ProtocolState& protocol, NumberGrid* numberGrid,
+                           ReplyTargets& targets)
+    : link_(link), protocol_(protocol), numberGrid_(numberGrid), targets_(targets) {}
+
+void ReplyHandler::analyseSerial() {
+    const std::size_t count = link_.readChunk(rxBuffer_.data(), kRxBufferSize);
+    if (count > 0) {
+        analyseChunk(rxBuffer_.data(), count);
+    }
+}
+
+void ReplyHandler::analyseChunk(const std::uint8_t* bytes, std::size_t count) {
+    count = bytes == nullptr ? 0 : std::min<std::size_t>(count, kRxBufferSize);
+    if (link_.state.bootloaderMode) {
+        targets_.bootloaderChunk(bytes, count);
+    }
+    for (const Reply& reply : device_replies::parse(bytes, count, Channel::Serial)) {
+        act(reply, Channel::Serial);
+    }
+    if (link_.state.debugMode) {
+        link_.logLine(cp1251::toUtf8(device_replies::chunkText(bytes, count)));
+    }
+    link_.notifyTimers();
+}
+
+void ReplyHandler::analyseInternetRead(const std::uint8_t* bytes, std::size_t count) {
+    count = std::min<std::size_t>(count, kRxBufferSize);
+    if (bytes == nullptr || count == 0) {
+        return;
+    }
+    for (const Reply& reply : device_replies::parse(bytes, count, Channel::Internet)) {
+        act(reply, Channel::Internet);
+    }
+    link_.notifyTimers();
+}
+
+void ReplyHandler::act(const Reply& reply, Channel channel) {
+    LinkState& st = link_.state;
+    switch (reply.kind) {
+    case ReplyKind::Greeting:
+        st.linkUp = true;
+        st.directDevice = true;
+        st.remoteConnected = true;
+        link_.linkStatus("Coeдинение установлено: " + st.deviceName +
+                         ", версия ПО: " + std::to_string(reply.version));
+        break;
+    case ReplyKind::NumberPacket:
+        numberPacket(reply.packet, channel);
+        return;
+    case ReplyKind::Connected:
+        if (reply.meaning.linksRemoteDevice) {
+            st.remoteConnected = true;
+            st.directDevice = false;
+            link_.setControl(LinkButton::Disconnect, true);
+        }
+        break;
+    case ReplyKind::ReadDone:
+        numberReadEnded();
+        break;
+    case ReplyKind::ResendBatch:
+        stopWatchdog();
+        targets_.resendBatch();
+        return;
+    case ReplyKind::ConfigWritten:
+        protocol_.configWritePending = false;
+        break;
+    case ReplyKind::ConfigRead:
+        targets_.configBlockRead(reply.block);
+        link_.logLine(reply.meaning.log);
+        protocol_.configReadPending = false;
+        stopWatchdog();
+        targets_.numbersWanted();
+        return;
+    case ReplyKind::KeyReported:
+        // A report without a key has nothing to add.
+        if (!reply.key.empty() && targets_.numberListShown()) {
+            targets_.keyReported(cp1251::toUtf8(reply.key));
+        }
+        return;
+    default:
+        break;
+    }
+    if (reply.meaning.log != nullptr) {
+        link_.logLine(reply.meaning.log);
+    }
+    if (reply.meaning.stopsWatchdog) {
+        stopWatchdog();
+    }
+    writeNumbers(reply.meaning.writerStep);
+}
+
+void ReplyHandler::numberPacket(const NumberPacket& packet, Channel channel) {
+    if (channel == Channel::Internet) {
+        if (packet.verdict == NumberPacket::Verdict::TooLong) {
+            link_.logLine("Пакет номеров длиннее " + std::to_string(kMaxPacket) + " байт пропущен");
+            return;
+        }
+        storePacket(packet);
+        const std::string ok = frames::frameReceiveOk();
+        if (link_.sendData) {
+            link_.sendData(reinterpret_cast<const std::uint8_t*>(ok.data()), ok.size());
+        }
+        stopWatchdog();
+        return;
+    }
+    stopWatchdog();
+    if (protocol_.configReadPending) {
+        // A configuration reply may come inside a "+IPD" header; "CONFR" takes it.
+        return;
+    }
+    switch (packet.verdict) {
+    case NumberPacket::Verdict::Accepted:
+        storePacket(packet);
+        link_.SendStr(frames::frameReceiveOk());
+        return;
+    case NumberPacket::Verdict::Refused:
+        link_.SendStr(frames::frameReceiveFail());
+        ++protocol_.badPacketCount;
+        targets_.badPackets(protocol_.badPacketCount);
+        return;
+    default:
+        return;
+    }
+}
+
+void ReplyHandler::numberReadEnded() {
+    if (protocol_.numberReadPending) {
+        protocol_.numberReadPending = false;
+        protocol_.numberListComplete = true;
+    }
+}
+
+void ReplyHandler::storePacket(const NumberPacket& packet) {
+    if (packet.last) {
+        link_.logLine("Чтение номеров завершено");
+        numberReadEnded();
+    }
+    const int rows = numberGrid_ != nullptr ? numberGrid_->rowCount() : 0;
+    std::size_t dropped = 0;
+    for (std::size_t i = 0; i < packet.records.size(); ++i) {
+        const frames::NumberRecord& record = packet.records[i];
+        const std::int64_t row = std::int64_t{protocol_.nextNumberRow} + std::int64_t(i);
+        if (row < 1 || row > rows) {
+            ++dropped;
+            continue;
+        }
+        numberGrid_->setCell(NumberGrid::kNumberColumn, static_cast<int>(row),
+                             cp1251::toUtf8(record.number));
+        numberGrid_->setCell(NumberGrid::kApartmentColumn, static_cast<int>(row),
+                             std::to_string(record.apartment));
+    }
+    const std::int64_t next =
+        std::int64_t{protocol_.nextNumberRow} + std::int64_t(packet.records.size());
+    protocol_.nextNumberRow = static_cast<std::int32_t>(
+        std::min<std::int64_t>(next, std::numeric_limits<std::int32_t>::max()));
+    if (dropped > 0) {
+        link_.logLine("Номера за пределами списка (строки 1-" + std::to_string(rows) +
+                      ") не записаны: " + std::to_string(dropped));
+        // The grid does not hold what the device sent.
+        protocol_.numberReadPending = false;
+        protocol_.numberListComplete = false;
+    }
+}
+
+void ReplyHandler::stopWatchdog() {
+    link_.state.replyTimer = 0;
+}
+
+void ReplyHandler::writeNumbers(WriterStep step) {
+    if (step != WriterStep::None) {
+        targets_.writerStep(step);
+    }
+}
