@@ -31,14 +31,15 @@ if [ "${VXRT7_SKIP_FUZZ:-0}" != "1" ] && command -v clang++ >/dev/null; then
 fi
 
 # ThreadSanitizer over the core tests of the parts with a thread of their
-# own: the serial port's event thread (comm/) and the link on top of it
-# (link/). Only those programs are built; they need no Qt. Some tests fork
+# own: the serial port's event thread (comm/), the link on top of it
+# (link/) and the session that owns both (session/). Only those programs are
+# built; they need no Qt. Some tests fork
 # a child that opens the port (a thread of its own): TSan must let it live.
 if [ "${VXRT7_SKIP_TSAN:-0}" != "1" ]; then
   cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVXRT7_TSAN=ON \
     -DVXRT7_WERROR=ON >/dev/null
-  cmake --build build-tsan -j "$jobs" --target test_comm test_link
-  for program in test_comm test_link; do
+  cmake --build build-tsan -j "$jobs" --target test_comm test_link test_session
+  for program in test_comm test_link test_session; do
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0" build-tsan/bin/"$program" --gtest_brief=1
   done
 fi
