@@ -1,14 +1,10 @@
 #include "link/port_discovery.h"
 
+#include "link/port_state.h"
+
 #include <algorithm>
 #include <cctype>
-#include <fcntl.h>
 #include <filesystem>
-#include <linux/serial.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -16,29 +12,7 @@ namespace {
 
 // A free port: it opens, no one holds its lock and it is not in exclusive mode.
 bool canOpenExclusively(const std::string& path, bool needsUart) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = ::isatty(fd) == 1;
-    if (ok && needsUart) {
-        serial_struct info{};
-        ok = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
-    }
-    if (ok) {
-        int exclusive = 0;
-        if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-            ok = false;
-        }
-    }
-    if (ok) {
-        ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        if (ok) {
-            ::flock(fd, LOCK_UN);
-        }
-    }
-    ::close(fd);
-    return ok;
+    return probePortAccess(path, needsUart) == PortAccess::Free;
 }
 
 std::pair<std::string, long> splitName(const std::string& name) {

@@ -2,16 +2,26 @@
 // loopback TCP as a GPRS device does.
 #include "config/config_block.h"
 #include "config/config_pages.h"
+#include "tests/support/child_test.h"
 #include "tests/support/window_run.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTcpSocket>
 #include <QTextBlock>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -52,6 +62,33 @@ std::string hexOf(const ConfigBlock::Bytes& bytes) {
         out += two;
     }
     return out;
+}
+
+// Sets the loopback interface of this process's network namespace up or down.
+bool setLoopback(bool up) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool ok = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    if (up) {
+        request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+    } else {
+        request.ifr_flags = static_cast<short>(request.ifr_flags & ~IFF_UP);
+    }
+    ok = ok && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return ok;
+}
+
+QString visibleMessageBoxText() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) {
+            return box->text();
+        }
+    }
+    return {};
 }
 
 } // namespace
@@ -182,4 +219,48 @@ TEST(InternetWindow, TheLogBoxKeepsOnlyTheLastLines) {
     EXPECT_EQ(box->document()->lastBlock().text(),
               QString::fromUtf8("Интернет - подключение с адреса 127.0.0.1:%1")
                   .arg(TForm1Ui::kLogLines + extra - 1));
+}
+
+// A socket error on the device's connection other than its closing. In a
+// network namespace of its own the loopback goes down under the established
+// connection: the command the window then sends is never acknowledged, and
+// TCP gives up with "connection timed out". The box shows the system's
+// error number, and the server goes on.
+TEST(InternetWindow, ASocketErrorOnTheDevicesConnectionShowsTheSystemsNumber) {
+    if (qEnvironmentVariableIsSet("VXRT7_OWN_NETWORK")) {
+        ASSERT_TRUE(setLoopback(true)) << std::strerror(errno);
+        {
+            // One retransmission before giving up instead of fifteen minutes.
+            std::ofstream retries("/proc/sys/net/ipv4/tcp_retries2");
+            retries << 1 << std::flush;
+            ASSERT_TRUE(retries.good());
+        }
+        InternetRun run;
+        const quint16 port = run.listen();
+        run.connectDevice(port);
+        ASSERT_TRUE(setLoopback(false)) << std::strerror(errno);
+        QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
+        QString shown;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                shown = visibleMessageBoxText();
+                return !shown.isEmpty();
+            },
+            30000))
+            << run.log().toStdString();
+        EXPECT_EQ(shown, QString::fromUtf8("Ошибка: %1").arg(ETIMEDOUT));
+        EXPECT_EQ(run.form->ui.Start_server->text(), QString::fromUtf8("Остановить"));
+        return;
+    }
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "needs root for a network namespace of its own";
+    }
+    ChildTest child("InternetWindow.ASocketErrorOnTheDevicesConnectionShowsTheSystemsNumber",
+                    {{"VXRT7_OWN_NETWORK", "1"}, {"QT_QPA_PLATFORM", "offscreen"}}, false, true);
+    const int code = child.wait(60000);
+    if (code == ChildTest::kNoNamespace) {
+        GTEST_SKIP() << "this system gives a test no network namespace of its own";
+    }
+    EXPECT_EQ(code, 0) << child.output();
+    EXPECT_NE(child.output().find("[  PASSED  ] 1 test"), std::string::npos) << child.output();
 }

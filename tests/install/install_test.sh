@@ -79,7 +79,7 @@ if [ "$what" = staging ]; then
   prefix="$stage/usr"
   module=$(cd "$prefix" && find lib -name vxrt7-tcp.so)
   [[ "$module" =~ ^lib/([a-z0-9_-]+/)?vxrt7-config/vxrt7-tcp.so$ ]] || fail "the module lies at '$module'"
-  for f in bin/vxrt7-config bin/vxrt7-sim \
+  for f in bin/vxrt7-config bin/vxrt7-sim bin/vxrt7-cli \
            share/doc/vxrt7-config/UserManual_VX-RT-7.pdf \
            share/applications/ru.veliran.vxrt7_config.desktop \
            share/metainfo/ru.veliran.vxrt7_config.metainfo.xml \
@@ -93,6 +93,10 @@ if [ "$what" = staging ]; then
     dims=$(od --endian=big -An -tu4 -j16 -N8 "$png" | tr -s ' ')
     [ "$dims" = " $size $size" ] || fail "$png is not ${size}x${size}: $dims"
   done
+  # The command-line tool starts where there is no display.
+  version=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/vxrt7-cli" --version) ||
+    fail "the installed vxrt7-cli does not start"
+  [[ "$version" =~ ^vxrt7-cli\ [0-9.]+$ ]] || fail "vxrt7-cli --version printed '$version'"
   # Nothing is left beside the programs that belongs elsewhere.
   [ ! -e "$prefix/bin/vxrt7-tcp.so" ] || fail "the module lies in bin/"
 
@@ -131,7 +135,7 @@ else
   contents=$(dpkg-deb -c "$deb")
   grep -qE " \./usr/lib/([a-z0-9_-]+/)?vxrt7-config/vxrt7-tcp\.so\$" <<<"$contents" ||
     fail "the package lacks the module"
-  for f in ./usr/bin/vxrt7-config ./usr/bin/vxrt7-sim \
+  for f in ./usr/bin/vxrt7-config ./usr/bin/vxrt7-sim ./usr/bin/vxrt7-cli \
            ./usr/share/doc/vxrt7-config/UserManual_VX-RT-7.pdf \
            ./usr/share/applications/ru.veliran.vxrt7_config.desktop \
            ./usr/share/metainfo/ru.veliran.vxrt7_config.metainfo.xml \

@@ -535,7 +535,8 @@ TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
     ctl.Timer_sysTimer();
     ASSERT_TRUE(ctl.state.portReady);
 
-    device->closeAll(); // the adapter is pulled out
+    device->closeAll(); // the adapter is pulled out, and its name goes with it
+    ::unlink(link.c_str());
     ASSERT_TRUE(dispatcher.runUntil([&] { return !port.Enabled(); }, 3000));
     dispatcher.runUntil([] { return false; }, 200);
     int lossLines = 0;

@@ -6,11 +6,13 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 ChildTest::ChildTest(const std::string& test,
-                     const std::vector<std::pair<std::string, std::string>>& env, bool otherUser) {
+                     const std::vector<std::pair<std::string, std::string>>& env, bool otherUser,
+                     bool ownNetwork) {
     char self[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
     int out[2];
@@ -21,6 +23,9 @@ ChildTest::ChildTest(const std::string& test,
     const std::string filter = "--gtest_filter=" + test;
     pid_ = ::fork();
     if (pid_ == 0) {
+        if (ownNetwork && ::unshare(CLONE_NEWNET) != 0) {
+            ::_exit(kNoNamespace);
+        }
         ::dup2(out[1], 1);
         ::dup2(out[1], 2);
         for (const auto& [name, value] : env) {

@@ -13,9 +13,12 @@ class ChildTest {
   public:
     // Starts this program with --gtest_filter=<test> and the extra
     // environment; as user and group 65534 ("nobody", no groups) when
-    // otherUser is set.
+    // otherUser is set; in a network namespace of its own (only a loopback
+    // interface, down) when ownNetwork is set, which needs root. A child
+    // that could not get its namespace exits with kNoNamespace.
     ChildTest(const std::string& test, const std::vector<std::pair<std::string, std::string>>& env,
-              bool otherUser);
+              bool otherUser, bool ownNetwork = false);
+    static constexpr int kNoNamespace = 126;
     ~ChildTest(); // kills it if still running
     ChildTest(const ChildTest&) = delete;
     ChildTest& operator=(const ChildTest&) = delete;

@@ -1,0 +1,137 @@
+// The state of every serial port as the command line lists it, over a
+// made-up /sys/class/tty and /dev whose entries lead to real pseudo-terminals.
+#include "link/port_state.h"
+
+#include "tests/support/child_test.h"
+#include "tests/support/pty_pair.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FakeTree {
+    fs::path root = fs::temp_directory_path() / ("vxrt7-state-" + std::to_string(::getpid()));
+    fs::path sys = root / "sys";
+    fs::path dev = root / "dev";
+    fs::path byId = root / "by-id";
+    FakeTree() {
+        fs::remove_all(root);
+        fs::create_directories(sys);
+        fs::create_directories(dev);
+        fs::create_directories(byId);
+    }
+    ~FakeTree() { fs::remove_all(root); }
+    void addPort(const std::string& name, const std::string& terminal, bool withDevice = true) {
+        fs::create_directories(sys / name);
+        if (withDevice) {
+            fs::create_directories(sys / name / "device");
+        }
+        fs::create_symlink(terminal, dev / name);
+    }
+    std::vector<PortStatus> describe() const {
+        return describePorts(sys.string(), dev.string(), byId.string());
+    }
+};
+
+// Another process that opens `path` and holds its lock until killed.
+pid_t holdLocked(const std::string& path) {
+    int ready[2];
+    if (::pipe(ready) != 0) {
+        return -1;
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+        const char ok = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? '1' : '0';
+        (void)::write(ready[1], &ok, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char ok = '0';
+    (void)::read(ready[0], &ok, 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    return ok == '1' ? pid : -1;
+}
+
+} // namespace
+
+TEST(PortState, EveryPortWithItsStateWhoHoldsItAndItsStableName) {
+    FakeTree tree;
+    PtyPair free, locked, exclusive, virtualTty;
+    tree.addPort("ttyUSB0", free.slavePath);
+    tree.addPort("ttyUSB1", locked.slavePath);
+    tree.addPort("ttyACM0", exclusive.slavePath);
+    tree.addPort("tty7", virtualTty.slavePath, /*withDevice=*/false);
+    tree.addPort("ttyUSB9", (tree.root / "unplugged").string());
+    fs::create_symlink("../dev/ttyUSB0", tree.byId / "usb-FTDI_FT232R_A50285BI-if00-port0");
+
+    const pid_t holder = holdLocked(locked.slavePath);
+    ASSERT_GT(holder, 0);
+    ASSERT_EQ(::ioctl(exclusive.slaveFd, TIOCEXCL), 0);
+
+    const auto ports = tree.describe();
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+
+    ASSERT_EQ(ports.size(), 4u);
+    EXPECT_EQ(ports[0].name, "ttyACM0");
+    EXPECT_EQ(ports[0].access, PortAccess::Busy);
+    EXPECT_EQ(ports[1].name, "ttyUSB0");
+    EXPECT_EQ(ports[1].access, PortAccess::Free);
+    EXPECT_EQ(ports[1].path, (tree.dev / "ttyUSB0").string());
+    EXPECT_EQ(ports[1].byIds, std::vector<std::string>{
+                                  (tree.byId / "usb-FTDI_FT232R_A50285BI-if00-port0").string()});
+    EXPECT_EQ(ports[2].name, "ttyUSB1");
+    EXPECT_EQ(ports[2].access, PortAccess::Busy);
+    EXPECT_NE(ports[2].holder.find("(pid " + std::to_string(holder) + ")"), std::string::npos)
+        << ports[2].holder;
+    EXPECT_TRUE(ports[2].byIds.empty());
+    EXPECT_EQ(ports[3].name, "ttyUSB9");
+    EXPECT_EQ(ports[3].access, PortAccess::Missing);
+
+    // Released, both are free again, and probing took no lock of its own.
+    ASSERT_EQ(::ioctl(exclusive.slaveFd, TIOCNXCL), 0);
+    const auto again = tree.describe();
+    EXPECT_EQ(again[0].access, PortAccess::Free);
+    EXPECT_EQ(again[2].access, PortAccess::Free);
+    EXPECT_EQ(::flock(free.slaveFd, LOCK_EX | LOCK_NB), 0);
+}
+
+TEST(PortState, APortThisUserMayNotOpenNamesTheGroupAndTheFix) {
+    if (const char* port = std::getenv("VXRT7_PORT_WITHOUT_ACCESS")) {
+        FakeTree tree;
+        tree.addPort("ttyUSB0", port);
+        const auto ports = tree.describe();
+        ASSERT_EQ(ports.size(), 1u);
+        EXPECT_EQ(ports[0].access, PortAccess::NoPermission);
+        EXPECT_NE(ports[0].fix.find("он принадлежит группе dialout. Добавьте пользователя в "
+                                    "группу dialout (sudo usermod -aG dialout $USER)"),
+                  std::string::npos)
+            << ports[0].fix;
+        return;
+    }
+    const group* dialout = ::getgrnam("dialout");
+    if (::getuid() != 0 || dialout == nullptr) {
+        GTEST_SKIP() << "needs root and a group dialout to make a port another user may not open";
+    }
+    PtyPair pty;
+    ASSERT_EQ(::chown(pty.slavePath.c_str(), 0, dialout->gr_gid), 0);
+    ASSERT_EQ(::chmod(pty.slavePath.c_str(), 0660), 0);
+    ChildTest other("PortState.APortThisUserMayNotOpenNamesTheGroupAndTheFix",
+                    {{"VXRT7_PORT_WITHOUT_ACCESS", pty.slavePath}}, true);
+    EXPECT_EQ(other.wait(), 0) << other.output();
+    EXPECT_NE(other.output().find("[  PASSED  ] 1 test"), std::string::npos) << other.output();
+}
