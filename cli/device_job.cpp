@@ -63,8 +63,13 @@ config_file::Decoded asWritten(const config_file::Decoded& file) {
 
 } // namespace
 
-std::pair<int, std::string> portFailure(const std::string& port, const std::string& status) {
-    // The session names the port and the cause ("Порт ttyUSB0 занят").
+std::pair<int, std::string> portFailure(const std::string& port, const std::string& status,
+                                        const std::string& logLine) {
+    // The status panel says only "занят"; the log line says why (not found,
+    // no permission and the group to join, held by which program).
+    if (!logLine.empty()) {
+        return {kPortError, logLine};
+    }
     return {kPortError, status.empty() ? "Порт " + quoted(port) + " не открыть" : status};
 }
 
@@ -109,6 +114,7 @@ int DeviceJob::progress() {
 // --- what the session reports ------------------------------------------------
 
 void DeviceJob::logLine(const std::string& text) {
+    lastLog_ = text;
     if (text == kWrongPassword) {
         wrongPassword_ = true;
     } else if (text == kLostReply || startsWith(text, kPortLost)) {
@@ -164,7 +170,7 @@ void DeviceJob::advance() {
         if (st.linkUp) {
             linked();
         } else if (!st.portReady && !session_.portTickNeeded()) {
-            auto [code, text] = portFailure(request_.port, lastStatus_);
+            auto [code, text] = portFailure(request_.port, lastStatus_, lastLog_);
             finish(code, text);
         } else if (noAnswer_ || timedOut()) {
             finish(kDiffers,
@@ -192,8 +198,7 @@ void DeviceJob::advance() {
             finish(kDiffers, std::string(kWrongPassword) + whereBackupIs());
         } else if (numbersWritten_) {
             phase_ = Phase::Verifying;
-            const auto written = ConfigBlock::decode(request_.file->block);
-            startRead(std::to_string(written.password));
+            startRead(request_.password);
         } else if (writeRefused_) {
             failStep("запись", *writeRefused_);
         } else if (noAnswer_ || timedOut()) {
@@ -280,7 +285,9 @@ void DeviceJob::readEnded() {
     result_.numbers = numbers;
     result_.read = read;
     if (phase_ == Phase::Verifying) {
-        const config_diff::Result d = config_diff::compare(asWritten(*request_.file), read);
+        config_file::Decoded expected = asWritten(*request_.file);
+        expected.block = writtenBlock();
+        const config_diff::Result d = config_diff::compare(expected, read);
         if (d.equal()) {
             finish(kSuccess, "Записано и проверено: конфигурация и номеров " +
                                  std::to_string(numbers) + whereBackupIs());
@@ -312,7 +319,10 @@ void DeviceJob::readEnded() {
         finish(kSuccess, "Считано: конфигурация и номеров " + std::to_string(numbers));
         return;
     case JobRequest::Kind::Diff: {
-        const config_diff::Result d = config_diff::compare(read, *request_.file);
+        // The file as the device would hold it once written.
+        config_file::Decoded expected = asWritten(*request_.file);
+        expected.block = writtenBlock();
+        const config_diff::Result d = config_diff::compare(read, expected);
         result_.diff = d;
         finish(d.equal() ? kSuccess : kDiffers, d.equal() ? "Различий нет" : "Есть различия");
         return;
@@ -325,15 +335,20 @@ void DeviceJob::readEnded() {
         // The writer sends the list the session holds, as the window's grid
         // holds the opened file.
         config_file::fillGrid(*request_.file, grid_);
-        session_.writeConfig(
-            request_.password,
-            [block = request_.file->block]() -> std::optional<frames::ConfigBlockBytes> {
-                return block;
-            });
+        session_.writeConfig(request_.password, [this] { return writtenBlock(); });
         return;
     default:
         return;
     }
+}
+
+frames::ConfigBlockBytes DeviceJob::writtenBlock() const {
+    // The device takes a block only with its own password in it, and a write
+    // never changes the password: the window puts the "Пароль" box into the
+    // block, the tool the password it was given.
+    ConfigBlock block = ConfigBlock::decode(request_.file->block);
+    block.password = static_cast<std::uint16_t>(std::stoul(request_.password));
+    return block.encode();
 }
 
 void DeviceJob::failStep(const std::string& step, const std::string& why) {

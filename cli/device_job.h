@@ -73,6 +73,8 @@ class DeviceJob : private SessionObserver {
     // now and where the backup is.
     void failStep(const std::string& step, const std::string& why);
     std::string whereBackupIs() const;
+    // The file's block as it is written: with the device's password.
+    frames::ConfigBlockBytes writtenBlock() const;
     bool timedOut() const { return std::chrono::steady_clock::now() > deadline_; }
     void allow(std::chrono::seconds s) { deadline_ = std::chrono::steady_clock::now() + s; }
 
@@ -84,6 +86,7 @@ class DeviceJob : private SessionObserver {
     Phase phase_ = Phase::Linking;
     std::chrono::steady_clock::time_point deadline_;
     std::string lastStatus_;
+    std::string lastLog_;
     std::string lastMessage_;
     std::optional<frames::ConfigBlockBytes> block_;
     // What the replies said, by the log lines the session writes for them.
@@ -94,8 +97,9 @@ class DeviceJob : private SessionObserver {
     bool programmed_ = false;
 };
 
-// The exit code and message of a port that cannot be opened, from the text
-// the session reports for it.
-std::pair<int, std::string> portFailure(const std::string& port, const std::string& status);
+// The exit code and message of a port that cannot be opened, from the texts
+// the session reports for it (its status and its log line).
+std::pair<int, std::string> portFailure(const std::string& port, const std::string& status,
+                                        const std::string& logLine);
 
 } // namespace cli
