@@ -150,8 +150,16 @@ int overallCode(const std::vector<std::unique_ptr<DeviceJob>>& jobs) {
     return portError ? kPortError : kSuccess;
 }
 
-const char* resultWord(int code) {
-    switch (code) {
+// A device that differs from the file did what it was asked: that is no error.
+bool differs(const JobResult& r) {
+    return r.code == kDiffers && r.diff && !r.diff->equal();
+}
+
+const char* resultWord(const JobResult& r) {
+    if (differs(r)) {
+        return "есть различия";
+    }
+    switch (r.code) {
     case kSuccess:
         return "успешно";
     case kPortError:
@@ -212,8 +220,8 @@ int report(const Run& run, const std::vector<std::unique_ptr<DeviceJob>>& jobs,
     say(run, "Порт | Результат | Подробности");
     for (const auto& job : jobs) {
         const JobResult& r = job->result();
-        say(run, job->request().port + " | " + resultWord(r.code) + " | " + r.message);
-        if (r.code != kSuccess) {
+        say(run, job->request().port + " | " + resultWord(r) + " | " + r.message);
+        if (r.code != kSuccess && !differs(r)) {
             std::fprintf(stderr, "%s: %s\n", kProgram, r.message.c_str());
         }
     }

@@ -154,6 +154,11 @@ void DeviceJob::configRead(const frames::ConfigBlockBytes& block) {
     block_ = block;
 }
 
+void DeviceJob::deviceRead(const frames::ConfigBlockBytes& block) {
+    block_ = block;
+    readComplete_ = true;
+}
+
 void DeviceJob::firmwareDone() {
     programmed_ = true;
 }
@@ -182,12 +187,10 @@ void DeviceJob::advance() {
         const std::string step = phase_ == Phase::Reading ? "чтение" : "контрольное чтение";
         if (wrongPassword_) {
             finish(kDiffers, std::string(kWrongPassword));
+        } else if (readComplete_) {
+            readEnded();
         } else if (block_ && !session_.protocol().numberReadPending) {
-            if (session_.protocol().numberListComplete) {
-                readEnded();
-            } else {
-                failStep(step, "список номеров считан не полностью");
-            }
+            failStep(step, "список номеров считан не полностью");
         } else if (noAnswer_ || timedOut()) {
             failStep(step, "прибор перестал отвечать");
         }
@@ -266,7 +269,7 @@ void DeviceJob::linked() {
 
 void DeviceJob::startRead(const std::string& password) {
     block_.reset();
-    wrongPassword_ = noAnswer_ = false;
+    readComplete_ = wrongPassword_ = noAnswer_ = false;
     allow(120s);
     session_.readConfig(password);
 }
@@ -289,8 +292,8 @@ void DeviceJob::readEnded() {
         expected.block = writtenBlock();
         const config_diff::Result d = config_diff::compare(expected, read);
         if (d.equal()) {
-            finish(kSuccess, "Записано и проверено: конфигурация и номеров " +
-                                 std::to_string(numbers) + whereBackupIs());
+            finish(kSuccess,
+                   "Записано и проверено: конфигурация и номеров " + std::to_string(numbers));
         } else {
             result_.diff = d;
             finish(kDiffers,

@@ -63,6 +63,7 @@ class DeviceJob : private SessionObserver {
     void message(const std::string& text) override;
     void error(const std::string& text) override;
     void configRead(const frames::ConfigBlockBytes& block) override;
+    void deviceRead(const frames::ConfigBlockBytes& block) override;
     void firmwareDone() override;
 
     void linked();
@@ -90,6 +91,7 @@ class DeviceJob : private SessionObserver {
     std::string lastMessage_;
     std::optional<frames::ConfigBlockBytes> block_;
     // What the replies said, by the log lines the session writes for them.
+    bool readComplete_ = false;
     bool wrongPassword_ = false;
     bool noAnswer_ = false;
     bool numbersWritten_ = false;

@@ -163,6 +163,7 @@ void DeviceSession::restartDevice() {
 
 void DeviceSession::readNumbers(const std::string& password) {
     readPassword_ = password;
+    blockRead_.reset(); // the list alone is not the whole device
     run([&] { transfer_.Read_numbersClick(password); });
 }
 
@@ -246,6 +247,7 @@ void DeviceSession::bootloaderChunk(const std::uint8_t* bytes, std::size_t count
 }
 
 void DeviceSession::configBlockRead(const frames::ConfigBlockBytes& block) {
+    blockRead_ = block;
     observer_.configRead(block);
 }
 
@@ -271,6 +273,12 @@ void DeviceSession::resendBatch() {
 
 void DeviceSession::badPackets(std::uint8_t count) {
     observer_.badPacketCount(count);
+}
+
+void DeviceSession::numberListRead() {
+    if (const auto block = std::exchange(blockRead_, std::nullopt)) {
+        observer_.deviceRead(*block);
+    }
 }
 
 void DeviceSession::showImage(const std::string& path, const std::string& versionText) {

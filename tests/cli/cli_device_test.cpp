@@ -133,6 +133,12 @@ TEST_F(CliDevice, ReadGivesTheWindowsSaveAndABackup) {
     QTest::mouseClick(window.form->ui.RzToolButton2, Qt::LeftButton);
     const std::string windowBytes = readFileBytes(saved);
     ASSERT_GT(windowBytes.size(), config_file::kEmptyFileSize);
+    // The window kept the complete read as a backup, and said so.
+    const QStringList kept = QDir(QString::fromStdString(backups)).entryList(QDir::Files);
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_TRUE(slurp(backups + "/" + kept[0].toStdString()) == windowBytes);
+    EXPECT_TRUE(window.log().contains(QString::fromUtf8("Резервная копия прибора сохранена: ") +
+                                      QString::fromStdString(backups) + "/" + kept[0]));
     window.form.reset(); // the port is the tool's now
 
     const CliResult r = run({"read", "--port", window.link.toStdString(), "-o", "tool.fcd"});
@@ -143,11 +149,13 @@ TEST_F(CliDevice, ReadGivesTheWindowsSaveAndABackup) {
     EXPECT_EQ(entry["device"].toString(), QString::fromUtf8("\"Велиран\""));
     EXPECT_EQ(entry["firmwareVersion"].toInt(), 30);
     EXPECT_EQ(entry["numbers"].toInt(), 3);
-    EXPECT_EQ(hexOf(slurp(path("tool.fcd"))), hexOf(windowBytes));
+    EXPECT_TRUE(slurp(path("tool.fcd")) == windowBytes)
+        << "the window's file and the tool's differ";
     // One backup per read, named by the device number, holding the same.
     const std::string backup = str(entry["backup"]);
     EXPECT_EQ(backup.rfind(backups + "/device-9_", 0), 0u) << backup;
-    EXPECT_EQ(slurp(backup), windowBytes);
+    EXPECT_TRUE(slurp(backup) == windowBytes);
+    EXPECT_EQ(QDir(QString::fromStdString(backups)).entryList(QDir::Files).size(), 2);
 }
 
 TEST_F(CliDevice, WriteLeavesTheFileOnTheDeviceKeepsTheOldAndDiffSeesIt) {
@@ -185,7 +193,7 @@ TEST_F(CliDevice, WriteLeavesTheFileOnTheDeviceKeepsTheOldAndDiffSeesIt) {
     QJsonObject entry = portEntry(r.json(), 0);
     EXPECT_TRUE(entry["ok"].toBool());
     // The backup holds what the device held before the write.
-    EXPECT_EQ(slurp(str(entry["backup"])), oldFile);
+    EXPECT_TRUE(slurp(str(entry["backup"])) == oldFile);
 
     // diff --port: equal to B, and a changed file differs by its setting and number.
     r = run({"diff", "--port", device.port(), "b.fcd"});
