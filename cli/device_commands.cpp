@@ -113,10 +113,14 @@ std::string outputFor(const std::string& output, const std::string& port, bool s
     return output + "-" + base;
 }
 
-// Runs every job to its end in one loop, with the progress on stderr.
+// Runs every job to its end in one loop, with the progress on stderr (none
+// without a label).
 void runJobs(std::vector<std::unique_ptr<DeviceJob>>& jobs, const char* label, int perJob) {
     EventLoop& loop = jobs.front()->loop();
-    ProgressBar bar(label, perJob * static_cast<int>(jobs.size()));
+    std::optional<ProgressBar> bar;
+    if (label != nullptr) {
+        bar.emplace(label, perJob * static_cast<int>(jobs.size()));
+    }
     for (auto& job : jobs) {
         job->start();
     }
@@ -135,7 +139,9 @@ void runJobs(std::vector<std::unique_ptr<DeviceJob>>& jobs, const char* label, i
                 job->advance();
                 done += job->progress();
             }
-            bar.update(done);
+            if (bar) {
+                bar->update(done);
+            }
         });
 }
 
@@ -288,7 +294,8 @@ int deviceCommand(Run& run, const std::vector<std::string>& args, JobRequest::Ki
         jobs.push_back(std::make_unique<DeviceJob>(loop, request));
     }
     const bool flash = kind == JobRequest::Kind::Flash;
-    runJobs(jobs, flash ? "Блоки прошивки" : "Номера",
+    const char* label = flash ? "Блоки прошивки" : "Номера";
+    runJobs(jobs, kind == JobRequest::Kind::Info ? nullptr : label,
             flash ? static_cast<int>(imageBlocks) : NumberGrid::kRows);
 
     // Reads go to their files.

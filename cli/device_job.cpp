@@ -98,17 +98,26 @@ int DeviceJob::progress() {
     switch (phase_) {
     case Phase::Reading:
     case Phase::Verifying:
-        return std::max(0, session_.protocol().nextNumberRow - 1);
+        shown_ = std::max(0, session_.protocol().nextNumberRow - 1);
+        break;
     case Phase::Writing:
-        return session_.numberWriter().writer.confirmed;
+        shown_ = session_.numberWriter().writer.confirmed;
+        break;
     case Phase::Programming:
-        return static_cast<int>(session_.firmware().blockIndex());
+        shown_ = static_cast<int>(session_.firmware().blockIndex());
+        break;
     case Phase::Done:
-        return request_.kind == JobRequest::Kind::Flash ? static_cast<int>(request_.imageBlocks)
-                                                        : NumberGrid::kRows;
+        // A job that failed stays where it stopped.
+        if (result_.code == kSuccess) {
+            shown_ = request_.kind == JobRequest::Kind::Flash
+                         ? static_cast<int>(request_.imageBlocks)
+                         : NumberGrid::kRows;
+        }
+        break;
     default:
-        return 0;
+        break;
     }
+    return shown_;
 }
 
 // --- what the session reports ------------------------------------------------

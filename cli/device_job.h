@@ -91,6 +91,7 @@ class DeviceJob : private SessionObserver {
     std::string lastMessage_;
     std::optional<frames::ConfigBlockBytes> block_;
     // What the replies said, by the log lines the session writes for them.
+    int shown_ = 0; // the progress last shown
     bool readComplete_ = false;
     bool wrongPassword_ = false;
     bool noAnswer_ = false;

@@ -87,8 +87,10 @@ class CliDevice : public ::testing::Test {
     std::string dir = tmp.path().toStdString();
     std::string backups = dir + "/data/vxrt7-config/backups";
 
-    void SetUp() override { ::setenv("XDG_DATA_HOME", (dir + "/data").c_str(), 1); }
-    void TearDown() override { ::unsetenv("XDG_DATA_HOME"); }
+    QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+
+    void SetUp() override { qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dir + "/data")); }
+    void TearDown() override { qputenv("XDG_DATA_HOME", dataHome); }
 
     std::string path(const std::string& name) const { return dir + "/" + name; }
     CliResult run(std::vector<std::string> args) {
@@ -192,6 +194,7 @@ TEST_F(CliDevice, WriteLeavesTheFileOnTheDeviceKeepsTheOldAndDiffSeesIt) {
     ASSERT_EQ(r.code, 0) << r.err << r.out;
     QJsonObject entry = portEntry(r.json(), 0);
     EXPECT_TRUE(entry["ok"].toBool());
+    EXPECT_EQ(r.err.find("Номера ["), std::string::npos) << "no progress bar into a file";
     // The backup holds what the device held before the write.
     EXPECT_TRUE(slurp(str(entry["backup"])) == oldFile);
 
