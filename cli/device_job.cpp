@@ -128,6 +128,7 @@ void DeviceJob::logLine(const std::string& text) {
         wrongPassword_ = true;
     } else if (text == kLostReply || startsWith(text, kPortLost)) {
         noAnswer_ = true;
+        portGone_ = portGone_ || startsWith(text, kPortLost);
         lastMessage_ = text;
     } else if (text == kNumbersWritten) {
         numbersWritten_ = true;
@@ -155,7 +156,7 @@ void DeviceJob::message(const std::string& text) {
 
 void DeviceJob::error(const std::string& text) {
     // A port error ended the operation: the port failed under the job.
-    noAnswer_ = true;
+    noAnswer_ = portGone_ = true;
     lastMessage_ = text;
 }
 
@@ -186,6 +187,8 @@ void DeviceJob::advance() {
         } else if (!st.portReady && !session_.portTickNeeded()) {
             auto [code, text] = portFailure(request_.port, lastStatus_, lastLog_);
             finish(code, text);
+        } else if (portGone_) {
+            finish(kPortError, lastMessage_);
         } else if (noAnswer_ || timedOut()) {
             finish(kDiffers,
                    "Прибор на порту " + quoted(request_.port) + " не отвечает на приветствие");
@@ -201,7 +204,7 @@ void DeviceJob::advance() {
         } else if (block_ && !session_.protocol().numberReadPending) {
             failStep(step, "список номеров считан не полностью");
         } else if (noAnswer_ || timedOut()) {
-            failStep(step, "прибор перестал отвечать");
+            failStep(step, stopped("прибор перестал отвечать"));
         }
         return;
     }
@@ -214,7 +217,7 @@ void DeviceJob::advance() {
         } else if (writeRefused_) {
             failStep("запись", *writeRefused_);
         } else if (noAnswer_ || timedOut()) {
-            failStep("запись", "прибор перестал отвечать");
+            failStep("запись", stopped("прибор перестал отвечать"));
         }
         return;
     case Phase::Restarting:
@@ -237,7 +240,7 @@ void DeviceJob::advance() {
             finish(kSuccess,
                    "Программирование завершено: блоков " + std::to_string(request_.imageBlocks));
         } else if (noAnswer_ || timedOut()) {
-            failStep("прошивка", "загрузчик перестал отвечать");
+            failStep("прошивка", stopped("загрузчик перестал отвечать"));
         }
         return;
     case Phase::Done:
@@ -372,7 +375,12 @@ void DeviceJob::failStep(const std::string& step, const std::string& why) {
     } else if (phase_ == Phase::Writing) {
         text += "; прибор мог принять конфигурацию и часть номеров";
     }
-    finish(kDiffers, text + whereBackupIs());
+    // A port that went away is a port error; anything else, the device's.
+    finish(portGone_ ? kPortError : kDiffers, text + whereBackupIs());
+}
+
+std::string DeviceJob::stopped(const std::string& otherwise) const {
+    return noAnswer_ && !lastMessage_.empty() ? lastMessage_ : otherwise;
 }
 
 std::string DeviceJob::whereBackupIs() const {

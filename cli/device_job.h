@@ -74,6 +74,8 @@ class DeviceJob : private SessionObserver {
     // now and where the backup is.
     void failStep(const std::string& step, const std::string& why);
     std::string whereBackupIs() const;
+    // Why the device stopped: what the session said, or `otherwise`.
+    std::string stopped(const std::string& otherwise) const;
     // The file's block as it is written: with the device's password.
     frames::ConfigBlockBytes writtenBlock() const;
     bool timedOut() const { return std::chrono::steady_clock::now() > deadline_; }
@@ -94,6 +96,7 @@ class DeviceJob : private SessionObserver {
     int shown_ = 0; // the progress last shown
     bool readComplete_ = false;
     bool wrongPassword_ = false;
+    bool portGone_ = false; // the port went away or failed
     bool noAnswer_ = false;
     bool numbersWritten_ = false;
     std::optional<std::string> writeRefused_;
