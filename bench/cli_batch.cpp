@@ -2,7 +2,8 @@
 // baud (the simulator charges the wire time of every byte): one device alone,
 // then four at once in one run of the tool. The whole command is timed, as a
 // user waits for it: the read and backup first, the write, the read back.
-// Both with the window's exchange and with --fast. The tool's peak memory is
+// Every run gets fresh simulators, so that each device starts empty. Both
+// with the window's exchange and with --fast. The tool's peak memory is
 // "%M" of /usr/bin/time around the one-device write.
 #include "lists/config_file.h"
 #include "tests/support/sim_process.h"
@@ -78,26 +79,32 @@ int main() {
     const std::string file = dir + "/list.fcd";
     std::ofstream(file, std::ios::binary) << config_file::encode(block.encode(), grid).bytes;
 
-    std::vector<std::unique_ptr<SimProcess>> devices;
-    for (int i = 0; i < 4; ++i) {
-        devices.push_back(
-            std::make_unique<SimProcess>(std::vector<std::string>{"--baud", "115200"}));
-        if (!devices.back()->ok()) {
-            std::fprintf(stderr, "simulator: %s\n", devices.back()->error().c_str());
-            return 1;
+    // Fresh devices for every run: a device written before would be read
+    // with 650 numbers first, and its run would not be like for like.
+    auto freshDevices = [](int count) {
+        std::vector<std::unique_ptr<SimProcess>> devices;
+        for (int i = 0; i < count; ++i) {
+            devices.push_back(
+                std::make_unique<SimProcess>(std::vector<std::string>{"--baud", "115200"}));
+            if (!devices.back()->ok()) {
+                std::fprintf(stderr, "simulator: %s\n", devices.back()->error().c_str());
+                std::exit(1);
+            }
         }
-    }
+        return devices;
+    };
     double load[3] = {};
     ::getloadavg(load, 3);
     std::printf("load average %.2f %.2f %.2f\n", load[0], load[1], load[2]);
     for (const bool fast : {false, true}) {
-        const auto one = timed(writeTo(devices, 1, file, fast));
-        const auto four = timed(writeTo(devices, 4, file, fast));
+        const auto one = timed(writeTo(freshDevices(1), 1, file, fast));
+        const auto four = timed(writeTo(freshDevices(4), 4, file, fast));
         std::printf("write 650 numbers%-7s one device %6.2f s (exit %d), four devices %6.2f s "
                     "(exit %d): %.3f x\n",
                     fast ? " --fast" : "", one.first, one.second, four.first, four.second,
                     four.first / one.first);
     }
+    const auto devices = freshDevices(1);
     std::vector<std::string> peak{"/usr/bin/time", "-f", "%M", "-o", dir + "/time.out"};
     const auto write = writeTo(devices, 1, file, true);
     peak.insert(peak.end(), write.begin(), write.end());
