@@ -6,6 +6,7 @@
 #include "app/settings.h"
 #include "app/tform2.h"
 #include "link/port_discovery.h"
+#include "lists/backups.h"
 #include "lists/config_file.h"
 #include "lists/csv_numbers.h"
 #include "lists/file_io.h"
@@ -703,6 +704,23 @@ void TForm1::firmwareDone() {
 void TForm1::configRead(const frames::ConfigBlockBytes& block) {
     config->configBlock = ConfigBlock::decode(block);
     config->Read_conf();
+}
+
+void TForm1::deviceRead(const frames::ConfigBlockBytes& block) {
+    // Every complete read is kept, so that nothing a device held is lost
+    // when it is overwritten.
+    const auto file = config_file::encode(block, *numberGrid);
+    file_io::FileError failure;
+    const auto path =
+        file.ok() ? backups::save(file.bytes, ConfigBlock::decode(block).deviceNumber,
+                                  std::chrono::system_clock::now(), backups::folder(), &failure)
+                  : std::nullopt;
+    if (path) {
+        logLine("Резервная копия прибора сохранена: " + *path);
+    } else {
+        logLine("Резервная копия прибора не сохранена: " +
+                (file.ok() ? failure.reason : *file.error));
+    }
 }
 
 void TForm1::badPacketCount(std::uint8_t count) {

@@ -136,6 +136,7 @@ class TForm1 : public QMainWindow, private SessionObserver {
     void error(const std::string& text) override;
     void timersChanged() override;
     void configRead(const frames::ConfigBlockBytes& block) override;
+    void deviceRead(const frames::ConfigBlockBytes& block) override; // keeps a backup
     void badPacketCount(std::uint8_t count) override;
     void firmwareImage(const std::string& path, const std::string& versionText) override;
     void firmwareDone() override;

@@ -19,38 +19,36 @@ void entryJson(JsonWriter& doc, const config_diff::Entry& e) {
     doc.beginObject().field("row", e.row).field("apartment", e.apartment).endObject();
 }
 
-void printDiff(const Run& run, const config_diff::Result& d, const std::string& first,
-               const std::string& second) {
-    if (run.json) {
-        JsonWriter doc;
-        doc.beginObject().field("command", run.command).field("first", first);
-        doc.field("second", second).field("equal", d.equal());
-        doc.key("settings").beginArray();
-        for (const auto& s : d.settings) {
-            doc.beginObject().field("name", s.name).field("first", s.first);
-            doc.field("second", s.second).endObject();
+} // namespace
+
+void writeDiffFields(JsonWriter& doc, const config_diff::Result& d) {
+    doc.field("equal", d.equal());
+    doc.key("settings").beginArray();
+    for (const auto& s : d.settings) {
+        doc.beginObject().field("name", s.name).field("first", s.first);
+        doc.field("second", s.second).endObject();
+    }
+    doc.endArray();
+    for (const auto& [name, list] : {std::pair{"added", &d.added}, {"removed", &d.removed}}) {
+        doc.key(name).beginArray();
+        for (const auto& e : *list) {
+            doc.beginObject().field("number", e.number).field("row", e.row);
+            doc.field("apartment", e.apartment).endObject();
         }
         doc.endArray();
-        for (const auto& [name, list] : {std::pair{"added", &d.added}, {"removed", &d.removed}}) {
-            doc.key(name).beginArray();
-            for (const auto& e : *list) {
-                doc.beginObject().field("number", e.number).field("row", e.row);
-                doc.field("apartment", e.apartment).endObject();
-            }
-            doc.endArray();
-        }
-        doc.key("moved").beginArray();
-        for (const auto& m : d.moved) {
-            doc.beginObject().field("number", m.number).key("from");
-            entryJson(doc, m.from);
-            doc.key("to");
-            entryJson(doc, m.to);
-            doc.endObject();
-        }
-        doc.endArray().endObject();
-        printJson(doc);
-        return;
     }
+    doc.key("moved").beginArray();
+    for (const auto& m : d.moved) {
+        doc.beginObject().field("number", m.number).key("from");
+        entryJson(doc, m.from);
+        doc.key("to");
+        entryJson(doc, m.to);
+        doc.endObject();
+    }
+    doc.endArray();
+}
+
+void printDiffText(const Run& run, const config_diff::Result& d) {
     if (d.equal()) {
         say(run, "Различий нет");
         return;
@@ -73,6 +71,22 @@ void printDiff(const Run& run, const config_diff::Result& d, const std::string& 
             say(run, "  перемещён " + m.number + ": " + place(m.from) + " → " + place(m.to));
         }
     }
+}
+
+namespace {
+
+void printDiff(const Run& run, const config_diff::Result& d, const std::string& first,
+               const std::string& second) {
+    if (run.json) {
+        JsonWriter doc;
+        doc.beginObject().field("command", run.command).field("first", first);
+        doc.field("second", second);
+        writeDiffFields(doc, d);
+        doc.endObject();
+        printJson(doc);
+        return;
+    }
+    printDiffText(run, d);
 }
 
 bool save(const Run& run, const std::string& path, std::string_view bytes, int* exitCode) {

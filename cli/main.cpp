@@ -2,6 +2,7 @@
 // a script, on the same core as the window and without a display.
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -18,7 +19,12 @@ const char* const kMainHelp =
     "\n"
     "Команды:\n"
     "  ports                                последовательные порты и их состояние\n"
+    "  info --port ПОРТ                     название прибора и версия его ПО\n"
+    "  read --port ПОРТ -o ФАЙЛ.fcd         конфигурация и номера прибора в файл\n"
+    "  write --port ПОРТ ФАЙЛ.fcd           файл в прибор (с резервной копией и проверкой)\n"
+    "  flash --port ПОРТ ПРОШИВКА.bin       прошивка прибора через загрузчик\n"
     "  diff A.fcd B.fcd                     различия двух файлов конфигурации\n"
+    "  diff --port ПОРТ ФАЙЛ.fcd            различия прибора и файла\n"
     "  numbers export ФАЙЛ.fcd -o ФАЙЛ.csv  список номеров в файл CSV\n"
     "  numbers import ФАЙЛ.csv ФАЙЛ.fcd [-o НОВЫЙ.fcd]\n"
     "                                       номера из файла CSV в файл конфигурации\n"
@@ -28,8 +34,53 @@ const char* const kMainHelp =
     "  --help      справка; у каждой команды своя: vxrt7-cli diff --help\n"
     "  --version   версия программы\n"
     "\n"
-    "Коды выхода: 0 — успешно, 1 — файлы различаются,\n"
-    "2 — ошибка в командной строке или файл, который нельзя прочитать или записать.\n";
+    "Команды с прибором принимают --port несколько раз или --all (все свободные\n"
+    "порты): приборы обслуживаются одновременно, в конце — таблица по портам.\n"
+    "\n"
+    "Коды выхода: 0 — успешно, 1 — файлы различаются или прибор не выполнил\n"
+    "команду, 2 — ошибка в командной строке или файл, который нельзя прочитать или\n"
+    "записать, 3 — порт не открыть.\n";
+
+const char* const kDeviceOptions =
+    "\n"
+    "Параметры:\n"
+    "  --port ПОРТ   порт прибора (ttyUSB0 или полный путь); можно несколько раз\n"
+    "  --all         все свободные последовательные порты\n"
+    "  --password N  пароль прибора (по умолчанию 1234)\n"
+    "  --fast        быстрый обмен\n"
+    "  --json        результат одним документом JSON: по записи на порт\n"
+    "\n"
+    "Ход работы (номера из 650, блоки прошивки) показывается в stderr, только когда\n"
+    "это терминал. Каждое полное чтение прибора сохраняется резервной копией в\n"
+    "$XDG_DATA_HOME/vxrt7-config/backups (по умолчанию ~/.local/share/...).\n"
+    "Код выхода: 0 — успешно на всех портах, 1 — прибор не выполнил команду\n"
+    "(неверный пароль, не отвечает, различия), 2 — ошибка в командной строке или\n"
+    "в файле, 3 — порт не открыть (нет, занят, нет доступа) или он пропал.\n";
+
+const char* const kInfoHelp = "Использование: vxrt7-cli info --port ПОРТ [--port ПОРТ...]\n"
+                              "\n"
+                              "Связывается с прибором и выводит его название и версию ПО.\n";
+
+const char* const kReadHelp =
+    "Использование: vxrt7-cli read --port ПОРТ [--password N] -o ФАЙЛ.fcd\n"
+    "\n"
+    "Считывает конфигурацию и весь список номеров в файл конфигурации — тот же, что\n"
+    "сохраняет окно программы. С несколькими портами имя файла дополняется именем\n"
+    "порта: ФАЙЛ-ttyUSB0.fcd.\n";
+
+const char* const kWriteHelp =
+    "Использование: vxrt7-cli write --port ПОРТ [--password N] ФАЙЛ.fcd\n"
+    "\n"
+    "Сначала считывает прибор и сохраняет резервную копию (путь выводится), затем\n"
+    "записывает конфигурацию и номера файла, затем считывает их снова и сравнивает\n"
+    "с файлом: любое различие — ошибка. Если прибор перестал отвечать, сообщается\n"
+    "шаг, что сейчас в приборе и где резервная копия.\n"
+    "Пароль прибора запись не меняет: как и окно, программа записывает настройки\n"
+    "файла с паролем прибора (--password), а не с паролем из файла.\n";
+
+const char* const kFlashHelp = "Использование: vxrt7-cli flash --port ПОРТ ПРОШИВКА.bin\n"
+                               "\n"
+                               "Перезагружает прибор в загрузчик и программирует образ прошивки.\n";
 
 const char* const kPortsHelp =
     "Использование: vxrt7-cli ports [--json]\n"
@@ -40,10 +91,14 @@ const char* const kPortsHelp =
 
 const char* const kDiffHelp =
     "Использование: vxrt7-cli diff [--json] A.fcd B.fcd\n"
+    "               vxrt7-cli diff [--json] --port ПОРТ [--password N] ФАЙЛ.fcd\n"
     "\n"
     "Сравнивает два файла конфигурации: настройки, которые различаются (под их\n"
     "названиями в окне программы), и номера, добавленные, удалённые или\n"
-    "перемещённые (другая строка или квартира).\n"
+    "перемещённые (другая строка или квартира). С --port первым считывается прибор\n"
+    "(и сохраняется резервной копией), а файл сравнивается в том виде, в каком его\n"
+    "хранил бы прибор после write: номера подряд с первой ячейки, пустая квартира —\n"
+    "0, пароль — тот, с которым прибор считан.\n"
     "Код выхода: 0 — различий нет, 1 — файлы различаются, 2 — файл нельзя прочитать.\n";
 
 const char* const kNumbersHelp =
@@ -59,13 +114,13 @@ const char* const kNumbersHelp =
     "ФАЙЛ.fcd; файл заменяется целиком, а при любой ошибке остаётся прежним.\n"
     "Код выхода: 0 — успешно, 2 — ошибка в файле или командной строке.\n";
 
-int printHelp(const Run& run, const char* text) {
+int printHelp(const Run& run, const std::string& text) {
     if (run.json) {
         JsonWriter doc;
         doc.beginObject().field("help", text).endObject();
         printJson(doc);
     } else {
-        std::fputs(text, stdout);
+        std::fputs(text.c_str(), stdout);
     }
     return kSuccess;
 }
@@ -114,7 +169,25 @@ int main(int argc, char** argv) {
     }
     if (command == "diff") {
         run.command = command;
-        return help ? printHelp(run, kDiffHelp) : diffCommand(run, args);
+        const bool withPort = std::any_of(args.begin(), args.end(), [](const std::string& a) {
+            return a == "--all" || a.rfind("--port", 0) == 0;
+        });
+        return help       ? printHelp(run, kDiffHelp)
+               : withPort ? diffPortCommand(run, args)
+                          : diffCommand(run, args);
+    }
+    using DeviceCommand = int (*)(Run&, const std::vector<std::string>&);
+    const std::pair<const char*, std::pair<DeviceCommand, const char*>> device[] = {
+        {"info", {infoCommand, kInfoHelp}},
+        {"read", {readCommand, kReadHelp}},
+        {"write", {writeCommand, kWriteHelp}},
+        {"flash", {flashCommand, kFlashHelp}}};
+    for (const auto& [name, entry] : device) {
+        if (command == name) {
+            run.command = command;
+            return help ? printHelp(run, std::string(entry.second) + kDeviceOptions)
+                        : entry.first(run, args);
+        }
     }
     if (command == "numbers") {
         run.command = command;

@@ -169,6 +169,7 @@ void DeviceSession::restartDevice() {
 
 void DeviceSession::readNumbers(const std::string& password) {
     readPassword_ = password;
+    blockRead_.reset(); // the list alone is not the whole device
     run([&] { transfer_.readNumbers(password); });
 }
 
@@ -252,6 +253,7 @@ void DeviceSession::bootloaderChunk(const std::uint8_t* bytes, std::size_t count
 }
 
 void DeviceSession::configBlockRead(const frames::ConfigBlockBytes& block) {
+    blockRead_ = block;
     observer_.configRead(block);
 }
 
@@ -277,6 +279,12 @@ void DeviceSession::resendBatch() {
 
 void DeviceSession::badPackets(std::uint8_t count) {
     observer_.badPacketCount(count);
+}
+
+void DeviceSession::numberListRead() {
+    if (const auto block = std::exchange(blockRead_, std::nullopt)) {
+        observer_.deviceRead(*block);
+    }
 }
 
 void DeviceSession::showImage(const std::string& path, const std::string& versionText) {

@@ -51,6 +51,9 @@ class SessionObserver : public LinkObserver {
     // Whether the number list is in front of the user: keys the device
     // reports are added to the list only then.
     virtual bool numberListShown() const { return false; }
+    // A configuration read and the number read after it have both ended
+    // complete: `block` and the number list are all the device held.
+    virtual void deviceRead(const frames::ConfigBlockBytes& /*block*/) {}
 };
 
 class DeviceSession : private ReplyTargets, private FirmwarePageView {
@@ -187,6 +190,7 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
     bool numberListShown() const override;
     void resendBatch() override;
     void badPackets(std::uint8_t count) override;
+    void numberListRead() override;
     // FirmwarePageView
     void showImage(const std::string& path, const std::string& versionText) override;
     void showFirstPage() override;
@@ -205,4 +209,6 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
     // The password of the last configuration read: its reply reads the
     // number list with it.
     std::string readPassword_;
+    // The block of a configuration read whose number read is under way.
+    std::optional<frames::ConfigBlockBytes> blockRead_;
 };

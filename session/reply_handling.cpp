@@ -143,13 +143,13 @@ void ReplyHandler::numberReadEnded() {
     if (protocol_.numberReadPending) {
         protocol_.numberReadPending = false;
         protocol_.numberListComplete = true;
+        targets_.numberListRead();
     }
 }
 
 void ReplyHandler::storePacket(const NumberPacket& packet) {
     if (packet.last) {
         link_.logLine("Чтение номеров завершено");
-        numberReadEnded();
     }
     const int rows = numberGrid_ != nullptr ? numberGrid_->rowCount() : 0;
     std::size_t dropped = 0;
@@ -175,6 +175,10 @@ void ReplyHandler::storePacket(const NumberPacket& packet) {
         // The grid does not hold what the device sent.
         protocol_.numberReadPending = false;
         protocol_.numberListComplete = false;
+    }
+    // The end only once the last records are in the grid.
+    if (packet.last) {
+        numberReadEnded();
     }
 }
 

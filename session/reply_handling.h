@@ -39,6 +39,8 @@ class ReplyTargets {
     virtual void resendBatch() = 0;
     // Number packets refused since the number read started.
     virtual void badPackets(std::uint8_t count) = 0;
+    // The number read ended with the device's whole list in the grid.
+    virtual void numberListRead() {}
 };
 
 class ReplyHandler {

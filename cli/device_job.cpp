@@ -1,0 +1,399 @@
+#include "cli/device_job.h"
+
+#include "cli/cli_common.h"
+#include "config/config_block.h"
+#include "lists/backups.h"
+
+#include <charconv>
+
+namespace cli {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Log lines the session writes for the replies and failures a job waits on.
+const char* const kWrongPassword = "Пароль не верный";
+const char* const kLostReply = "Потеряна связь (нет ответа)!";
+const char* const kPortLost = "Потеряна связь с портом ";
+const char* const kNumbersWritten = "Запись номеров завершена";
+const char* const kWriteFailures[] = {"Неверное значение ячейки памяти", "Нет ответа от прибора !",
+                                      "Запись номеров прервана",
+                                      "Номер не добавлен. Нет свободного места"};
+const char* const kProgrammed = "Программирование завершено";
+const char* const kBootloaderLinked = "Coeдинение установлено: Загрузчик";
+const char* const kVersionMark = "версия ПО: ";
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+// An apartment as the device gives it back: the record keeps the low 16 bits
+// of the number, and an empty cell is 0.
+std::string apartmentOnDevice(const std::string& text) {
+    long long value = 0;
+    std::size_t at = text.find_first_not_of(' ');
+    if (at == std::string::npos) {
+        return "0";
+    }
+    if (text[at] == '+') {
+        ++at;
+    }
+    const auto [end, ec] = std::from_chars(text.data() + at, text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size()) {
+        return text;
+    }
+    return std::to_string(static_cast<std::uint16_t>(value));
+}
+
+// The list the device holds after the file is written: the numbers in order
+// from the first cell, with their apartments as the device keeps them.
+config_file::Decoded asWritten(const config_file::Decoded& file) {
+    config_file::Decoded out;
+    out.block = file.block;
+    out.rows.resize(file.rows.size());
+    std::size_t next = 0;
+    for (const auto& row : file.rows) {
+        if (!row[0].empty()) {
+            out.rows[next++] = {row[0], apartmentOnDevice(row[1])};
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::pair<int, std::string> portFailure(const std::string& port, const std::string& status,
+                                        const std::string& logLine) {
+    // The status panel says only "занят"; the log line says why (not found,
+    // no permission and the group to join, held by which program).
+    if (!logLine.empty()) {
+        return {kPortError, logLine};
+    }
+    return {kPortError, status.empty() ? "Порт " + quoted(port) + " не открыть" : status};
+}
+
+DeviceJob::DeviceJob(EventLoop& loop, JobRequest request)
+    : loop_(loop), request_(std::move(request)), session_(&loop, grid_, *this) {
+    loop_.add(session_);
+}
+
+DeviceJob::~DeviceJob() {
+    loop_.remove(session_);
+}
+
+void DeviceJob::start() {
+    session_.setFastExchange(request_.fast);
+    session_.choosePort(request_.port);
+    allow(5s);
+    // The window's 1 s timer would open the port and greet the device on its
+    // next two ticks; the tool does not wait for them.
+    session_.tick1s();
+    if (session_.state().portReady) {
+        session_.tick1s();
+    }
+}
+
+int DeviceJob::progress() {
+    switch (phase_) {
+    case Phase::Reading:
+    case Phase::Verifying:
+        shown_ = std::max(0, session_.protocol().nextNumberRow - 1);
+        break;
+    case Phase::Writing:
+        shown_ = session_.numberWriter().state.confirmed;
+        break;
+    case Phase::Programming:
+        shown_ = static_cast<int>(session_.firmware().blockIndex());
+        break;
+    case Phase::Done:
+        // A job that failed stays where it stopped.
+        if (result_.code == kSuccess) {
+            shown_ = request_.kind == JobRequest::Kind::Flash
+                         ? static_cast<int>(request_.imageBlocks)
+                         : NumberGrid::kRows;
+        }
+        break;
+    default:
+        break;
+    }
+    return shown_;
+}
+
+// --- what the session reports ------------------------------------------------
+
+void DeviceJob::logLine(const std::string& text) {
+    lastLog_ = text;
+    if (text == kWrongPassword) {
+        wrongPassword_ = true;
+    } else if (text == kLostReply || startsWith(text, kPortLost)) {
+        noAnswer_ = true;
+        portGone_ = portGone_ || startsWith(text, kPortLost);
+        lastMessage_ = text;
+    } else if (text == kNumbersWritten) {
+        numbersWritten_ = true;
+    } else {
+        for (const char* failure : kWriteFailures) {
+            if (text == failure) {
+                writeRefused_ = text;
+            }
+        }
+    }
+}
+
+void DeviceJob::linkStatus(const std::string& text) {
+    lastStatus_ = text;
+}
+
+void DeviceJob::message(const std::string& text) {
+    lastMessage_ = text;
+    if (text == kLostReply) {
+        noAnswer_ = true;
+    } else if (text == kProgrammed) {
+        programmed_ = true;
+    }
+}
+
+void DeviceJob::error(const std::string& text) {
+    // A port error ended the operation: the port failed under the job.
+    noAnswer_ = portGone_ = true;
+    lastMessage_ = text;
+}
+
+void DeviceJob::configRead(const frames::ConfigBlockBytes& block) {
+    block_ = block;
+}
+
+void DeviceJob::deviceRead(const frames::ConfigBlockBytes& block) {
+    block_ = block;
+    readComplete_ = true;
+}
+
+void DeviceJob::firmwareDone() {
+    programmed_ = true;
+}
+
+// --- the steps ----------------------------------------------------------------
+
+void DeviceJob::advance() {
+    if (finished()) {
+        return;
+    }
+    const LinkState& st = session_.state();
+    switch (phase_) {
+    case Phase::Linking:
+        if (st.linkUp) {
+            linked();
+        } else if (!st.portReady && !session_.portTickNeeded()) {
+            auto [code, text] = portFailure(request_.port, lastStatus_, lastLog_);
+            finish(code, text);
+        } else if (portGone_) {
+            finish(kPortError, lastMessage_);
+        } else if (noAnswer_ || timedOut()) {
+            finish(kDiffers,
+                   "Прибор на порту " + quoted(request_.port) + " не отвечает на приветствие");
+        }
+        return;
+    case Phase::Reading:
+    case Phase::Verifying: {
+        const std::string step = phase_ == Phase::Reading ? "чтение" : "контрольное чтение";
+        if (wrongPassword_) {
+            finish(kDiffers, std::string(kWrongPassword));
+        } else if (readComplete_) {
+            readEnded();
+        } else if (block_ && !session_.protocol().numberReadPending) {
+            failStep(step, "список номеров считан не полностью");
+        } else if (noAnswer_ || timedOut()) {
+            failStep(step, stopped("прибор перестал отвечать"));
+        }
+        return;
+    }
+    case Phase::Writing:
+        if (wrongPassword_) {
+            finish(kDiffers, std::string(kWrongPassword) + whereBackupIs());
+        } else if (numbersWritten_) {
+            phase_ = Phase::Verifying;
+            startRead(request_.password);
+        } else if (writeRefused_) {
+            failStep("запись", *writeRefused_);
+        } else if (noAnswer_ || timedOut()) {
+            failStep("запись", stopped("прибор перестал отвечать"));
+        }
+        return;
+    case Phase::Restarting:
+        if (startsWith(lastStatus_, kBootloaderLinked) && session_.controls().openFirmware) {
+            session_.openFirmware(request_.imagePath);
+            if (!session_.firmware().holdsImage()) {
+                failStep("прошивка",
+                         lastMessage_.empty() ? "файл прошивки не принят" : lastMessage_);
+                return;
+            }
+            phase_ = Phase::Programming;
+            allow(300s);
+            session_.programFirmware();
+        } else if (timedOut()) {
+            failStep("перезагрузка в загрузчик", "загрузчик не ответил");
+        }
+        return;
+    case Phase::Programming:
+        if (programmed_) {
+            finish(kSuccess,
+                   "Программирование завершено: блоков " + std::to_string(request_.imageBlocks));
+        } else if (noAnswer_ || timedOut()) {
+            failStep("прошивка", stopped("загрузчик перестал отвечать"));
+        }
+        return;
+    case Phase::Done:
+        return;
+    }
+}
+
+void DeviceJob::linked() {
+    // "Coeдинение установлено: "Велиран", версия ПО: 30"
+    result_.deviceName = session_.state().deviceName;
+    if (const auto at = lastStatus_.find(kVersionMark); at != std::string::npos) {
+        const std::string digits = lastStatus_.substr(at + std::string(kVersionMark).size());
+        int version = -1;
+        if (std::from_chars(digits.data(), digits.data() + digits.size(), version).ec ==
+            std::errc{}) {
+            result_.firmwareVersion = version;
+        }
+    }
+    switch (request_.kind) {
+    case JobRequest::Kind::Info:
+        finish(kSuccess, "Прибор " + result_.deviceName +
+                             ", версия ПО: " + std::to_string(result_.firmwareVersion));
+        return;
+    case JobRequest::Kind::Read:
+    case JobRequest::Kind::Write:
+    case JobRequest::Kind::Diff:
+        phase_ = Phase::Reading;
+        startRead(request_.password);
+        return;
+    case JobRequest::Kind::Flash:
+        phase_ = Phase::Restarting;
+        allow(15s);
+        session_.selectPage(3);
+        session_.restartDevice();
+        return;
+    }
+}
+
+void DeviceJob::startRead(const std::string& password) {
+    block_.reset();
+    readComplete_ = wrongPassword_ = noAnswer_ = false;
+    allow(120s);
+    session_.readConfig(password);
+}
+
+void DeviceJob::readEnded() {
+    config_file::Decoded read;
+    read.block = *block_;
+    read.rows.resize(NumberGrid::kRows);
+    int numbers = 0;
+    for (int row = 1; row <= NumberGrid::kRows; ++row) {
+        read.rows[static_cast<std::size_t>(row - 1)] = {
+            grid_.cell(NumberGrid::kNumberColumn, row),
+            grid_.cell(NumberGrid::kApartmentColumn, row)};
+        numbers += grid_.cell(NumberGrid::kNumberColumn, row).empty() ? 0 : 1;
+    }
+    result_.numbers = numbers;
+    result_.read = read;
+    if (phase_ == Phase::Verifying) {
+        config_file::Decoded expected = asWritten(*request_.file);
+        expected.block = writtenBlock();
+        const config_diff::Result d = config_diff::compare(expected, read);
+        if (d.equal()) {
+            finish(kSuccess,
+                   "Записано и проверено: конфигурация и номеров " + std::to_string(numbers));
+        } else {
+            result_.diff = d;
+            finish(kDiffers,
+                   "Контрольное чтение не совпало с файлом: настроек " +
+                       std::to_string(d.settings.size()) + ", номеров " +
+                       std::to_string(d.added.size() + d.removed.size() + d.moved.size()) +
+                       whereBackupIs());
+        }
+        return;
+    }
+    // Every complete read is kept.
+    const auto encoded = config_file::encode(read.block, grid_);
+    if (encoded.ok()) {
+        file_io::FileError failure;
+        const auto path =
+            backups::save(encoded.bytes, ConfigBlock::decode(read.block).deviceNumber,
+                          std::chrono::system_clock::now(), backups::folder(), &failure);
+        if (!path) {
+            finish(kDiffers, "Резервная копия не сохранена: " + failure.reason);
+            return;
+        }
+        result_.backup = *path;
+    }
+    switch (request_.kind) {
+    case JobRequest::Kind::Read:
+        finish(kSuccess, "Считано: конфигурация и номеров " + std::to_string(numbers));
+        return;
+    case JobRequest::Kind::Diff: {
+        // The file as the device would hold it once written.
+        config_file::Decoded expected = asWritten(*request_.file);
+        expected.block = writtenBlock();
+        const config_diff::Result d = config_diff::compare(read, expected);
+        result_.diff = d;
+        finish(d.equal() ? kSuccess : kDiffers, d.equal() ? "Различий нет" : "Есть различия");
+        return;
+    }
+    case JobRequest::Kind::Write:
+        phase_ = Phase::Writing;
+        numbersWritten_ = false;
+        writeRefused_.reset();
+        allow(300s);
+        // The writer sends the list the session holds, as the window's grid
+        // holds the opened file.
+        config_file::fillGrid(*request_.file, grid_);
+        session_.writeConfig(request_.password, [this] { return writtenBlock(); });
+        return;
+    default:
+        return;
+    }
+}
+
+frames::ConfigBlockBytes DeviceJob::writtenBlock() const {
+    // The device takes a block only with its own password in it, and a write
+    // never changes the password: the window puts the "Пароль" box into the
+    // block, the tool the password it was given.
+    ConfigBlock block = ConfigBlock::decode(request_.file->block);
+    block.password = static_cast<std::uint16_t>(std::stoul(request_.password));
+    return block.encode();
+}
+
+void DeviceJob::failStep(const std::string& step, const std::string& why) {
+    std::string text = "Прибор на порту " + quoted(request_.port) + ", шаг «" + step + "»: " + why;
+    const auto holds = session_.writeUnderWay();
+    if (holds) {
+        session_.stopWrites();
+        text += "; на приборе сейчас: " + *holds;
+    } else if (phase_ == Phase::Writing) {
+        text += "; прибор мог принять конфигурацию и часть номеров";
+    }
+    // A port that went away is a port error; anything else, the device's.
+    finish(portGone_ ? kPortError : kDiffers, text + whereBackupIs());
+}
+
+std::string DeviceJob::stopped(const std::string& otherwise) const {
+    return noAnswer_ && !lastMessage_.empty() ? lastMessage_ : otherwise;
+}
+
+std::string DeviceJob::whereBackupIs() const {
+    return result_.backup.empty() ? std::string() : "; резервная копия: " + result_.backup;
+}
+
+void DeviceJob::finish(int code, std::string message) {
+    result_.code = code;
+    result_.message = std::move(message);
+    phase_ = Phase::Done;
+    session_.sayGoodbye();
+    session_.closePort();
+    loop_.remove(session_);
+}
+
+} // namespace cli
