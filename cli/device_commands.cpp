@@ -187,6 +187,9 @@ int report(const Run& run, const std::vector<std::unique_ptr<DeviceJob>>& jobs,
             const JobResult& r = jobs[i]->result();
             doc.beginObject().field("port", jobs[i]->request().port).field("exitCode", r.code);
             doc.field("ok", r.code == kSuccess).field("message", r.message);
+            if (!r.portError.empty()) {
+                doc.field("portError", r.portError);
+            }
             if (!r.deviceName.empty()) {
                 doc.field("device", r.deviceName).field("firmwareVersion", r.firmwareVersion);
             }

@@ -63,14 +63,9 @@ config_file::Decoded asWritten(const config_file::Decoded& file) {
 
 } // namespace
 
-std::pair<int, std::string> portFailure(const std::string& port, const std::string& status,
-                                        const std::string& logLine) {
-    // The status panel says only "занят"; the log line says why (not found,
-    // no permission and the group to join, held by which program).
-    if (!logLine.empty()) {
-        return {kPortError, logLine};
-    }
-    return {kPortError, status.empty() ? "Порт " + quoted(port) + " не открыть" : status};
+std::string portFailure(const std::string& port, const comm::OpenResult& open) {
+    comm::OpenFailureText text = comm::describeOpenFailure(open, port);
+    return text.log.empty() ? std::move(text.status) : std::move(text.log);
 }
 
 DeviceJob::DeviceJob(EventLoop& loop, JobRequest request)
@@ -123,7 +118,6 @@ int DeviceJob::progress() {
 // --- what the session reports ------------------------------------------------
 
 void DeviceJob::logLine(const std::string& text) {
-    lastLog_ = text;
     if (text == kWrongPassword) {
         wrongPassword_ = true;
     } else if (text == kLostReply || startsWith(text, kPortLost)) {
@@ -185,8 +179,8 @@ void DeviceJob::advance() {
         if (st.linkUp) {
             linked();
         } else if (!st.portReady && !session_.portTickNeeded()) {
-            auto [code, text] = portFailure(request_.port, lastStatus_, lastLog_);
-            finish(code, text);
+            result_.portError = comm::openErrorName(session_.lastOpen().error);
+            finish(kPortError, portFailure(request_.port, session_.lastOpen()));
         } else if (portGone_) {
             finish(kPortError, lastMessage_);
         } else if (noAnswer_ || timedOut()) {

@@ -36,6 +36,7 @@ struct JobResult {
     std::optional<config_file::Decoded> read; // what a read brought (the last read)
     std::optional<config_diff::Result> diff;  // diff: the device against the file
     int numbers = 0;                          // numbers read or written
+    std::string portError;                    // why the port did not open (comm::openErrorName)
 };
 
 class DeviceJob : private SessionObserver {
@@ -89,7 +90,6 @@ class DeviceJob : private SessionObserver {
     Phase phase_ = Phase::Linking;
     std::chrono::steady_clock::time_point deadline_;
     std::string lastStatus_;
-    std::string lastLog_;
     std::string lastMessage_;
     std::optional<frames::ConfigBlockBytes> block_;
     // What the replies said, by the log lines the session writes for them.
@@ -103,9 +103,9 @@ class DeviceJob : private SessionObserver {
     bool programmed_ = false;
 };
 
-// The exit code and message of a port that cannot be opened, from the texts
-// the session reports for it (its status and its log line).
-std::pair<int, std::string> portFailure(const std::string& port, const std::string& status,
-                                        const std::string& logLine);
+// The message of a port that cannot be opened, from the session's typed
+// result of the open: the cause (not found, no permission and the group to
+// join, held by which program), else the short status.
+std::string portFailure(const std::string& port, const comm::OpenResult& open);
 
 } // namespace cli

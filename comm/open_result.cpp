@@ -139,6 +139,28 @@ OpenResult OpenResult::fromErrno(int code, const std::string& device) {
     return r;
 }
 
+const char* openErrorName(OpenError error) {
+    switch (error) {
+    case OpenError::None:
+        return "";
+    case OpenError::NotFound:
+        return "not_found";
+    case OpenError::NoPermission:
+        return "no_permission";
+    case OpenError::Busy:
+        return "busy";
+    case OpenError::Gone:
+        return "gone";
+    case OpenError::NotSerial:
+        return "not_serial";
+    case OpenError::LineSettingsRefused:
+        return "line_settings_refused";
+    case OpenError::Failed:
+        break;
+    }
+    return "failed";
+}
+
 OpenFailureText describeOpenFailure(const OpenResult& result, const std::string& portName,
                                     const std::string& procDir) {
     const std::string& devicePath = result.device;

@@ -33,6 +33,10 @@ struct OpenResult {
     static OpenResult fromErrno(int code, const std::string& device);
 };
 
+// A short, stable name of the reason for scripts ("busy", "not_found", ...);
+// empty for None.
+const char* openErrorName(OpenError error);
+
 // What the user is told about a failed open, in Russian.
 struct OpenFailureText {
     std::string status; // one short line: "Порт COM1 занят", "Порт COM1: нет доступа"

@@ -130,6 +130,8 @@ class LinkController {
 
     // Timer_sys.
     bool portTimerEnabled() const { return portTimerEnabled_; }
+    // How the last try to open the port went.
+    const comm::OpenResult& lastOpen() const { return lastOpen_; }
     void setPortTimerEnabled(bool enabled);
     // Whether the 20 ms tick has anything to count.
     bool tickNeeded() const;

@@ -168,6 +168,8 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
     TComm& port() { return port_; }
     LinkController& link() { return link_; }
     const LinkState& state() const { return link_.state; }
+    // Why the port did not open, when it did not.
+    const comm::OpenResult& lastOpen() const { return link_.lastOpen(); }
     const LinkControls& controls() const { return link_.controls(); }
     ProtocolState& protocol() { return protocol_; }
     ReplyHandler& replies() { return replies_; }

@@ -289,8 +289,10 @@ TEST_F(CliDevice, BadInputsGetAClearMessageAndTheirExitCode) {
     r = run({"info", "--port", path("gone")});
     EXPECT_EQ(r.code, 3);
     EXPECT_NE(str(portEntry(r.json(), 0)["message"]).find("не найдено"), std::string::npos);
+    EXPECT_EQ(str(portEntry(r.json(), 0)["portError"]), "not_found");
     r = run({"info", "--port", "/dev/null"});
     EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(str(portEntry(r.json(), 0)["portError"]), "not_serial");
 
     // The device stops answering in the middle of the write: which device,
     // which step, what it holds now and where the backup is.
