@@ -269,6 +269,10 @@ int main(int argc, char* argv[]) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
+    // The window keeps a backup of every complete read: the screenshots'
+    // reads go to a folder of their own, never into the user's.
+    QTemporaryDir backups;
+    qputenv("XDG_DATA_HOME", backups.path().toUtf8());
     QApplication::setApplicationDisplayName(u("Ключ GSM VX-RT-7 \"Велиран\""));
 
     QString source;
