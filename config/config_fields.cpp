@@ -1,6 +1,6 @@
 #include "config/config_fields.h"
 
-#include "lists/touch_keys.h"
+#include "config/touch_keys.h"
 #include "protocol/cp1251.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "config/config_pages.h"
 
 #include "config/decimal_text.h"
-#include "lists/touch_keys.h"
+#include "config/touch_keys.h"
 #include "protocol/cp1251.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 // Touch-memory key codes: the typing filter and the conversion between the
 // twelve digits of a key cell and the six bytes of its record.
-#include "lists/touch_keys.h"
+#include "config/touch_keys.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "lists/touch_keys.h"
+#include "config/touch_keys.h"
 
 #include <cstdio>
 
