@@ -5,48 +5,25 @@
 // Every run gets fresh simulators, so that each device starts empty. Both
 // with the window's exchange and with --fast. The tool's peak memory is
 // "%M" of /usr/bin/time around the one-device write.
+#include "bench/spawn_quiet.h"
 #include "lists/config_file.h"
 #include "tests/support/sim_process.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <memory>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
 // Runs the command (output to /dev/null); its wall time in seconds and exit code.
 std::pair<double, int> timed(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const auto& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        std::fprintf(stderr, "cannot start %s\n", argv[0]);
-        std::exit(1);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    posix_spawn_file_actions_destroy(&actions);
-    const double s =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return {s, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    const SpawnedRun run = spawnQuiet(args);
+    return {run.ms / 1000.0, run.exitCode};
 }
 
 std::vector<std::string> writeTo(const std::vector<std::unique_ptr<SimProcess>>& devices,

@@ -7,22 +7,17 @@
 // the tool alone comes from /usr/bin/time (its "%M", as `time -v` shows it),
 // which starts it from a small process. One warm-up run, then N runs of
 // each; median and [min..max].
+#include "bench/spawn_quiet.h"
 #include "lists/config_file.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
-#include <spawn.h>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -32,27 +27,8 @@ struct Sample {
 };
 
 Sample runOnce(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const auto& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        std::fprintf(stderr, "cannot start %s\n", argv[0]);
-        std::exit(1);
-    }
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    const auto end = std::chrono::steady_clock::now();
-    posix_spawn_file_actions_destroy(&actions);
-    return {std::chrono::duration<double, std::milli>(end - start).count(), usage.ru_maxrss};
+    const SpawnedRun run = spawnQuiet(args);
+    return {run.ms, run.maxRssKiB};
 }
 
 // The largest "%M" of /usr/bin/time over five runs, in KiB; -1 without it.
