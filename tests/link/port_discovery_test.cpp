@@ -1,6 +1,7 @@
 // Port discovery over a made-up /sys/class/tty and /dev whose entries lead to
 // real pseudo-terminals.
 #include "link/port_discovery.h"
+#include "tests/link/fake_port_tree.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -29,24 +30,8 @@ struct Pty {
     }
 };
 
-struct FakeTree {
-    fs::path root = fs::temp_directory_path() / ("vxrt7-ports-" + std::to_string(::getpid()));
-    fs::path sys = root / "sys";
-    fs::path dev = root / "dev";
-    FakeTree() {
-        fs::remove_all(root);
-        fs::create_directories(sys);
-        fs::create_directories(dev);
-    }
-    ~FakeTree() { fs::remove_all(root); }
-    // A tty with a device behind it, whose /dev node is the given terminal.
-    void addPort(const std::string& name, const std::string& terminal, bool withDevice = true) {
-        fs::create_directories(sys / name);
-        if (withDevice) {
-            fs::create_directories(sys / name / "device");
-        }
-        fs::create_symlink(terminal, dev / name);
-    }
+struct FakeTree : FakePortTree {
+    FakeTree() : FakePortTree("vxrt7-ports") {}
 };
 
 } // namespace

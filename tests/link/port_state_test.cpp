@@ -1,6 +1,7 @@
 // The state of every serial port as the command line lists it, over a
 // made-up /sys/class/tty and /dev whose entries lead to real pseudo-terminals.
 #include "link/port_state.h"
+#include "tests/link/fake_port_tree.h"
 
 #include "tests/support/child_test.h"
 #include "tests/support/pty_pair.h"
@@ -21,25 +22,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct FakeTree {
-    fs::path root = fs::temp_directory_path() / ("vxrt7-state-" + std::to_string(::getpid()));
-    fs::path sys = root / "sys";
-    fs::path dev = root / "dev";
-    fs::path byId = root / "by-id";
-    FakeTree() {
-        fs::remove_all(root);
-        fs::create_directories(sys);
-        fs::create_directories(dev);
-        fs::create_directories(byId);
-    }
-    ~FakeTree() { fs::remove_all(root); }
-    void addPort(const std::string& name, const std::string& terminal, bool withDevice = true) {
-        fs::create_directories(sys / name);
-        if (withDevice) {
-            fs::create_directories(sys / name / "device");
-        }
-        fs::create_symlink(terminal, dev / name);
-    }
+struct FakeTree : FakePortTree {
+    FakeTree() : FakePortTree("vxrt7-state") {}
     std::vector<PortStatus> describe() const {
         return describePorts(sys.string(), dev.string(), byId.string());
     }
