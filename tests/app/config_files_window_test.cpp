@@ -5,6 +5,7 @@
 #include "config/config_block.h"
 #include "config/config_pages.h"
 #include "lists/config_file.h"
+#include "tests/support/full_number_list.h"
 #include "tests/support/read_only_dir.h"
 #include "tests/support/window_run.h"
 
@@ -285,6 +286,35 @@ TEST(ConfigFilesWindow, RefusalsSayWhyAndChangeNothing) {
     EXPECT_EQ(form.config->pages(), pages);
     EXPECT_EQ(gridRows(form), rows);
 
+    // Another configuration with 650 numbers, cut short at 5000 bytes in the
+    // middle of row 187: refused whole, naming the last whole row.
+    ConfigBlock other;
+    other.deviceNumber = 77;
+    other.relayMode = 3;
+    const std::string whole = config_file::encode(other.encode(), fullNumberList()).bytes;
+    ASSERT_TRUE(whole.substr(0, 5000).ends_with("\r\nN187=91610"));
+    const QString cut = run.dir.filePath(QStringLiteral("cut.fcd"));
+    writeFile(cut, whole.substr(0, 5000));
+    answerFileDialog(cut);
+    QTest::mouseClick(ui.RzToolButton1, Qt::LeftButton);
+    EXPECT_EQ(takeErrorBox(form),
+              QString::fromUtf8("Файл «") + cut +
+                  QString::fromUtf8("» неполный: обрывается после строки 186 из 650 списка "
+                                    "номеров. Настройки и список номеров не изменены."));
+    EXPECT_EQ(form.config->pages(), pages);
+    EXPECT_EQ(gridRows(form), rows);
+    // The same file whole opens.
+    const QString wholePath = run.dir.filePath(QStringLiteral("whole.fcd"));
+    writeFile(wholePath, whole);
+    answerFileDialog(wholePath);
+    ui.N3->trigger();
+    EXPECT_TRUE(takeErrorBox(form).isEmpty());
+    EXPECT_EQ(form.config->configBlock.deviceNumber, 77u);
+    EXPECT_EQ(form.numberGrid->cell(1, 650), "9161008450");
+    setGrid(form, rows);
+    form.config->showPages(pages);
+    ASSERT_EQ(form.config->pages(), pages);
+
     // Saves that cannot be made leave the old file as it was.
     ui.OUT_TOUT->setText(QString()); // does not convert to a number
     answerFileDialog(file);
@@ -351,4 +381,5 @@ TEST(ConfigFilesWindow, RefusalsSayWhyAndChangeNothing) {
     answerFileDialog(exported);
     QTest::mouseClick(ui.RzToolButton7, Qt::LeftButton);
     EXPECT_EQ(gridRows(form), rows);
+
 }

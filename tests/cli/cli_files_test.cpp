@@ -130,9 +130,9 @@ TEST_F(CliFiles, NumbersRoundTripFromTheWindowsCsvThroughAConfigurationFile) {
     EXPECT_EQ(imported.out, "Импорт из CSV: импортировано номеров: 4 (со строки 2), пропущено "
                             "строк короче 8 символов: 0\nЗаписан файл «out.fcd»\n");
     EXPECT_EQ(slurp(path("base.fcd")), base);
-    std::string why;
+    config_file::DecodeError why;
     const auto out = config_file::decode(slurp(path("out.fcd")), &why);
-    ASSERT_TRUE(out) << why;
+    ASSERT_TRUE(out) << why.reason;
     EXPECT_EQ(ConfigBlock::decode(out->block), block);
     EXPECT_EQ(out->rows[3], (std::array<std::string, 2>{"89160000001", ""}));
     EXPECT_EQ(out->rows[4], (std::array<std::string, 2>{"Дом 12345678", "5"}));
@@ -152,7 +152,7 @@ TEST_F(CliFiles, NumbersRoundTripFromTheWindowsCsvThroughAConfigurationFile) {
     EXPECT_EQ(r["firstRow"].toInt(), 6);
     EXPECT_EQ(r["skippedShort"].toInt(), 1);
     const auto again = config_file::decode(slurp(path("out.fcd")), &why);
-    ASSERT_TRUE(again) << why;
+    ASSERT_TRUE(again) << why.reason;
     EXPECT_EQ(again->rows[5], (std::array<std::string, 2>{"9167777777", "3"}));
 }
 
@@ -166,6 +166,9 @@ TEST_F(CliFiles, BadInputGetsARussianMessageAndExitCode2AndChangesNoFile) {
     spit(path("full.fcd"), fcd(ConfigBlock{}, all));
     spit(path("short.fcd"), fcd(ConfigBlock{}, {{1, "123", ""}}));
     spit(path("list.csv"), "12;9161234567\r\n");
+    // The whole list with its last row cut off in its number.
+    const std::string whole = fcd(ConfigBlock{}, all);
+    spit(path("cut.fcd"), whole.substr(0, whole.rfind("N650=") + 7));
     spit(path("captions.csv"),
          cp1251::fromUtf8("Квартира;Номер телефона\r\n12;9161234567\r\n").bytes);
     ASSERT_TRUE(QDir(tmp.path()).mkdir("folder.fcd"));
@@ -199,6 +202,13 @@ TEST_F(CliFiles, BadInputGetsARussianMessageAndExitCode2AndChangesNoFile) {
          "все 650 строк списка номеров заняты, номера некуда записать. Файл «new.fcd» не "
          "записан."},
         {{"numbers", "import", "list.csv", "list.csv"}, "не является файлом конфигурации"},
+        {{"diff", "good.fcd", "cut.fcd"},
+         "Файл «cut.fcd» неполный: обрывается после строки 649 из 650 списка номеров."},
+        {{"numbers", "import", "list.csv", "cut.fcd", "-o", "new.fcd"},
+         "Файл «cut.fcd» неполный: обрывается после строки 649 из 650 списка номеров."},
+        {{"numbers", "import", "list.csv", "cut.fcd"},
+         "Файл «cut.fcd» неполный: обрывается после строки 649 из 650 списка номеров."},
+        {{"numbers", "export", "cut.fcd", "-o", "short.csv"}, "Файл «cut.fcd» неполный"},
     };
     for (const Case& c : cases) {
         std::string joined;
@@ -222,10 +232,11 @@ TEST_F(CliFiles, BadInputGetsARussianMessageAndExitCode2AndChangesNoFile) {
     // Nothing was written or replaced.
     EXPECT_EQ(slurp(path("good.fcd")), good);
     EXPECT_EQ(slurp(path("list.csv")), "12;9161234567\r\n");
+    EXPECT_EQ(slurp(path("cut.fcd")), whole.substr(0, whole.rfind("N650=") + 7));
     for (const char* name : {"new.fcd", "short.csv"}) {
         EXPECT_FALSE(QFile::exists(QString::fromStdString(path(name)))) << name;
     }
-    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden).size(), 7)
+    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden).size(), 8)
         << QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden).join(' ').toStdString();
 
     // A name with a control character, a quote and bytes that are not UTF-8
