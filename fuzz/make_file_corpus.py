@@ -60,7 +60,11 @@ write("config_file", "no-line-ends", bytes(100) + b"[Numbers]N1=5")
 write("csv_numbers", "carried-apartment", b"\0" + b"12;9161234567\r\n;9169876543\r\n13;1234567\r\n"
       b"12345678\r\n5;9161234567;" + "слово".encode("cp1251") + b"\r\n-1;9160000007\n\r\n;9160000008")
 write("csv_numbers", "captions", b"\0" + "Квартира;Телефон\r\n1;9160000001\r\n".encode("cp1251"))
-write("csv_numbers", "bom", b"\0\xef\xbb\xbf1;9160000001\r\n")
+write("csv_numbers", "bom", b"\0\xef\xbb\xbf1;9160000001\r\n" + "2;Иванов 12345\r\n".encode() +
+      b"3;\xff9160000003\r\n")
+write("csv_numbers", "utf8-without-bom", b"\0" + "1;Иванов 12345\r\n2;9160000002\r\n".encode())
+write("csv_numbers", "not-phones", b"\0" + b"1;ABCDEFGHIJ\r\n;9161234567 x\r\n+79161234567\r\n"
+      b"65535;9160000001\r\n65536;9160000002\r\n")
 write("csv_numbers", "cr-only", b"\x05" + b"1;9160000001\r2;9160000002\r;9160000003")
 write("csv_numbers", "zero-inside", b"\x01" + b"1;9160000001\n2;91600\x0000002\n3;9160000003\n")
 write("csv_numbers", "empty", b"\x00")

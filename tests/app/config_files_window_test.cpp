@@ -382,4 +382,28 @@ TEST(ConfigFilesWindow, RefusalsSayWhyAndChangeNothing) {
     QTest::mouseClick(ui.RzToolButton7, Qt::LeftButton);
     EXPECT_EQ(gridRows(form), rows);
 
+    // A UTF-8 file without its mark: a box that says so, and not a row written.
+    writeFile(csv, "12;Иванов 12345\r\n13;9161234567\r\n");
+    answerFileDialog(csv);
+    QTest::mouseClick(ui.RzToolButton7, Qt::LeftButton);
+    const QString box = takeErrorBox(form);
+    EXPECT_TRUE(box.startsWith(
+        QString::fromUtf8("Файл CSV, похоже, в кодировке UTF-8 (строка 1: «12;Иванов 12345»)")))
+        << box.toStdString();
+    EXPECT_EQ(gridRows(form), rows);
+    // With its mark it is read as UTF-8, and the verdict names what is no number.
+    writeFile(csv, "\xEF\xBB\xBF"
+                   "12;Иванов 12345\r\n;ABCDEFGHIJ\r\n13;9161234567\r\n");
+    answerFileDialog(csv);
+    QTest::mouseClick(ui.RzToolButton7, Qt::LeftButton);
+    EXPECT_TRUE(takeErrorBox(form).isEmpty());
+    EXPECT_TRUE(run.log().endsWith(QString::fromUtf8(
+        "Импорт из CSV: импортировано номеров: 3 (со строки 4), пропущено строк короче 8 "
+        "символов: 0; из них не похожи на номер телефона (не 8–11 цифр, «+» в начале можно): 2, "
+        "первый — в строке 1 «Иванов 12345»")))
+        << run.log().right(300).toStdString();
+    rows[3] = {"Иванов 12345", "12"};
+    rows[4] = {"ABCDEFGHIJ", "12"};
+    rows[5] = {"9161234567", "13"};
+    EXPECT_EQ(gridRows(form), rows);
 }
