@@ -508,11 +508,10 @@ void TForm1::N3Click() {
                   QStringLiteral(": ") + q(failure.reason));
         return;
     }
-    std::string why;
+    config_file::DecodeError why;
     const auto file = config_file::decode(*bytes, &why);
     if (!file) {
-        showError(QString::fromUtf8("Файл ") + quotedName(path) +
-                  QString::fromUtf8(" не является файлом конфигурации: ") + q(why) +
+        showError(q(why.message(s(path))) +
                   QString::fromUtf8(". Настройки и список номеров не изменены."));
         return;
     }

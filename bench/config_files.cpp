@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
         const double load = medianMs(runs, [&] {
             file_io::FileError error;
             const auto bytes = file_io::readWholeFile(path, config_file::kMaxFileSize, &error);
-            std::string why;
+            config_file::DecodeError why;
             const auto decoded = bytes ? config_file::decode(*bytes, &why) : std::nullopt;
             if (!decoded) {
                 die("load failed");

@@ -87,11 +87,10 @@ std::optional<config_file::Decoded> loadConfigFile(const Run& run, const std::st
                          "Не удается открыть файл " + quoted(path) + ": " + failure.reason);
         return std::nullopt;
     }
-    std::string why;
+    config_file::DecodeError why;
     auto decoded = config_file::decode(*bytes, &why);
     if (!decoded) {
-        *exitCode = fail(run, kUsageError,
-                         "Файл " + quoted(path) + " не является файлом конфигурации: " + why + ".");
+        *exitCode = fail(run, kUsageError, why.message(path) + ".");
     }
     return decoded;
 }

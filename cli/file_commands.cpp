@@ -216,6 +216,15 @@ int numbersImportCommand(Run& run, const std::vector<std::string>& args) {
         doc.field("input", fcdPath).field("output", output);
         doc.field("imported", result.imported).field("firstRow", result.firstRow);
         doc.field("skippedShort", result.skippedShort).field("notFitting", result.notFitting);
+        doc.field("notPhoneNumbers", result.notPhoneNumbers);
+        if (result.notPhoneNumbers > 0) {
+            doc.field("firstNotPhoneLine", result.firstNotPhoneLine);
+        }
+        doc.field("invalidLines", result.invalidLines);
+        if (result.invalidLines > 0) {
+            doc.field("firstInvalidLine", result.firstInvalidLine);
+        }
+        doc.field("utf8", result.utf8).field("summary", result.summary());
         doc.endObject();
         printJson(doc);
     } else {

@@ -1,7 +1,9 @@
 // Fuzz target over the .fcd reader: any bytes, read as a configuration file,
-// must be refused with a message or give a block and 650 rows; rows that are
-// read must save again, or be refused naming a row, and a saved file must
-// read back to the same rows.
+// must be refused with a message or give a block and 650 rows (only a file
+// that ends with a line end can); rows that are read must save again, or be
+// refused naming a row; a saved file must read back to the same rows, and
+// the same file cut short anywhere behind its section header is refused as
+// incomplete.
 #include "lists/config_file.h"
 
 #include <cstddef>
@@ -12,15 +14,15 @@
 
 int fuzzConfigFile(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    std::string error;
+    config_file::DecodeError error;
     const auto decoded = config_file::decode(bytes, &error);
     if (!decoded) {
-        if (error.empty()) {
+        if (error.reason.empty()) {
             std::abort(); // a refusal always says why
         }
         return 0;
     }
-    if (decoded->rows.size() != 650 ||
+    if (decoded->rows.size() != 650 || !bytes.ends_with('\n') ||
         std::string_view(reinterpret_cast<const char*>(decoded->block.data()), 68) !=
             bytes.substr(0, 68)) {
         std::abort();
@@ -36,6 +38,13 @@ int fuzzConfigFile(const std::uint8_t* data, std::size_t size) {
     }
     const auto again = config_file::decode(saved.bytes, &error);
     if (!again || again->block != decoded->block) {
+        std::abort();
+    }
+    const std::size_t head = config_file::kHeadSize + config_file::kSectionHeader.size();
+    const std::string_view cut =
+        std::string_view(saved.bytes).substr(0, head + size % (saved.bytes.size() - head));
+    if (config_file::decode(cut, &error) ||
+        error.kind != config_file::DecodeError::Kind::Incomplete) {
         std::abort();
     }
     // Texts with outer blanks or quotes lose them on the way; the rest come back.

@@ -1,8 +1,8 @@
 // Fuzz target over the CSV import and export. Input: one byte that says how
 // many rows are filled before the import (times 3, capped at 650), then the
 // CSV text. The import must keep the rows above its first empty row, account
-// for every line it did not write, and whatever the export accepts must
-// import into an empty list as the same rows.
+// for every line it did not write (a line that is no text too), and whatever
+// the export accepts must import into an empty list as the same rows.
 #include "lists/csv_numbers.h"
 
 #include <cstddef>
@@ -29,11 +29,15 @@ int fuzzCsvNumbers(const std::uint8_t* data, std::size_t size) {
         }
         return 0;
     }
-    const auto lines = csv_numbers::splitLines(bytes);
-    const std::size_t counted =
-        static_cast<std::size_t>(result.imported + result.skippedShort + result.notFitting);
+    const auto lines =
+        csv_numbers::splitLines(result.utf8 ? bytes.substr(3) : bytes); // without its mark
+    const std::size_t counted = static_cast<std::size_t>(result.imported + result.skippedShort +
+                                                         result.notFitting + result.invalidLines);
     if (result.firstRow != filled + 1 || counted > lines.size() ||
-        (!result.error && counted != lines.size()) || result.imported > 650 - filled) {
+        (!result.error && counted != lines.size()) || result.imported > 650 - filled ||
+        result.notPhoneNumbers > result.imported ||
+        (result.notPhoneNumbers > 0) != (result.firstNotPhoneLine > 0) ||
+        (result.invalidLines > 0) != (result.firstInvalidLine > 0)) {
         std::abort();
     }
     for (int row = 1; row <= filled; ++row) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <unordered_map>
 
 namespace config_file {
 
@@ -63,38 +64,97 @@ Encoded encode(const ConfigBlock::Bytes& block, const NumberGrid& grid) {
     return result;
 }
 
-std::optional<Decoded> decode(std::string_view bytes, std::string* error) {
-    const IniFile ini =
-        IniFile::parse(bytes.size() > kHeadSize ? bytes.substr(kHeadSize) : std::string_view{});
+std::string DecodeError::message(std::string_view fileName) const {
+    const std::string file = "Файл «" + std::string(fileName) + "» ";
+    return file + (kind == Kind::Incomplete ? "неполный: " : "не является файлом конфигурации: ") +
+           reason;
+}
+
+namespace {
+
+bool refuse(DecodeError* error, DecodeError::Kind kind, std::string reason, int completeRows = 0) {
+    if (error != nullptr) {
+        *error = {kind, std::move(reason), completeRows};
+    }
+    return false;
+}
+
+std::string rowKey(const char* prefix, int row) {
+    std::string key = prefix;
+    appendDecimal(key, row);
+    return key;
+}
+
+// Whether every row is there; if not, fills `error` with where the list ends.
+bool isComplete(const std::unordered_map<std::string, std::string>& values, bool lastLineCut,
+                DecodeError* error) {
+    auto has = [&](const char* prefix, int row) { return values.contains(rowKey(prefix, row)); };
+    int whole = 0;
+    while (whole < NumberGrid::kRows && has("n", whole + 1) && has("kv", whole + 1)) {
+        ++whole;
+    }
+    if (whole == NumberGrid::kRows && !lastLineCut) {
+        return true;
+    }
+    const std::string of = " из " + std::to_string(NumberGrid::kRows) + " списка номеров";
+    if (whole == NumberGrid::kRows) {
+        return refuse(error, DecodeError::Kind::Incomplete,
+                      "его последняя строка оборвана (после строки " + std::to_string(whole) + of +
+                          ")",
+                      whole);
+    }
+    // Keys of later rows: a row missing in the middle, not a file cut short.
+    bool later = false;
+    for (int row = whole + 2; row <= NumberGrid::kRows && !later; ++row) {
+        later = has("n", row) || has("kv", row);
+    }
+    if (!later) {
+        return refuse(error, DecodeError::Kind::Incomplete,
+                      whole == 0 ? "обрывается перед строкой 1" + of
+                                 : "обрывается после строки " + std::to_string(whole) + of,
+                      whole);
+    }
+    const int missing = whole + 1;
+    const std::string key =
+        has("n", missing) ? "Kv" + std::to_string(missing) : "N" + std::to_string(missing);
+    return refuse(
+        error, DecodeError::Kind::Incomplete,
+        (whole == 0 ? "перед строкой 1" + of : "после строки " + std::to_string(whole) + of) +
+            " нет ключа " + key,
+        whole);
+}
+
+} // namespace
+
+std::optional<Decoded> decode(std::string_view bytes, DecodeError* error) {
+    const std::string_view text =
+        bytes.size() > kHeadSize ? bytes.substr(kHeadSize) : std::string_view{};
+    const IniFile ini = IniFile::parse(text);
     if (!ini.hasSection("Numbers")) {
-        if (error != nullptr) {
-            *error = bytes.size() < kHeadSize + kSectionHeader.size()
-                         ? "файл слишком короткий (" + std::to_string(bytes.size()) +
-                               " байт) и не содержит раздела [Numbers]"
-                         : "в нём нет раздела [Numbers] после 100 байт настроек";
-        }
+        refuse(error, DecodeError::Kind::NotConfiguration,
+               bytes.size() < kHeadSize + kSectionHeader.size()
+                   ? "файл слишком короткий (" + std::to_string(bytes.size()) +
+                         " байт) и не содержит раздела [Numbers]"
+                   : "в нём нет раздела [Numbers] после 100 байт настроек");
         return std::nullopt;
     }
-    const auto values = ini.sectionValues("Numbers");
+    // A last line without its line end may have lost the end of its value:
+    // it is not read at all.
+    const bool lastLineCut = !text.ends_with('\n');
+    const auto values =
+        lastLineCut ? IniFile::parse(text.substr(0, text.rfind('\n') + 1)).sectionValues("Numbers")
+                    : ini.sectionValues("Numbers");
+    if (!isComplete(values, lastLineCut, error)) {
+        return std::nullopt;
+    }
     Decoded decoded;
     std::copy_n(reinterpret_cast<const std::uint8_t*>(bytes.data()), ConfigBlock::kSize,
                 decoded.block.begin());
     decoded.rows.resize(NumberGrid::kRows);
-    std::string key;
     for (int row = 1; row <= NumberGrid::kRows; ++row) {
         auto& r = decoded.rows[static_cast<std::size_t>(row - 1)];
-        key = "n";
-        appendDecimal(key, row);
-        if (const auto it = values.find(key); it != values.end()) {
-            r[0] = cp1251::toUtf8(it->second);
-        }
-        key = "kv";
-        appendDecimal(key, row);
-        if (const auto it = values.find(key); it != values.end()) {
-            r[1] = cp1251::toUtf8(it->second);
-        } else {
-            r[1] = "0";
-        }
+        r[0] = cp1251::toUtf8(values.at(rowKey("n", row)));
+        r[1] = cp1251::toUtf8(values.at(rowKey("kv", row)));
     }
     return decoded;
 }

@@ -47,12 +47,26 @@ struct Decoded {
     std::vector<std::array<std::string, 2>> rows; // rows 1..650
 };
 
-// Reads a file (N3Click's reading part). A missing key gives an empty number
-// or the apartment "0". A file with no "[Numbers]" section behind its 100-byte
-// head is refused with a Russian message in `error`: such a file (a CSV file,
-// a firmware image, a file cut short) holds no configuration, and loading its
-// first bytes as one would leave the pages a mix of two configurations.
-std::optional<Decoded> decode(std::string_view bytes, std::string* error);
+// Why a file is not loaded. Every file this program or the Windows program
+// writes holds all 650 rows (N1..N650, Kv1..Kv650) and ends with a line end;
+// one that lacks a key or whose last line is cut off is incomplete (copied
+// or saved only in part), and loading it would erase the rows it lost.
+struct DecodeError {
+    enum class Kind { NotConfiguration, Incomplete };
+    Kind kind = Kind::NotConfiguration;
+    std::string reason;   // Russian, without the file name
+    int completeRows = 0; // Incomplete: rows 1..completeRows are whole
+    // The sentence for the user, naming the file: "Файл «x.fcd» неполный:
+    // обрывается после строки 186 из 650 списка номеров".
+    std::string message(std::string_view fileName) const;
+};
+
+// Reads a file (N3Click's reading part). A file with no "[Numbers]" section
+// behind its 100-byte head (a CSV file, a firmware image, a file cut short
+// in its head) holds no configuration; an incomplete one (above) holds only
+// part of one. Both are refused, so that the pages and the list are never a
+// mix of two configurations.
+std::optional<Decoded> decode(std::string_view bytes, DecodeError* error);
 
 // Puts the rows of a decoded file into the grid, every row replaced.
 void fillGrid(const Decoded& decoded, NumberGrid& grid);

@@ -5,21 +5,34 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
-#include <cstring>
 
 namespace csv_numbers {
 
 namespace {
 
 constexpr std::string_view kBlanks = " \t";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-// A text from the file for a message: converted, and cut when long.
-std::string shown(std::string_view bytes) {
+bool hasHighBytes(std::string_view bytes) {
+    return std::any_of(bytes.begin(), bytes.end(),
+                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// A text from the file for a message: as UTF-8, and cut when long.
+std::string shown(std::string_view bytes, bool utf8) {
     constexpr std::size_t kMax = 40;
-    if (bytes.size() > kMax) {
-        return cp1251::toUtf8(bytes.substr(0, kMax)) + "…";
+    if (!utf8) {
+        return bytes.size() > kMax ? cp1251::toUtf8(bytes.substr(0, kMax)) + "…"
+                                   : cp1251::toUtf8(bytes);
     }
-    return cp1251::toUtf8(bytes);
+    if (bytes.size() <= kMax) {
+        return std::string(bytes);
+    }
+    std::size_t cut = kMax;
+    while (cut > 0 && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80) {
+        --cut; // not inside a character
+    }
+    return std::string(bytes.substr(0, cut)) + "…";
 }
 
 struct Split {
@@ -33,18 +46,6 @@ Split splitLine(std::string_view line) {
         return {{}, line};
     }
     return {line.substr(0, semicolon), line.substr(semicolon + 1)};
-}
-
-} // namespace
-
-namespace {
-
-// The text up to its first zero byte.
-std::string_view textPart(std::string_view bytes) {
-    const void* zero = std::memchr(bytes.data(), 0, bytes.size());
-    return zero == nullptr ? bytes
-                           : bytes.substr(0, static_cast<std::size_t>(
-                                                 static_cast<const char*>(zero) - bytes.data()));
 }
 
 // The line that starts at `start` (< text.size()); moves `start` past its end.
@@ -61,13 +62,25 @@ std::string_view nextLine(std::string_view text, std::size_t& start) {
     return line;
 }
 
+// The first line with a byte beyond ASCII, as the UTF-8 message shows it.
+std::pair<std::size_t, std::string> firstHighLine(std::string_view text) {
+    std::size_t number = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::string_view line = nextLine(text, start);
+        ++number;
+        if (hasHighBytes(line)) {
+            return {number, shown(line, true)};
+        }
+    }
+    return {0, {}};
+}
+
 } // namespace
 
 std::vector<std::string_view> splitLines(std::string_view bytes) {
-    const std::string_view text = textPart(bytes);
     std::vector<std::string_view> lines;
-    for (std::size_t start = 0; start < text.size();) {
-        lines.push_back(nextLine(text, start));
+    for (std::size_t start = 0; start < bytes.size();) {
+        lines.push_back(nextLine(bytes, start));
     }
     return lines;
 }
@@ -92,6 +105,14 @@ std::optional<int> parseApartment(std::string_view text) {
     return value;
 }
 
+bool looksLikePhoneNumber(std::string_view number) {
+    if (!number.empty() && number.front() == '+') {
+        number.remove_prefix(1);
+    }
+    return number.size() >= 8 && number.size() <= 11 &&
+           std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 std::string ImportResult::summary() const {
     std::string line = "Импорт из CSV: импортировано номеров: " + std::to_string(imported) +
                        " (со строки " + std::to_string(firstRow) +
@@ -101,6 +122,16 @@ std::string ImportResult::summary() const {
     }
     if (error) {
         line += "; импорт остановлен на ошибке";
+    }
+    if (notPhoneNumbers > 0) {
+        line += "; из них не похожи на номер телефона (не 8–11 цифр, «+» в начале можно): " +
+                std::to_string(notPhoneNumbers) + ", первый — в строке " +
+                std::to_string(firstNotPhoneLine) + " «" + firstNotPhoneText + "»";
+    }
+    if (invalidLines > 0) {
+        line += "; пропущено недопустимых строк: " + std::to_string(invalidLines) +
+                ", первая — строка " + std::to_string(firstInvalidLine) + " (" +
+                firstInvalidReason + ")";
     }
     return line;
 }
@@ -118,15 +149,51 @@ ImportResult importCsv(std::string_view bytes, NumberGrid& grid) {
     result.started = true;
     result.firstRow = target;
 
+    result.utf8 = bytes.starts_with(kByteOrderMark);
+    const std::string_view text = result.utf8 ? bytes.substr(kByteOrderMark.size()) : bytes;
+    if (!result.utf8 && hasHighBytes(text) && cp1251::utf8Length(text)) {
+        // Read as 1251, its Cyrillic would come out as "РљРІР°СЂС‚РёСЂР°".
+        const auto [lineNumber, line] = firstHighLine(text);
+        result.error = "Файл CSV, похоже, в кодировке UTF-8 (строка " + std::to_string(lineNumber) +
+                       ": «" + line +
+                       "»), а импорт читает Windows-1251 или UTF-8 с меткой порядка байтов "
+                       "(BOM) в начале. Сохраните файл заново: в Excel — как «CSV UTF-8», "
+                       "в LibreOffice Calc — как «Текст CSV» с кодировкой «Кириллица "
+                       "(Windows-1251)». Ничего не импортировано.";
+        return result;
+    }
+    // The length in characters: one a byte in 1251.
+    auto length = [&](std::string_view part) {
+        return result.utf8 ? cp1251::utf8Length(part).value_or(part.size()) : part.size();
+    };
+
     int apartment = -1; // none read yet; set once per run, not per line
-    const std::string_view text = textPart(bytes);
     std::size_t lineNumber = 0;
     for (std::size_t start = 0; start < text.size();) {
-        const Split part = splitLine(nextLine(text, start));
+        const std::string_view line = nextLine(text, start);
         ++lineNumber;
+        // A UTF-8 line must also fit code page 1251, which the device and
+        // the configuration file hold.
+        std::string invalid;
+        if (line.find('\0') != std::string_view::npos) {
+            invalid = "нулевой байт";
+        } else if (result.utf8) {
+            if (const auto encoded = cp1251::fromUtf8(line); !encoded.ok()) {
+                invalid = encoded.error->invalidUtf8 ? "байты не в кодировке UTF-8"
+                                                     : encoded.error->message();
+            }
+        }
+        if (!invalid.empty()) {
+            if (result.invalidLines++ == 0) {
+                result.firstInvalidLine = static_cast<int>(lineNumber);
+                result.firstInvalidReason = invalid;
+            }
+            continue;
+        }
+        const Split part = splitLine(line);
         if (target > rows) {
             // The list is full: what is left is only counted.
-            if (part.number.size() < kMinNumberLength) {
+            if (length(part.number) < kMinNumberLength) {
                 ++result.skippedShort;
             } else {
                 ++result.notFitting;
@@ -135,21 +202,31 @@ ImportResult importCsv(std::string_view bytes, NumberGrid& grid) {
         }
         if (!part.apartment.empty()) {
             const auto value = parseApartment(part.apartment);
-            if (!value) {
+            const bool apartmentOk =
+                value && (*value == -1 || (*value >= 0 && *value <= kMaxApartment));
+            if (!apartmentOk) {
                 result.error = "Строка " + std::to_string(lineNumber) + " файла CSV: «" +
-                               shown(part.apartment) +
-                               "» не является целым числом (номер квартиры). Импорт "
-                               "остановлен; номеров записано до этой строки: " +
+                               shown(part.apartment, result.utf8) +
+                               (value ? "» не является номером квартиры (допустимы числа от 0 до " +
+                                            std::to_string(kMaxApartment) + ")"
+                                      : "» не является целым числом (номер квартиры)") +
+                               ". Импорт остановлен; номеров записано до этой строки: " +
                                std::to_string(result.imported) + ".";
                 return result;
             }
             apartment = *value;
         }
-        if (part.number.size() < kMinNumberLength) {
+        if (length(part.number) < kMinNumberLength) {
             ++result.skippedShort;
             continue;
         }
-        grid.setCell(NumberGrid::kNumberColumn, target, cp1251::toUtf8(part.number));
+        const std::string number =
+            result.utf8 ? std::string(part.number) : cp1251::toUtf8(part.number);
+        if (!looksLikePhoneNumber(part.number) && result.notPhoneNumbers++ == 0) {
+            result.firstNotPhoneLine = static_cast<int>(lineNumber);
+            result.firstNotPhoneText = shown(part.number, result.utf8);
+        }
+        grid.setCell(NumberGrid::kNumberColumn, target, number);
         if (apartment != -1) {
             grid.setCell(NumberGrid::kApartmentColumn, target, std::to_string(apartment));
         }
@@ -197,6 +274,10 @@ Exported exportCsv(const NumberGrid& grid) {
                               "» не записана целым числом без пробелов и нулей в начале, "
                               "импорт из CSV не вернёт её в том же виде");
             }
+            if (*value < 0 || *value > kMaxApartment) {
+                return refuse("квартира «" + apartment + "» вне пределов от 0 до " +
+                              std::to_string(kMaxApartment) + ", импорт из CSV её не примет");
+            }
             apartmentPart = apartment;
             carried = true;
         }
@@ -205,6 +286,21 @@ Exported exportCsv(const NumberGrid& grid) {
         result.bytes += encoded.bytes;
         result.bytes += "\r\n";
         ++result.rows;
+    }
+    if (hasHighBytes(result.bytes) && cp1251::utf8Length(result.bytes)) {
+        // The import would take such a file for UTF-8 and refuse it.
+        for (int row = 1; row <= grid.rowCount(); ++row) {
+            const std::string text = grid.cell(NumberGrid::kNumberColumn, row) +
+                                     grid.cell(NumberGrid::kApartmentColumn, row);
+            if (!grid.cell(NumberGrid::kNumberColumn, row).empty() && hasHighBytes(text)) {
+                result.bytes.clear();
+                result.rows = 0;
+                result.error = "Строка " + std::to_string(row) +
+                               " списка номеров: в кодировке Windows-1251 текст выглядит как "
+                               "UTF-8, импорт из CSV его не примет. Экспорт не выполнен.";
+                return result;
+            }
+        }
     }
     return result;
 }

@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace file_io {
@@ -28,7 +32,94 @@ bool fail(FileError* error, int code, std::string reason = {}) {
     return false;
 }
 
+// A decimal number as this program writes it: digits without a leading zero.
+std::optional<unsigned long> plainDecimal(std::string_view digits) {
+    if (digits.empty() || digits.size() > 10 || (digits.size() > 1 && digits.front() == '0')) {
+        return std::nullopt;
+    }
+    unsigned long value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<unsigned long>(c - '0');
+    }
+    return value;
+}
+
+// Folders whose files other machines write too: a process number in a name
+// there may be another machine's, so its files are never taken for ours.
+bool isSharedOverNetwork(int dirFd) {
+    struct statfs fs {};
+    if (::fstatfs(dirFd, &fs) != 0) {
+        return true; // unknown: leave everything as it is
+    }
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x6969UL:     // NFS
+    case 0x517BUL:     // SMB
+    case 0xFF534D42UL: // CIFS
+    case 0xFE534D42UL: // SMB2
+    case 0x5346414FUL: // AFS
+    case 0x00C36400UL: // Ceph
+    case 0x01021997UL: // 9P (shares of virtual machines)
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Removes from `dir` what saves killed before their rename left there.
+void removeLeftovers(const std::string& dir) {
+    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) {
+        return;
+    }
+    if (isSharedOverNetwork(dirFd)) {
+        ::close(dirFd);
+        return;
+    }
+    DIR* listing = ::fdopendir(dirFd); // owns dirFd from here on
+    if (listing == nullptr) {
+        ::close(dirFd);
+        return;
+    }
+    const uid_t me = ::geteuid();
+    while (const dirent* entry = ::readdir(listing)) {
+        const auto pid = leftoverPid(entry->d_name);
+        if (!pid || ::kill(*pid, 0) == 0 || errno != ESRCH) {
+            continue; // not ours, or its process is still there (EPERM: someone else's)
+        }
+        struct stat st {};
+        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == me) {
+            ::unlinkat(dirFd, entry->d_name, 0);
+        }
+    }
+    ::closedir(listing);
+}
+
 } // namespace
+
+std::optional<pid_t> leftoverPid(std::string_view name) {
+    // "." base ".tmp-" pid "-" counter, the base not empty.
+    constexpr std::string_view kMark = ".tmp-";
+    const auto mark = name.rfind(kMark);
+    if (name.size() < 2 || name.front() != '.' || mark == std::string_view::npos || mark < 2) {
+        return std::nullopt;
+    }
+    const std::string_view tail = name.substr(mark + kMark.size());
+    const auto dash = tail.find('-');
+    if (dash == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const auto pid = plainDecimal(tail.substr(0, dash));
+    const auto counter = plainDecimal(tail.substr(dash + 1));
+    if (!pid || !counter || *pid == 0 || *pid > static_cast<unsigned long>(INT_MAX) ||
+        *counter > UINT_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<pid_t>(*pid);
+}
 
 std::string reasonText(int code) {
     switch (code) {
@@ -133,11 +224,13 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, FileEr
     if (base.empty()) {
         return fail(error, EISDIR);
     }
+    removeLeftovers(dir);
 
     static std::atomic<unsigned> counter{0};
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        // The name leftoverPid() recognises: keep the two in step.
         temp = dir + (dir.back() == '/' ? "" : "/") + "." + base + ".tmp-" +
                std::to_string(::getpid()) + "-" + std::to_string(counter++);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace file_io {
 
@@ -32,6 +33,14 @@ std::optional<std::string> readWholeFile(const std::string& path, std::size_t ma
 // replaced); a replaced file keeps its permissions.
 [[nodiscard]] bool writeFileAtomically(const std::string& path, std::string_view bytes,
                                        FileError* error);
+
+// A save writes ".<name>.tmp-<pid>-<n>" beside the file; a save killed
+// before its rename leaves it behind. Each save first removes from its
+// folder the files of exactly that naming whose process is gone: regular
+// files of this user only, and not in a folder shared over the network,
+// where the process number may be another machine's.
+// The process number in such a name, or nullopt for any other name.
+std::optional<pid_t> leftoverPid(std::string_view name);
 
 // Tests only: called after each chunk that reaches the new file, with the
 // number of bytes written so far, so a test can stop a save in its middle.

@@ -131,6 +131,16 @@ EncodeResult fromUtf8(std::string_view utf8) {
     return result;
 }
 
+std::optional<std::size_t> utf8Length(std::string_view text) {
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < text.size(); ++characters) {
+        if (!nextUtf8(text, i)) {
+            return std::nullopt;
+        }
+    }
+    return characters;
+}
+
 std::string EncodeError::message() const {
     if (invalidUtf8) {
         return "Текст содержит испорченные символы (позиция " + std::to_string(position + 1) + ")";

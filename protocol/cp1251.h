@@ -33,6 +33,10 @@ EncodeResult fromUtf8(std::string_view utf8);
 // survive a round trip unchanged.
 std::string toUtf8(std::string_view bytes);
 
+// The number of characters of a UTF-8 text, or nullopt when the bytes are
+// not valid UTF-8 (a malformed, overlong, surrogate or cut-short sequence).
+std::optional<std::size_t> utf8Length(std::string_view text);
+
 // The Unicode character of one 1251 byte, and the byte of one character.
 char32_t decodeByte(unsigned char byte);
 std::optional<unsigned char> encodeChar(char32_t ch);

@@ -5,6 +5,7 @@
 #include "config/config_block.h"
 #include "config/config_pages.h"
 #include "lists/config_file.h"
+#include "tests/support/full_number_list.h"
 #include "tests/support/read_only_dir.h"
 #include "tests/support/window_run.h"
 
@@ -285,6 +286,35 @@ TEST(ConfigFilesWindow, RefusalsSayWhyAndChangeNothing) {
     EXPECT_EQ(form.config->pages(), pages);
     EXPECT_EQ(gridRows(form), rows);
 
+    // Another configuration with 650 numbers, cut short at 5000 bytes in the
+    // middle of row 187: refused whole, naming the last whole row.
+    ConfigBlock other;
+    other.deviceNumber = 77;
+    other.relayMode = 3;
+    const std::string whole = config_file::encode(other.encode(), fullNumberList()).bytes;
+    ASSERT_TRUE(whole.substr(0, 5000).ends_with("\r\nN187=91610"));
+    const QString cut = run.dir.filePath(QStringLiteral("cut.fcd"));
+    writeFile(cut, whole.substr(0, 5000));
+    answerFileDialog(cut);
+    QTest::mouseClick(ui.RzToolButton1, Qt::LeftButton);
+    EXPECT_EQ(takeErrorBox(form),
+              QString::fromUtf8("Файл «") + cut +
+                  QString::fromUtf8("» неполный: обрывается после строки 186 из 650 списка "
+                                    "номеров. Настройки и список номеров не изменены."));
+    EXPECT_EQ(form.config->pages(), pages);
+    EXPECT_EQ(gridRows(form), rows);
+    // The same file whole opens.
+    const QString wholePath = run.dir.filePath(QStringLiteral("whole.fcd"));
+    writeFile(wholePath, whole);
+    answerFileDialog(wholePath);
+    ui.N3->trigger();
+    EXPECT_TRUE(takeErrorBox(form).isEmpty());
+    EXPECT_EQ(form.config->configBlock.deviceNumber, 77u);
+    EXPECT_EQ(form.numberGrid->cell(1, 650), "9161008450");
+    setGrid(form, rows);
+    form.config->showPages(pages);
+    ASSERT_EQ(form.config->pages(), pages);
+
     // Saves that cannot be made leave the old file as it was.
     ui.OUT_TOUT->setText(QString()); // does not convert to a number
     answerFileDialog(file);
@@ -350,5 +380,30 @@ TEST(ConfigFilesWindow, RefusalsSayWhyAndChangeNothing) {
     QTest::mouseClick(ui.RzToolButton5, Qt::LeftButton);
     answerFileDialog(exported);
     QTest::mouseClick(ui.RzToolButton7, Qt::LeftButton);
+    EXPECT_EQ(gridRows(form), rows);
+
+    // A UTF-8 file without its mark: a box that says so, and not a row written.
+    writeFile(csv, "12;Иванов 12345\r\n13;9161234567\r\n");
+    answerFileDialog(csv);
+    QTest::mouseClick(ui.RzToolButton7, Qt::LeftButton);
+    const QString box = takeErrorBox(form);
+    EXPECT_TRUE(box.startsWith(
+        QString::fromUtf8("Файл CSV, похоже, в кодировке UTF-8 (строка 1: «12;Иванов 12345»)")))
+        << box.toStdString();
+    EXPECT_EQ(gridRows(form), rows);
+    // With its mark it is read as UTF-8, and the verdict names what is no number.
+    writeFile(csv, "\xEF\xBB\xBF"
+                   "12;Иванов 12345\r\n;ABCDEFGHIJ\r\n13;9161234567\r\n");
+    answerFileDialog(csv);
+    QTest::mouseClick(ui.RzToolButton7, Qt::LeftButton);
+    EXPECT_TRUE(takeErrorBox(form).isEmpty());
+    EXPECT_TRUE(run.log().endsWith(QString::fromUtf8(
+        "Импорт из CSV: импортировано номеров: 3 (со строки 4), пропущено строк короче 8 "
+        "символов: 0; из них не похожи на номер телефона (не 8–11 цифр, «+» в начале можно): 2, "
+        "первый — в строке 1 «Иванов 12345»")))
+        << run.log().right(300).toStdString();
+    rows[3] = {"Иванов 12345", "12"};
+    rows[4] = {"ABCDEFGHIJ", "12"};
+    rows[5] = {"9161234567", "13"};
     EXPECT_EQ(gridRows(form), rows);
 }

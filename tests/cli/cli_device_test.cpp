@@ -3,6 +3,7 @@
 // holding the file and keeps the old content, diff --port, a batch with a
 // device that never answers, flash, and the bad inputs. --json is parsed.
 #include "tests/cli/cli_run.h"
+#include "tests/support/full_number_list.h"
 #include "tests/support/window_run.h"
 
 #include "config/config_block.h"
@@ -218,6 +219,41 @@ TEST_F(CliDevice, WriteLeavesTheFileOnTheDeviceKeepsTheOldAndDiffSeesIt) {
     const auto bBytes = b.encode();
     EXPECT_EQ(dump.at("block"), hexOf(std::string(bBytes.begin(), bBytes.end())));
     EXPECT_EQ(stored, expected);
+}
+
+TEST_F(CliDevice, ACutFileIsRefusedBeforeAnythingGoesToTheDevice) {
+    deviceFiles(blockA(), "0;9160000001;1\n1;9160000002;2\n");
+    const std::string trace = path("received");
+    Device device(dir, "dev",
+                  {"--config", path("block"), "--numbers", path("numbers"), "--trace", trace});
+    // Another configuration with 650 numbers, cut short at 5000 bytes.
+    ConfigBlock other = blockA();
+    other.deviceNumber = 77;
+    const std::string whole = config_file::encode(other.encode(), fullNumberList()).bytes;
+    spit(path("cut.fcd"), whole.substr(0, 5000));
+    const std::string words =
+        "Файл «cut.fcd» неполный: обрывается после строки 186 из 650 списка номеров.";
+    for (const char* command : {"write", "diff"}) {
+        SCOPED_TRACE(command);
+        const CliResult text = runCli({command, "--port", device.port(), "cut.fcd"}, dir);
+        EXPECT_EQ(text.code, 2);
+        EXPECT_EQ(text.err, "vxrt7-cli: " + words + "\n");
+        EXPECT_EQ(text.out, "");
+        const CliResult json = run({command, "--port", device.port(), "cut.fcd"});
+        EXPECT_EQ(json.code, 2);
+        EXPECT_EQ(str(json.json()["error"]), words);
+    }
+    // Not a byte reached the device, not even its greeting; the trace does
+    // record what comes.
+    EXPECT_EQ(slurp(trace), "");
+    EXPECT_FALSE(QDir(QString::fromStdString(backups)).exists());
+    EXPECT_EQ(run({"info", "--port", device.port()}).code, 0);
+    EXPECT_NE(slurp(trace).find("CONFO"), std::string::npos);
+    Entries stored;
+    const auto dump = device.stopAndDump(&stored);
+    const auto aBytes = blockA().encode();
+    EXPECT_EQ(dump.at("block"), hexOf(std::string(aBytes.begin(), aBytes.end())));
+    EXPECT_EQ(stored, (Entries{{"9160000001", "1"}, {"9160000002", "2"}}));
 }
 
 TEST_F(CliDevice, BatchServesEveryDeviceAndNamesTheOneThatNeverAnswers) {

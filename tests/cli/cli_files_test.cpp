@@ -128,11 +128,13 @@ TEST_F(CliFiles, NumbersRoundTripFromTheWindowsCsvThroughAConfigurationFile) {
     const CliResult imported = run({"numbers", "import", "list.csv", "base.fcd", "-o", "out.fcd"});
     ASSERT_EQ(imported.code, 0) << imported.err;
     EXPECT_EQ(imported.out, "Импорт из CSV: импортировано номеров: 4 (со строки 2), пропущено "
-                            "строк короче 8 символов: 0\nЗаписан файл «out.fcd»\n");
+                            "строк короче 8 символов: 0; из них не похожи на номер телефона (не "
+                            "8–11 цифр, «+» в начале можно): 1, первый — в строке 4 «Дом "
+                            "12345678»\nЗаписан файл «out.fcd»\n");
     EXPECT_EQ(slurp(path("base.fcd")), base);
-    std::string why;
+    config_file::DecodeError why;
     const auto out = config_file::decode(slurp(path("out.fcd")), &why);
-    ASSERT_TRUE(out) << why;
+    ASSERT_TRUE(out) << why.reason;
     EXPECT_EQ(ConfigBlock::decode(out->block), block);
     EXPECT_EQ(out->rows[3], (std::array<std::string, 2>{"89160000001", ""}));
     EXPECT_EQ(out->rows[4], (std::array<std::string, 2>{"Дом 12345678", "5"}));
@@ -152,8 +154,58 @@ TEST_F(CliFiles, NumbersRoundTripFromTheWindowsCsvThroughAConfigurationFile) {
     EXPECT_EQ(r["firstRow"].toInt(), 6);
     EXPECT_EQ(r["skippedShort"].toInt(), 1);
     const auto again = config_file::decode(slurp(path("out.fcd")), &why);
-    ASSERT_TRUE(again) << why;
+    ASSERT_TRUE(again) << why.reason;
     EXPECT_EQ(again->rows[5], (std::array<std::string, 2>{"9167777777", "3"}));
+}
+
+TEST_F(CliFiles, ImportSaysWhatItTookAndReadsUtf8OnlyAfterItsMark) {
+    spit(path("base.fcd"), fcd(ConfigBlock{}, {{1, "9160000000", "7"}}));
+    // A spreadsheet's "CSV UTF-8": its mark, a name for a number, a line with
+    // a zero byte, an apartment beyond what the list can hold later on.
+    using namespace std::string_literals;
+    spit(path("utf8.csv"), "\xEF\xBB\xBF"
+                           "12;9161234567\r\n"
+                           "13;Иванов Пётр\r\n"
+                           "14;91612\0"
+                           "34568\r\n"
+                           "15;+79161234569\r\n"s);
+    CliResult r = run({"--json", "numbers", "import", "utf8.csv", "base.fcd", "-o", "out.fcd"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    QJsonObject doc = r.json();
+    EXPECT_EQ(doc["imported"].toInt(), 3);
+    EXPECT_EQ(doc["notPhoneNumbers"].toInt(), 1);
+    EXPECT_EQ(doc["firstNotPhoneLine"].toInt(), 2);
+    EXPECT_EQ(doc["invalidLines"].toInt(), 1);
+    EXPECT_EQ(doc["firstInvalidLine"].toInt(), 3);
+    EXPECT_TRUE(doc["utf8"].toBool());
+    config_file::DecodeError why;
+    const auto out = config_file::decode(slurp(path("out.fcd")), &why);
+    ASSERT_TRUE(out) << why.reason;
+    EXPECT_EQ(out->rows[2], (std::array<std::string, 2>{"Иванов Пётр", "13"}));
+    EXPECT_EQ(out->rows[3], (std::array<std::string, 2>{"+79161234569", "15"}));
+    // The text verdict is the one line the window logs.
+    r = run({"numbers", "import", "utf8.csv", "base.fcd", "-o", "out2.fcd"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "Импорт из CSV: импортировано номеров: 3 (со строки 2), пропущено строк "
+                     "короче 8 символов: 0; из них не похожи на номер телефона (не 8–11 цифр, "
+                     "«+» в начале можно): 1, первый — в строке 2 «Иванов Пётр»; пропущено "
+                     "недопустимых строк: 1, первая — строка 3 (нулевой байт)\n"
+                     "Записан файл «out2.fcd»\n");
+
+    // The same file without its mark, and an apartment beyond 65535: exit 2,
+    // nothing written.
+    spit(path("nomark.csv"), slurp(path("utf8.csv")).substr(3));
+    spit(path("big.csv"), "1;9161234567\r\n70000;9161234568\r\n");
+    for (const auto& [csv, words] : std::vector<std::pair<std::string, std::string>>{
+             {"nomark.csv", "Файл CSV, похоже, в кодировке UTF-8 (строка 2: «13;Иванов Пётр»)"},
+             {"big.csv", "Строка 2 файла CSV: «70000» не является номером квартиры (допустимы "
+                         "числа от 0 до 65535). Импорт остановлен"}}) {
+        r = run({"numbers", "import", csv, "base.fcd", "-o", "refused.fcd"});
+        EXPECT_EQ(r.code, 2) << csv;
+        EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Файл «refused.fcd» не записан."), std::string::npos) << r.err;
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(path("refused.fcd"))));
+    }
 }
 
 TEST_F(CliFiles, BadInputGetsARussianMessageAndExitCode2AndChangesNoFile) {
@@ -166,6 +218,9 @@ TEST_F(CliFiles, BadInputGetsARussianMessageAndExitCode2AndChangesNoFile) {
     spit(path("full.fcd"), fcd(ConfigBlock{}, all));
     spit(path("short.fcd"), fcd(ConfigBlock{}, {{1, "123", ""}}));
     spit(path("list.csv"), "12;9161234567\r\n");
+    // The whole list with its last row cut off in its number.
+    const std::string whole = fcd(ConfigBlock{}, all);
+    spit(path("cut.fcd"), whole.substr(0, whole.rfind("N650=") + 7));
     spit(path("captions.csv"),
          cp1251::fromUtf8("Квартира;Номер телефона\r\n12;9161234567\r\n").bytes);
     ASSERT_TRUE(QDir(tmp.path()).mkdir("folder.fcd"));
@@ -199,6 +254,13 @@ TEST_F(CliFiles, BadInputGetsARussianMessageAndExitCode2AndChangesNoFile) {
          "все 650 строк списка номеров заняты, номера некуда записать. Файл «new.fcd» не "
          "записан."},
         {{"numbers", "import", "list.csv", "list.csv"}, "не является файлом конфигурации"},
+        {{"diff", "good.fcd", "cut.fcd"},
+         "Файл «cut.fcd» неполный: обрывается после строки 649 из 650 списка номеров."},
+        {{"numbers", "import", "list.csv", "cut.fcd", "-o", "new.fcd"},
+         "Файл «cut.fcd» неполный: обрывается после строки 649 из 650 списка номеров."},
+        {{"numbers", "import", "list.csv", "cut.fcd"},
+         "Файл «cut.fcd» неполный: обрывается после строки 649 из 650 списка номеров."},
+        {{"numbers", "export", "cut.fcd", "-o", "short.csv"}, "Файл «cut.fcd» неполный"},
     };
     for (const Case& c : cases) {
         std::string joined;
@@ -222,10 +284,11 @@ TEST_F(CliFiles, BadInputGetsARussianMessageAndExitCode2AndChangesNoFile) {
     // Nothing was written or replaced.
     EXPECT_EQ(slurp(path("good.fcd")), good);
     EXPECT_EQ(slurp(path("list.csv")), "12;9161234567\r\n");
+    EXPECT_EQ(slurp(path("cut.fcd")), whole.substr(0, whole.rfind("N650=") + 7));
     for (const char* name : {"new.fcd", "short.csv"}) {
         EXPECT_FALSE(QFile::exists(QString::fromStdString(path(name)))) << name;
     }
-    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden).size(), 7)
+    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden).size(), 8)
         << QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden).join(' ').toStdString();
 
     // A name with a control character, a quote and bytes that are not UTF-8

@@ -1,8 +1,10 @@
-// The .fcd configuration file: exact bytes written, and the Windows profile
-// rules when reading files that this program did not write.
+// The .fcd configuration file: exact bytes written, the Windows profile
+// rules when reading files that this program did not write, and files cut
+// short, which are refused rather than read as a list that lost its end.
 #include "lists/config_file.h"
 
 #include "protocol/cp1251.h"
+#include "tests/support/full_number_list.h"
 
 #include <gtest/gtest.h>
 #include <random>
@@ -24,6 +26,28 @@ std::string headOf(const ConfigBlock::Bytes& block) {
 
 std::string numbersText(const std::string& lines) {
     return std::string(config_file::kSectionHeader) + lines;
+}
+
+// Every key of the 650 rows with an empty value, as the Windows program
+// writes them, or with LF line ends, or all numbers before all apartments.
+std::string allKeys(const char* lineEnd = "\r\n", bool apartmentsFirst = false) {
+    std::string numbers;
+    std::string apartments;
+    std::string pairs;
+    for (int row = 1; row <= 650; ++row) {
+        const std::string n = "N" + std::to_string(row) + "=" + lineEnd;
+        const std::string kv = "Kv" + std::to_string(row) + "=" + lineEnd;
+        numbers += n;
+        apartments += kv;
+        pairs += n + kv;
+    }
+    return apartmentsFirst ? apartments + numbers : pairs;
+}
+
+config_file::DecodeError refusalOf(std::string_view bytes) {
+    config_file::DecodeError error;
+    EXPECT_FALSE(config_file::decode(bytes, &error)) << bytes.size() << " bytes";
+    return error;
 }
 
 } // namespace
@@ -89,9 +113,9 @@ TEST(ConfigFile, RoundTripKeepsEveryRowAndTheBlock) {
     const auto file = config_file::encode(block, grid);
     ASSERT_TRUE(file.ok()) << *file.error;
 
-    std::string error;
+    config_file::DecodeError error;
     const auto decoded = config_file::decode(file.bytes, &error);
-    ASSERT_TRUE(decoded) << error;
+    ASSERT_TRUE(decoded) << error.reason;
     EXPECT_EQ(decoded->block, block);
     MemoryNumberGrid back;
     for (int row = 1; row <= 650; ++row) {
@@ -128,10 +152,11 @@ TEST(ConfigFile, HandMadeFilesFollowTheProfileRules) {
                              longValue +
                              "\r\n"                            // read up to 2047 characters
                              "N8=\xCF\xF0\xE8\xE2\xE5\xF2\r\n" // 1251 text
+                             + allKeys() + // the whole list, too late to count for rows 5 to 8
                              "[Other]\r\nN9=not in the section\r\n";
-    std::string error;
+    config_file::DecodeError error;
     const auto decoded = config_file::decode(head + numbersText(text), &error);
-    ASSERT_TRUE(decoded) << error;
+    ASSERT_TRUE(decoded) << error.reason;
     EXPECT_EQ(decoded->block, block);
     const auto& rows = decoded->rows;
     ASSERT_EQ(rows.size(), 650u);
@@ -143,36 +168,100 @@ TEST(ConfigFile, HandMadeFilesFollowTheProfileRules) {
     EXPECT_EQ(rows[7][0], "Привет");
     EXPECT_EQ(rows[8][0], "");
     EXPECT_EQ(rows[0][0], ""); // "N1" of the head is not read
-    EXPECT_EQ(rows[0][1], "0");
-    EXPECT_EQ(rows[649][1], "0");
+    // The list in a second section of the name is not read.
+    EXPECT_EQ(refusalOf(head + numbersText("N5=1\r\n[Numbers]\r\n" + allKeys())).completeRows, 0);
 
-    // Only N5 and Kv5: every other row is empty with the apartment "0".
-    const auto only5 =
-        config_file::decode(head + numbersText("N5=9160000005\r\nKv5=5\r\n"), &error);
-    ASSERT_TRUE(only5);
-    for (int i = 0; i < 650; ++i) {
-        ASSERT_EQ(only5->rows[static_cast<std::size_t>(i)][0], i == 4 ? "9160000005" : "") << i;
-        ASSERT_EQ(only5->rows[static_cast<std::size_t>(i)][1], i == 4 ? "5" : "0") << i;
+    // LF line ends, and the keys in another order, are the same list.
+    for (const std::string& keys : {allKeys("\n"), allKeys("\r\n", true)}) {
+        const std::string numbers = "N650=9160000650\nKv650=65\n" + keys;
+        const auto other = config_file::decode(head + numbersText(numbers), &error);
+        ASSERT_TRUE(other) << error.reason;
+        EXPECT_EQ(other->rows[649], (std::array<std::string, 2>{"9160000650", "65"}));
+        EXPECT_EQ(other->rows[0], (std::array<std::string, 2>{"", ""}));
     }
-    // A section with no keys is still a configuration file.
-    EXPECT_TRUE(config_file::decode(head + "\r\n[NUMBERS]", &error));
+}
+
+TEST(ConfigFile, FilesCutShortAreRefusedNamingTheLastWholeRow) {
+    const auto file = config_file::encode(patternBlock(), fullNumberList());
+    ASSERT_TRUE(file.ok());
+    const std::string& full = file.bytes;
+    ASSERT_TRUE(config_file::decode(full, nullptr));
+
+    // Cut at 5000 bytes, inside the number of row 187.
+    const std::string cut = full.substr(0, 5000);
+    ASSERT_TRUE(cut.ends_with("\r\nN187=91610")) << cut.substr(cut.size() - 30);
+    auto error = refusalOf(cut);
+    EXPECT_EQ(error.kind, config_file::DecodeError::Kind::Incomplete);
+    EXPECT_EQ(error.completeRows, 186);
+    EXPECT_EQ(error.message("x.fcd"),
+              "Файл «x.fcd» неполный: обрывается после строки 186 из 650 списка номеров");
+
+    // Every cut behind the section header is refused, and names as whole
+    // the rows whose two lines it holds with their line ends.
+    const std::size_t header = config_file::kHeadSize + config_file::kSectionHeader.size();
+    for (std::size_t size = header; size < full.size();
+         size += (size < header + 80 || size > full.size() - 80) ? 1 : 97) {
+        SCOPED_TRACE(size);
+        const std::string_view prefix = std::string_view(full).substr(0, size);
+        std::size_t lineEnds = 0;
+        for (auto at = prefix.find("\r\n", header); at != std::string_view::npos;
+             at = prefix.find("\r\n", at + 2)) {
+            ++lineEnds;
+        }
+        error = refusalOf(prefix);
+        ASSERT_EQ(error.kind, config_file::DecodeError::Kind::Incomplete);
+        ASSERT_EQ(error.completeRows, static_cast<int>(lineEnds / 2));
+        ASSERT_TRUE(error.message("x.fcd").starts_with(
+            lineEnds / 2 == 0 ? "Файл «x.fcd» неполный: обрывается перед строкой 1 из 650"
+                              : "Файл «x.fcd» неполный: обрывается после строки " +
+                                    std::to_string(lineEnds / 2) + " из 650"))
+            << error.message("x.fcd");
+    }
+    // Only the CR of the last line end: Kv650 may have lost a character.
+    error = refusalOf(std::string_view(full).substr(0, full.size() - 1));
+    EXPECT_EQ(error.completeRows, 649);
+    // The section header without its line end.
+    error = refusalOf(full.substr(0, header - 2));
+    EXPECT_EQ(error.kind, config_file::DecodeError::Kind::Incomplete);
+    EXPECT_EQ(error.completeRows, 0);
+
+    // A key missing in the middle, and a line cut after a whole list.
+    std::string gap = full;
+    gap.erase(gap.find("\r\nKv300=") + 2, std::string("Kv300=300\r\n").size());
+    error = refusalOf(gap);
+    EXPECT_EQ(error.completeRows, 299);
+    EXPECT_EQ(error.message("x.fcd"),
+              "Файл «x.fcd» неполный: после строки 299 из 650 списка номеров нет ключа Kv300");
+    std::string noFirst = full;
+    noFirst.erase(header, std::string("N1=9161000013\r\n").size());
+    EXPECT_EQ(refusalOf(noFirst).message("x.fcd"),
+              "Файл «x.fcd» неполный: перед строкой 1 из 650 списка номеров нет ключа N1");
+    error = refusalOf(full + "; comment without its line end");
+    EXPECT_EQ(error.kind, config_file::DecodeError::Kind::Incomplete);
+    EXPECT_EQ(error.completeRows, 650);
+    EXPECT_NE(error.reason.find("последняя строка оборвана"), std::string::npos) << error.reason;
+    // Only N5 and Kv5, by hand: a list with 649 rows missing.
+    EXPECT_EQ(refusalOf(std::string(100, '\0') + numbersText("N5=9160000005\r\nKv5=5\r\n"))
+                  .message("x.fcd"),
+              "Файл «x.fcd» неполный: перед строкой 1 из 650 списка номеров нет ключа N1");
 }
 
 TEST(ConfigFile, FilesWithoutTheNumbersSectionAreRefused) {
-    std::string error;
     // A CSV file, however long.
     std::string csv;
     for (int i = 0; i < 50; ++i) {
         csv += std::to_string(i) + ";916123456" + std::to_string(i % 10) + "\r\n";
     }
-    EXPECT_FALSE(config_file::decode(csv, &error));
-    EXPECT_NE(error.find("[Numbers]"), std::string::npos) << error;
+    auto error = refusalOf(csv);
+    EXPECT_EQ(error.kind, config_file::DecodeError::Kind::NotConfiguration);
+    EXPECT_EQ(error.message("list.csv"), "Файл «list.csv» не является файлом конфигурации: в нём "
+                                         "нет раздела [Numbers] после 100 байт настроек");
     // Shorter than the block.
-    EXPECT_FALSE(config_file::decode(std::string(40, '\x01'), &error));
-    EXPECT_NE(error.find("40 байт"), std::string::npos) << error;
-    EXPECT_FALSE(config_file::decode("", &error));
+    EXPECT_NE(refusalOf(std::string(40, '\x01')).reason.find("40 байт"), std::string::npos);
+    EXPECT_EQ(refusalOf("").kind, config_file::DecodeError::Kind::NotConfiguration);
     // The section only inside the 100-byte head.
     std::string head(100, '\0');
     head.replace(10, 20, "\r\n[Numbers]\r\nN1=123\r\n");
-    EXPECT_FALSE(config_file::decode(head + "N2=456\r\n", &error));
+    EXPECT_EQ(refusalOf(head + "N2=456\r\n" + allKeys()).kind,
+              config_file::DecodeError::Kind::NotConfiguration);
 }
