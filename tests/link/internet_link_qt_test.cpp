@@ -8,8 +8,10 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -273,6 +275,45 @@ TEST(InternetLink, AllowedPeersListenAddressAndTheConnectionCap) {
     const std::string read = "READ";
     EXPECT_EQ(s.net.Send_data(reinterpret_cast<const std::uint8_t*>(read.data()), 4), 4);
     EXPECT_EQ(receive(*d, 4), read);
+}
+
+// The server's end of the loopback connection whose client end is `client`:
+// a socket of this process whose peer is the client's own address.
+int serverSideSocket(const QTcpSocket& client) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int fd = std::atoi(entry.path().filename().c_str());
+        sockaddr_storage peer{};
+        socklen_t size = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0) {
+            continue;
+        }
+        const quint16 peerPort =
+            ntohs(peer.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&peer)->sin6_port
+                                             : reinterpret_cast<sockaddr_in*>(&peer)->sin_port);
+        if (peerPort == client.localPort()) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+// A GPRS connection usually dies without closing: the accepted socket asks
+// the system to probe a peer that has gone quiet.
+TEST(InternetLink, AcceptedConnectionsUseKeepAlive) {
+    Server s;
+    auto device = connectTo(s.start());
+    device->write("CONNECT\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.net.deviceConnected(); }, 3000));
+    const int fd = serverSideSocket(*device);
+    ASSERT_GE(fd, 0);
+    int on = 0;
+    int idle = 0;
+    socklen_t size = sizeof on;
+    ASSERT_EQ(::getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, &size), 0);
+    EXPECT_EQ(on, 1);
+    size = sizeof idle;
+    ASSERT_EQ(::getsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &size), 0);
+    EXPECT_EQ(idle, 60);
 }
 
 // Probes by the hundred leave the first refusal and a count in the log; the
