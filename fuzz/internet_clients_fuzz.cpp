@@ -8,6 +8,7 @@
 // analysis sees its bytes from "CONNECT" on.
 #include "link/internet_clients.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -86,7 +87,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         case 1: { // read on one of the connections
             const int c = 1 + byte() % next;
-            const std::size_t n = std::min<std::size_t>(byte() * (op & 4 ? 8 : 1), size - at);
+            // The transport reads at most 1024 bytes at a time.
+            const std::size_t n = std::min<std::size_t>(
+                {byte() * (op & 4 ? 8u : 1u), InternetClients::kMaxRead, size - at});
             if (open.count(c) == 1 && c != device) {
                 sent[c].append(reinterpret_cast<const char*>(data + at), n);
             }
