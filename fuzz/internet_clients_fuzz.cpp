@@ -1,14 +1,21 @@
 // Fuzz target for the Internet server's client decisions: a script of
 // accepts, reads, closes and time steps, read from the input. Whatever the
 // clients send, the decisions must keep their bounds: the connection cap, a
-// held packet never past its limit, only announced clients analysed, and a
-// device that is one of the clients.
+// held packet never past its limit, only the device analysed, at most one
+// device, and a client becomes the device only by the announcement rule: its
+// first 1024 bytes hold "CONNECT", it did not begin with a TLS handshake, no
+// line up to the end of the announcement's line held " HTTP/1.", and the
+// analysis sees its bytes from "CONNECT" on.
 #include "link/internet_clients.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <set>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -18,29 +25,54 @@ void require(bool condition) {
     }
 }
 
+// Whether a client that sent `stream` before it was taken may be the device.
+bool mayAnnounce(const std::string& stream) {
+    const std::string_view first = std::string_view(stream).substr(0, 1024);
+    const std::size_t at = first.find("CONNECT");
+    if (at == std::string_view::npos || static_cast<unsigned char>(first[0]) == 0x16) {
+        return false;
+    }
+    std::size_t end = at;
+    while (end < first.size() && first[end] != '\r' && first[end] != '\n' && first[end] != '\0') {
+        ++end;
+    }
+    return first.substr(0, end).find(" HTTP/1.") == std::string_view::npos;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     InternetClients clients;
     clients.maxClients = 4;
-    clients.allowedPeers = {}; // any
-    std::set<int> open;        // connections the server still holds
-    std::set<int> announced;
+    clients.allowedPeers = {};       // any
+    std::set<int> open;              // connections the server still holds
+    std::map<int, std::string> sent; // what each open client sent before it was the device
+    int device = 0;
     int next = 1;
     std::int64_t now = 0;
     std::size_t at = 0;
     const auto byte = [&]() -> std::uint8_t { return at < size ? data[at++] : 0; };
 
-    const auto apply = [&](const InternetClients::Actions& a, int from) {
-        for (const std::string& chunk : a.analyse) {
-            require(!chunk.empty());
-            require(from != 0 && open.count(from) == 1);
-            announced.insert(from);
-        }
+    const auto apply = [&](const InternetClients::Actions& a) {
         for (const int c : a.close) {
             open.erase(c);
-            announced.erase(c);
+            sent.erase(c);
         }
+        const int deviceNow = clients.device();
+        require(deviceNow == 0 || open.count(deviceNow) == 1);
+        if (deviceNow != device && deviceNow != 0) {
+            // A new device: taken by the rule, analysed from its "CONNECT".
+            const std::string& stream = sent[deviceNow];
+            require(mayAnnounce(stream));
+            require(!a.analyse.empty());
+            require(a.analyse.front().compare(0, 7, "CONNECT") == 0);
+            require(stream.find(a.analyse.front()) != std::string::npos);
+        }
+        for (const std::string& chunk : a.analyse) {
+            require(!chunk.empty() && chunk.size() <= InternetClients::kMaxRead);
+            require(deviceNow != 0);
+        }
+        device = deviceNow;
     };
 
     while (at < size) {
@@ -49,30 +81,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 0: { // accept
             const int c = next++;
             open.insert(c);
-            apply(clients.accepted(c, op & 4 ? "::ffff:10.0.0.1" : "127.0.0.1", now), 0);
+            sent[c];
+            apply(clients.accepted(c, op & 4 ? "::ffff:10.0.0.1" : "127.0.0.1", 40000 + c, now));
             break;
         }
         case 1: { // read on one of the connections
             const int c = 1 + byte() % next;
-            const std::size_t n = std::min<std::size_t>(byte(), size - at);
-            apply(clients.received(c, reinterpret_cast<const char*>(data + at), n, now), c);
+            // The transport reads at most 1024 bytes at a time.
+            const std::size_t n = std::min<std::size_t>(
+                {byte() * (op & 4 ? 8u : 1u), InternetClients::kMaxRead, size - at});
+            if (open.count(c) == 1 && c != device) {
+                sent[c].append(reinterpret_cast<const char*>(data + at), n);
+            }
+            apply(clients.received(c, reinterpret_cast<const char*>(data + at), n, now));
             at += n;
             break;
         }
         case 2: { // the peer closes
             const int c = 1 + byte() % next;
-            apply(clients.closed(c), 0);
             open.erase(c);
-            announced.erase(c);
+            sent.erase(c);
+            apply(clients.closed(c));
             break;
         }
         default: // time passes
             now += 100 * byte();
-            apply(clients.tick(now), 0);
+            apply(clients.tick(now));
             break;
         }
         require(clients.count() <= clients.maxClients);
-        require(clients.device() == 0 || announced.count(clients.device()) == 1);
+        require(clients.count() <= static_cast<int>(open.size()));
     }
     return 0;
 }

@@ -6,6 +6,53 @@
 namespace {
 
 constexpr std::string_view kAnnouncement = "CONNECT";
+constexpr std::string_view kHttpVersion = " HTTP/1.";
+constexpr const char* kLinkedStatus = "Интернет - Соединение установлено";
+
+enum class Verdict { Wait, Device, Stranger };
+
+struct Judgement {
+    Verdict verdict = Verdict::Wait;
+    std::size_t at = 0; // where "CONNECT" begins, for Device
+};
+
+bool lineEnd(char c) {
+    return c == '\r' || c == '\n' || c == '\0';
+}
+
+// The announcement rule of the header over what a client sent so far.
+// `quiet`: nothing came for the quiet time; `late`: the time-out is reached.
+Judgement judge(std::string_view sent, bool quiet, bool late) {
+    const bool full = sent.size() >= InternetClients::kAnnounceWindow;
+    sent = sent.substr(0, InternetClients::kAnnounceWindow);
+    if (!sent.empty() && static_cast<unsigned char>(sent[0]) == 0x16) {
+        return {Verdict::Stranger};
+    }
+    for (std::size_t start = 0; start <= sent.size();) {
+        std::size_t end = start;
+        while (end < sent.size() && !lineEnd(sent[end])) {
+            ++end;
+        }
+        const std::string_view line = sent.substr(start, end - start);
+        const bool open = end == sent.size();
+        if (line.find(kHttpVersion) != std::string_view::npos) {
+            return {Verdict::Stranger};
+        }
+        if (const std::size_t at = line.find(kAnnouncement); at != std::string_view::npos) {
+            const bool waited =
+                quiet && line.substr(line.size() - kAnnouncement.size()) == kAnnouncement;
+            if (!open || full || late || waited) {
+                return {Verdict::Device, start + at};
+            }
+            return {Verdict::Wait};
+        }
+        if (open) {
+            break;
+        }
+        start = end + 1;
+    }
+    return {full ? Verdict::Stranger : Verdict::Wait};
+}
 
 bool numberFieldByte(unsigned char b) {
     return (b >= '0' && b <= '9') || b == '+' || b == '*' || b == '#' || b == '\r' || b == 0;
@@ -44,20 +91,20 @@ bool InternetClients::packetIncomplete(const std::string& bytes) {
 }
 
 InternetClients::Actions InternetClients::accepted(int connection, const std::string& address,
-                                                   std::int64_t nowMs) {
+                                                   int port, std::int64_t nowMs) {
     Actions out;
     const std::string plain = plainAddress(address);
     if (!allowedPeers.empty() &&
         std::find(allowedPeers.begin(), allowedPeers.end(), plain) == allowedPeers.end()) {
-        out.log.push_back("Интернет - адрес " + plain +
-                          " не в списке разрешенных: соединение закрыто");
+        refusal("Интернет - адрес " + plain + " не в списке разрешенных: соединение закрыто", nowMs,
+                out);
         out.close.push_back(connection);
         return out;
     }
     if (count() >= maxClients) {
         // Make room by closing the oldest client that has not announced
         // itself: a flood of scanners then cannot lock the device out. Only
-        // when every place holds an announced device is the newcomer closed.
+        // when every place holds the device is the newcomer closed.
         const auto oldest = std::find_if(clients_.begin(), clients_.end(),
                                          [](const auto& entry) { return !entry.second.announced; });
         if (!full_) {
@@ -74,7 +121,10 @@ InternetClients::Actions InternetClients::accepted(int connection, const std::st
     }
     Client& client = clients_[connection];
     client.address = plain;
+    client.peer = port > 0 ? plain + ":" + std::to_string(port) : plain;
     client.since = nowMs;
+    client.lastRead = nowMs;
+    out.status = kLinkedStatus;
     return out;
 }
 
@@ -90,28 +140,64 @@ InternetClients::Actions InternetClients::received(int connection, const char* b
         fromDevice(client, std::string(bytes, count), nowMs, out);
         return out;
     }
-    // Not yet known: only an announcement at the very start makes it the
-    // device. What is held meanwhile is a beginning of "CONNECT", so at most
-    // six bytes.
-    std::string seen = client.held + std::string(bytes, count);
-    client.held.clear();
-    const std::size_t n = std::min(seen.size(), kAnnouncement.size());
-    const bool fits = std::string_view(seen).substr(0, n) == kAnnouncement.substr(0, n);
-    const char after = seen.size() > kAnnouncement.size() ? seen[kAnnouncement.size()] : '\0';
-    if (!fits || (after != '\r' && after != '\n' && after != '\0')) {
-        out.log.push_back("Интернет - клиент с адреса " + client.address +
-                          " не прибор (нет \"CONNECT\"): соединение закрыто");
-        dropClient(connection, out);
-        return out;
-    }
-    if (seen.size() < kAnnouncement.size()) {
-        client.held = std::move(seen); // the rest of the word is still to come
-        return out;
-    }
-    // The announcement, and whatever came with it, is analysed as one read.
-    client.announced = true;
-    out.analyse.push_back(std::move(seen));
+    // Not yet known: gathered until the announcement rule decides, so at
+    // most kAnnounceWindow - 1 bytes are held between reads.
+    client.held.append(bytes, count);
+    client.lastRead = nowMs;
+    judgeClient(connection, nowMs, out);
     return out;
+}
+
+void InternetClients::judgeClient(int connection, std::int64_t nowMs, Actions& out) {
+    Client& client = clients_.at(connection);
+    const Judgement j = judge(client.held, nowMs - client.lastRead >= announceQuietMs,
+                              nowMs - client.since >= announceTimeoutMs);
+    switch (j.verdict) {
+    case Verdict::Device:
+        announce(connection, j.at, out);
+        return;
+    case Verdict::Stranger:
+        refusal("Интернет - клиент с адреса " + client.address +
+                    " не прибор (нет \"CONNECT\"): соединение закрыто",
+                nowMs, out);
+        dropClient(connection, out);
+        return;
+    case Verdict::Wait:
+        if (nowMs - client.since >= announceTimeoutMs) {
+            refusal("Интернет - клиент с адреса " + client.address + " не назвался прибором за " +
+                        seconds(announceTimeoutMs) + ": соединение закрыто",
+                    nowMs, out);
+            dropClient(connection, out);
+        }
+        return;
+    }
+}
+
+void InternetClients::announce(int connection, std::size_t at, Actions& out) {
+    Client& client = clients_.at(connection);
+    const std::string sent = std::move(client.held);
+    client.held.clear();
+    client.announced = true;
+    out.log.push_back("Интернет - подключение с адреса " + client.peer);
+    // One device at a time: the newer announcement wins over a connection
+    // that may have died without closing.
+    std::vector<int> older;
+    for (const auto& [other, c] : clients_) {
+        if (other != connection && c.announced) {
+            older.push_back(other);
+        }
+    }
+    for (const int other : older) {
+        out.log.push_back("Интернет - прежнее соединение прибора с адреса " +
+                          clients_.at(other).peer + " закрыто: прибор подключился снова с адреса " +
+                          client.peer);
+        clients_.erase(other);
+        out.close.push_back(other);
+    }
+    for (std::size_t from = at; from < sent.size(); from += kMaxRead) {
+        out.analyse.push_back(sent.substr(from, kMaxRead));
+    }
+    out.status = statusNow();
 }
 
 void InternetClients::fromDevice(Client& client, std::string bytes, std::int64_t nowMs,
@@ -149,57 +235,83 @@ void InternetClients::fromDevice(Client& client, std::string bytes, std::int64_t
 
 InternetClients::Actions InternetClients::closed(int connection) {
     Actions out;
-    const auto it = clients_.find(connection);
-    if (it == clients_.end()) {
-        return out;
+    if (clients_.erase(connection) == 0) {
+        return out; // not one of ours (refused, or already dropped)
     }
-    const bool wasDevice = device() == connection;
-    const std::string address = it->second.address;
-    clients_.erase(it);
     if (count() < maxClients) {
         full_ = false;
     }
-    if (wasDevice) {
-        if (const int next = device(); next != 0) {
-            out.log.push_back("Прибор с адреса " + address +
-                              " отключился; команды идут прибору с адреса " +
-                              clients_.at(next).address);
-        }
-    }
+    out.status = statusNow();
     return out;
 }
 
 void InternetClients::dropClient(int connection, Actions& out) {
     const Actions gone = closed(connection);
-    out.log.insert(out.log.end(), gone.log.begin(), gone.log.end());
+    out.status = gone.status;
     out.close.push_back(connection);
+}
+
+std::string InternetClients::statusNow() const {
+    return device() != 0 ? kLinkedStatus : "Интернет - Соединение прервано";
+}
+
+void InternetClients::refusal(std::string line, std::int64_t nowMs, Actions& out) {
+    summary(nowMs, out);
+    if (counting_) {
+        ++unlogged_;
+        return;
+    }
+    out.log.push_back(std::move(line));
+    counting_ = true;
+    countUntil_ = nowMs + refusalSummaryMs;
+}
+
+void InternetClients::summary(std::int64_t nowMs, Actions& out) {
+    if (!counting_ || nowMs < countUntil_) {
+        return;
+    }
+    if (unlogged_ == 0) {
+        counting_ = false; // a quiet spell: the next refusal is logged in full
+        return;
+    }
+    out.log.push_back("Интернет - за " + seconds(refusalSummaryMs) +
+                      " закрыто еще соединений не от прибора: " + std::to_string(unlogged_));
+    unlogged_ = 0;
+    countUntil_ = nowMs + refusalSummaryMs;
 }
 
 InternetClients::Actions InternetClients::tick(std::int64_t nowMs) {
     Actions out;
-    std::vector<int> silent;
+    std::vector<int> unknown;
     for (auto& [connection, client] : clients_) {
-        if (!client.announced && nowMs - client.since >= announceTimeoutMs) {
-            silent.push_back(connection);
-        } else if (client.announced && !client.held.empty() &&
-                   nowMs - client.heldSince >= packetTimeoutMs) {
+        if (!client.announced) {
+            unknown.push_back(connection);
+        } else if (!client.held.empty() && nowMs - client.heldSince >= packetTimeoutMs) {
             out.log.push_back("Пакет номеров не пришел целиком за " + seconds(packetTimeoutMs) +
                               ": пропущено байт: " + std::to_string(client.held.size()));
             client.held.clear();
         }
     }
-    for (const int connection : silent) {
-        out.log.push_back("Интернет - клиент с адреса " + clients_.at(connection).address +
-                          " не назвался прибором за " + seconds(announceTimeoutMs) +
-                          ": соединение закрыто");
-        dropClient(connection, out);
+    for (const int connection : unknown) {
+        // An announcement may have closed an older client in this loop, but
+        // never one that had not announced itself.
+        judgeClient(connection, nowMs, out);
     }
+    summary(nowMs, out);
     return out;
 }
 
-void InternetClients::clear() {
+InternetClients::Actions InternetClients::clear() {
+    Actions out;
+    if (unlogged_ > 0) {
+        out.log.push_back("Интернет - закрыто еще соединений не от прибора: " +
+                          std::to_string(unlogged_));
+    }
     clients_.clear();
     full_ = false;
+    counting_ = false;
+    unlogged_ = 0;
+    return out;
 }
 
 int InternetClients::device() const {
@@ -212,7 +324,7 @@ int InternetClients::device() const {
 }
 
 bool InternetClients::waiting() const {
-    return std::any_of(clients_.begin(), clients_.end(), [](const auto& entry) {
-        return !entry.second.announced || !entry.second.held.empty();
-    });
+    return unlogged_ > 0 || std::any_of(clients_.begin(), clients_.end(), [](const auto& entry) {
+               return !entry.second.announced || !entry.second.held.empty();
+           });
 }

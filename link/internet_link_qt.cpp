@@ -83,7 +83,7 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
         if (!ensureTransport()) {
             return false;
         }
-        clients_.clear();
+        clients_.clear(); // emptied when it last stopped: nothing to log
         clients_.maxClients = maxClients;
         clients_.announceTimeoutMs = announceTimeoutMs;
         clients_.packetTimeoutMs = packetTimeoutMs;
@@ -109,7 +109,9 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
         if (transport_ != nullptr) {
             transport_->close();
         }
-        clients_.clear();
+        for (const std::string& line : clients_.clear().log) {
+            link_.logLine(line);
+        }
         acceptPaused_ = false;
         syncTick();
         if (setStartCaption) {
@@ -126,25 +128,12 @@ void InternetLink::ServerSocket1ClientConnect(int connection, const QString& pee
         link_.logLine("Интернет - прием соединений возобновлен");
     }
     const qsizetype colon = peer.lastIndexOf(QLatin1Char(':'));
-    InternetClients::Actions actions =
-        clients_.accepted(connection, u(colon < 0 ? peer : peer.left(colon)), clock_.elapsed());
-    const bool refused =
-        std::find(actions.close.begin(), actions.close.end(), connection) != actions.close.end();
-    apply(std::move(actions));
-    if (!refused) {
-        link_.logLine("Интернет - подключение с адреса " + u(peer));
-        link_.linkStatus("Интернет - Соединение установлено");
-    }
+    apply(clients_.accepted(connection, u(colon < 0 ? peer : peer.left(colon)),
+                            colon < 0 ? 0 : peer.mid(colon + 1).toInt(), clock_.elapsed()));
 }
 
 void InternetLink::ServerSocket1ClientDisconnect(int connection) {
-    const int before = clients_.count();
-    InternetClients::Actions actions = clients_.closed(connection);
-    if (clients_.count() == before) {
-        return; // not one of ours (refused, or already dropped)
-    }
-    apply(std::move(actions));
-    link_.linkStatus("Интернет - Соединение прервано");
+    apply(clients_.closed(connection));
 }
 
 void InternetLink::ServerSocket1ClientError(int code) {
@@ -191,6 +180,9 @@ void InternetLink::apply(InternetClients::Actions actions) {
     }
     for (const int connection : actions.close) {
         transport_->drop(connection);
+    }
+    if (!actions.status.empty()) {
+        link_.linkStatus(actions.status);
     }
     for (const std::string& chunk : actions.analyse) {
         // Each read of at most 1024 bytes is analysed by itself, at once.

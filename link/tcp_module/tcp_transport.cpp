@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -125,6 +126,20 @@ int openListener(const QString& address, quint16 port, QString* error) {
         return -1;
     }
     return fd;
+}
+
+// A GPRS connection usually dies without closing: keep-alive probes after a
+// minute of silence, then every 10 s, find the dead peer in about two
+// minutes instead of the system's two hours.
+void keepAlive(int fd) {
+    const int on = 1;
+    const int idle = 60;
+    const int interval = 10;
+    const int probes = 6;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
 }
 
 class QtTcpTransport final : public TcpTransport {
@@ -238,6 +253,7 @@ class QtTcpTransport final : public TcpTransport {
             const int connection = nextConnection_++;
             sockets_.insert(connection, socket);
             socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            keepAlive(fd);
             QObject::connect(socket, &QTcpSocket::readyRead, &context_,
                              [this, connection] { read(connection); });
             QObject::connect(socket, &QTcpSocket::disconnected, &context_,

@@ -26,9 +26,15 @@
 namespace {
 
 struct InternetRun : WindowRun {
+    // The server's announcement time-out; 0: the program's own.
+    std::int64_t announceTimeoutMs = 0;
+
     // The window in Internet mode with its server listening on a free port.
     quint16 listen() {
         openWindow();
+        if (announceTimeoutMs > 0) {
+            form->ServerSocket1->announceTimeoutMs = announceTimeoutMs;
+        }
         PortComboBox* box = form->ui.Port_Box;
         box->showPopup();
         box->hidePopup();
@@ -168,6 +174,69 @@ TEST(InternetWindow, AProxyProbeThatComesFirstGetsNothingAndTheDeviceIsRead) {
     toProbe += probe.readAll();
     EXPECT_TRUE(toProbe.isEmpty()) << toProbe.toStdString();
     EXPECT_TRUE(run.log().contains(QString::fromUtf8("не прибор (нет \"CONNECT\")")));
+}
+
+bool closedByServer(QTcpSocket& socket) {
+    return QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; },
+                           5000);
+}
+
+// Panel 2 follows the clients the server really holds, whoever closed them;
+// a client that once said "CONNECT" and then stays silent (a GPRS
+// connection that died without closing) gives way to the device that
+// connects after it, and the window reads the device.
+TEST(InternetWindow, AStaleClientGivesWayToTheDeviceAndPanelTwoFollowsTheClients) {
+    InternetRun run;
+    run.announceTimeoutMs = 300;
+    const quint16 port = run.listen();
+    const QString linked = QString::fromUtf8("Интернет - Соединение установлено");
+    const QString gone = QString::fromUtf8("Интернет - Соединение прервано");
+
+    // A client the server closes as not the device, and one it closes for
+    // saying nothing: then nobody is connected.
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(probe.waitForConnected(3000));
+    ASSERT_TRUE(run.waitPanel(linked));
+    probe.write("GET / HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(closedByServer(probe));
+    EXPECT_TRUE(run.waitPanel(gone)) << run.panel(2).toStdString();
+    QTcpSocket silent;
+    silent.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(silent.waitForConnected(3000));
+    ASSERT_TRUE(run.waitPanel(linked));
+    ASSERT_TRUE(closedByServer(silent));
+    EXPECT_TRUE(run.waitPanel(gone)) << run.panel(2).toStdString();
+
+    // The stale client announces itself and links the window.
+    QTcpSocket stale;
+    stale.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(stale.waitForConnected(3000));
+    const quint16 stalePort = stale.localPort();
+    stale.write("CONNECT\r\n");
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return run.form->session->link().state.remoteConnected; }, 5000));
+    EXPECT_EQ(run.panel(2), linked);
+
+    // The device connects after it: the stale one is closed and named.
+    run.sim = std::make_unique<SimProcess>(std::vector<std::string>{
+        "--tcp", "127.0.0.1:" + std::to_string(port), "--dump", run.dump.toStdString()});
+    ASSERT_TRUE(run.sim->ok()) << run.sim->error();
+    ASSERT_TRUE(closedByServer(stale)) << run.log().toStdString();
+    const QString older =
+        QString::fromUtf8("Интернет - прежнее соединение прибора с адреса 127.0.0.1:%1 закрыто")
+            .arg(stalePort);
+    EXPECT_TRUE(run.log().contains(older)) << run.log().toStdString();
+    EXPECT_EQ(run.panel(2), linked);
+
+    QTest::mouseClick(run.form->ui.RzToolButton3, Qt::LeftButton);
+    ASSERT_TRUE(run.waitLog("Конфигурация считана")) << run.log().toStdString();
+    ASSERT_TRUE(run.waitLog("Чтение номеров завершено")) << run.log().toStdString();
+    EXPECT_EQ(run.panel(2), linked);
+
+    // The device goes: nobody is left.
+    run.sim->stop();
+    EXPECT_TRUE(run.waitPanel(gone)) << run.panel(2).toStdString();
 }
 
 TEST(InternetWindow, TheSettingsFileLimitsTheServerToAnAddressAndAllowedPeers) {

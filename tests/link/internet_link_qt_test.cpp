@@ -8,8 +8,10 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -69,63 +71,113 @@ bool logHas(const RecordingView& view, const std::string& part) {
     return false;
 }
 
+// The refusals in the log: the lines written in full, the summary lines and
+// the refusals they counted.
+struct Refusals {
+    int full = 0;
+    int summaries = 0;
+    int counted = 0;
+};
+
+Refusals refusalsIn(const std::vector<std::string>& log) {
+    const std::string summary = "закрыто еще соединений не от прибора: ";
+    Refusals r;
+    for (const auto& line : log) {
+        if (const auto at = line.find(summary); at != std::string::npos) {
+            ++r.summaries;
+            r.counted += std::stoi(line.substr(at + summary.size()));
+        } else if (line.find("соединение закрыто") != std::string::npos) {
+            ++r.full;
+        }
+    }
+    return r;
+}
+
 } // namespace
 
-TEST(InternetLink, OnlyAnAnnouncedDeviceIsServedAndTheNextOneTakesOver) {
+TEST(InternetLink, TheAnnouncementIsFoundAmongOtherBytesAndProbesAreRefused) {
     Server s;
     s.net.announceTimeoutMs = 300;
     const quint16 port = s.start();
     EXPECT_EQ(s.caption, QString::fromUtf8("Остановить"));
     EXPECT_EQ(s.view.panels[2], "Интернет - Ожидается соединение...");
 
-    // A proxy probe, a banner grab, a TLS hello, a bare line end: none of
-    // them is the device. Each is closed and nothing of it is analysed.
-    const char* probes[] = {"CONNECT example.org:443 HTTP/1.1\r\nHost: example.org\r\n\r\n",
-                            "GET / HTTP/1.0\r\n\r\n", "\x16\x03\x01\x02\x00\x01", "\r\n",
-                            "CONNECTED"};
-    for (const char* probe : probes) {
-        auto client = connectTo(port);
-        client->write(probe);
-        EXPECT_TRUE(closedByServer(*client)) << probe;
-        EXPECT_TRUE(s.reads.empty()) << probe;
-    }
-    EXPECT_TRUE(logHas(s.view, "не прибор (нет \"CONNECT\"): соединение закрыто"));
     // One that says nothing is closed after the announcement time-out.
     auto silent = connectTo(port);
     EXPECT_TRUE(closedByServer(*silent));
     EXPECT_TRUE(logHas(s.view, "не назвался прибором за 300 мс"));
+
+    // A proxy probe (also one cut before its version), a GET, a TLS hello,
+    // 1024 bytes without the word: none of them is the device. Each is
+    // closed, sent nothing, and nothing of it is analysed.
+    const std::vector<std::vector<std::string>> probes = {
+        {"CONNECT example.org:443 HTTP/1.1\r\nHost: example.org:443\r\n\r\n"},
+        {"CONNECT example.org:443", " HTTP/1.1\r\n\r\n"},
+        {"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"},
+        {std::string("\x16\x03\x01\x00\xa5\x01\x00\x00\xa1\x03\x03", 11) + "CONNECT\r\n"},
+        {std::string(1024, 'x'), "CONNECT\r\n"}};
+    for (const auto& pieces : probes) {
+        auto client = connectTo(port);
+        for (const std::string& piece : pieces) {
+            client->write(piece.data(), static_cast<qint64>(piece.size()));
+            client->flush();
+        }
+        EXPECT_TRUE(closedByServer(*client)) << pieces[0];
+        EXPECT_TRUE(client->readAll().isEmpty()) << pieces[0];
+        EXPECT_TRUE(s.reads.empty()) << pieces[0];
+    }
     EXPECT_EQ(s.net.Send_data(reinterpret_cast<const std::uint8_t*>("READ"), 4), -1);
     EXPECT_EQ(s.view.log.back(), "Прибор не подключен к серверу: команда не отправлена");
 
-    // The first device announces itself in two pieces, the second with a line end.
-    auto first = connectTo(port);
-    first->write("CON");
-    first->flush();
-    QTest::qWait(50);
-    EXPECT_FALSE(s.net.deviceConnected());
-    first->write("NECT");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return s.net.deviceConnected(); }, 3000));
-    auto second = connectTo(port);
-    second->write("CONNECT\r\n");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return s.reads.size() == 2; }, 3000));
-    EXPECT_EQ(s.reads[0], "CONNECT");
-    EXPECT_EQ(s.reads[1], "CONNECT\r\n");
-    QTest::qWait(400); // past the announcement time-out: both stay
-    EXPECT_EQ(s.net.connectionCount(), 2);
-
+    // Devices whose modem passes other bytes on before the announcement, or
+    // cuts it: each is taken, the analysis sees it from "CONNECT" on, and
+    // each newer one takes the place of the one before.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> devices = {
+        {{"\r\nCONNECT\r\n"}, "CONNECT\r\n"},
+        {{" CONNECT"}, "CONNECT"},
+        {{"CONN", "ECT"}, "CONNECT"},
+        {{"\r\nGPRS ready\r\n", "\r\nCONNECT\r\n"}, "CONNECT\r\n"},
+        {{std::string("\0\0", 2) + "CONNECT 115200\r\n"}, "CONNECT 115200\r\n"}};
+    std::unique_ptr<QTcpSocket> before;
+    std::string beforeName;
     const std::string password = std::string("CONFR") + char(0xD2) + char(0x04);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(password.data());
-    EXPECT_EQ(s.net.Send_data(bytes, password.size()), 7);
-    EXPECT_EQ(receive(*first, 7), password);
-    QTest::qWait(50);
-    EXPECT_EQ(second->readAll().size(), 0);
+    for (const auto& [pieces, analysed] : devices) {
+        SCOPED_TRACE(pieces.front());
+        auto device = connectTo(port);
+        const std::string name = "127.0.0.1:" + std::to_string(device->localPort());
+        for (const std::string& piece : pieces) {
+            device->write(piece.data(), static_cast<qint64>(piece.size()));
+            device->flush();
+        }
+        const std::size_t reads = s.reads.size();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return s.reads.size() == reads + 1; }, 3000));
+        EXPECT_EQ(s.reads.back(), analysed);
+        EXPECT_TRUE(s.net.deviceConnected());
+        EXPECT_TRUE(logHas(s.view, "Интернет - подключение с адреса " + name));
+        if (before != nullptr) {
+            EXPECT_TRUE(closedByServer(*before));
+            EXPECT_TRUE(logHas(s.view, "Интернет - прежнее соединение прибора с адреса " +
+                                           beforeName +
+                                           " закрыто: прибор подключился снова с адреса " + name));
+        }
+        EXPECT_EQ(s.net.connectionCount(), 1);
+        EXPECT_EQ(s.net.Send_data(bytes, password.size()), 7);
+        EXPECT_EQ(receive(*device, 7), password);
+        before = std::move(device);
+        beforeName = name;
+    }
+    // Past the announcement time-out the device stays.
+    QTest::qWait(400);
+    EXPECT_EQ(before->state(), QAbstractSocket::ConnectedState);
 
-    // The chosen device leaves: commands go to the one still there.
-    first->disconnectFromHost();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return s.net.connectionCount() == 1; }, 3000));
-    EXPECT_TRUE(logHas(s.view, "отключился; команды идут прибору с адреса 127.0.0.1"));
-    EXPECT_EQ(s.net.Send_data(bytes, password.size()), 7);
-    EXPECT_EQ(receive(*second, 7), password);
+    // The refusals after the first were counted (every 10 s and when the
+    // server stops), not logged one by one.
+    s.net.Start_server_fun(false);
+    const Refusals r = refusalsIn(s.view.log);
+    EXPECT_EQ(r.full + r.counted, 6);
+    EXPECT_GE(r.full, 1);
+    EXPECT_LE(r.full + r.summaries, 3);
 }
 
 TEST(InternetLink, ANumberPacketSplitAnywhereIsJoinedAndGarbageCannotGrow) {
@@ -203,28 +255,98 @@ TEST(InternetLink, AllowedPeersListenAddressAndTheConnectionCap) {
     auto a = connectTo(port);
     auto b = connectTo(port);
     ASSERT_TRUE(QTest::qWaitFor([&] { return s.net.connectionCount() == 2; }, 3000));
-    b->write("CONNECT");
+    b->write("CONNECT\r\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return s.net.deviceConnected(); }, 3000));
     auto c = connectTo(port);
     EXPECT_TRUE(closedByServer(*a));
     auto d = connectTo(port);
     EXPECT_TRUE(closedByServer(*c));
     EXPECT_EQ(s.net.connectionCount(), 2);
-    // With every place held by a device, a newcomer is the one closed.
-    d->write("CONNECT");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return s.reads.size() == 2; }, 3000));
-    auto e = connectTo(port);
-    EXPECT_TRUE(closedByServer(*e));
-    EXPECT_EQ(b->state(), QAbstractSocket::ConnectedState);
-    EXPECT_EQ(d->state(), QAbstractSocket::ConnectedState);
     int capLines = 0;
     for (const auto& line : s.view.log) {
         capLines += line.find("больше не держится") != std::string::npos;
     }
     EXPECT_EQ(capLines, 1);
+    // A newer device takes the place of the older one, and commands go to it.
+    d->write("CONNECT\r\n");
+    EXPECT_TRUE(closedByServer(*b));
+    EXPECT_EQ(d->state(), QAbstractSocket::ConnectedState);
+    EXPECT_EQ(s.net.connectionCount(), 1);
     const std::string read = "READ";
     EXPECT_EQ(s.net.Send_data(reinterpret_cast<const std::uint8_t*>(read.data()), 4), 4);
-    EXPECT_EQ(receive(*b, 4), read);
+    EXPECT_EQ(receive(*d, 4), read);
+}
+
+// The server's end of the loopback connection whose client end is `client`:
+// a socket of this process whose peer is the client's own address.
+int serverSideSocket(const QTcpSocket& client) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int fd = std::atoi(entry.path().filename().c_str());
+        sockaddr_storage peer{};
+        socklen_t size = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0) {
+            continue;
+        }
+        const quint16 peerPort =
+            ntohs(peer.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&peer)->sin6_port
+                                             : reinterpret_cast<sockaddr_in*>(&peer)->sin_port);
+        if (peerPort == client.localPort()) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+// A GPRS connection usually dies without closing: the accepted socket asks
+// the system to probe a peer that has gone quiet.
+TEST(InternetLink, AcceptedConnectionsUseKeepAlive) {
+    Server s;
+    auto device = connectTo(s.start());
+    device->write("CONNECT\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.net.deviceConnected(); }, 3000));
+    const int fd = serverSideSocket(*device);
+    ASSERT_GE(fd, 0);
+    int on = 0;
+    int idle = 0;
+    socklen_t size = sizeof on;
+    ASSERT_EQ(::getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, &size), 0);
+    EXPECT_EQ(on, 1);
+    size = sizeof idle;
+    ASSERT_EQ(::getsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &size), 0);
+    EXPECT_EQ(idle, 60);
+}
+
+// Probes by the hundred leave the first refusal and a count in the log; the
+// device that comes after them is logged and served.
+TEST(InternetLink, ManyRefusedProbesLeaveOnlyAFewLogLines) {
+    Server s;
+    const quint16 port = s.start();
+    const std::size_t linesBefore = s.view.log.size();
+    for (int i = 0; i < 200; ++i) {
+        auto probe = connectTo(port);
+        probe->write(i % 2 == 0 ? "GET / HTTP/1.1\r\n\r\n" : "\x16\x03\x01");
+        ASSERT_TRUE(closedByServer(*probe)) << i;
+    }
+    auto device = connectTo(port);
+    device->write("CONNECT\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.net.deviceConnected(); }, 3000));
+    s.net.Start_server_fun(false);
+    const std::vector<std::string> lines(s.view.log.begin() + static_cast<long>(linesBefore),
+                                         s.view.log.end());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "Интернет - клиент с адреса 127.0.0.1 не прибор (нет \"CONNECT\"): "
+                        "соединение закрыто");
+    const Refusals r = refusalsIn(lines);
+    EXPECT_EQ(r.full, 1);
+    EXPECT_EQ(r.counted, 199);
+    // One summary in 10 s at most, the device's line and the last count.
+    EXPECT_LE(lines.size(), 6u) << lines.back();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.rfind("Интернет - подключение с адреса 127.0.0.1:",
+                                                  0) == 0;
+                            }),
+              1);
 }
 
 TEST(InternetLink, LargeReplyIsAnalysedInReadsOfAtMost1024Bytes) {
