@@ -20,43 +20,6 @@ bool fail(file_io::FileError* error, int code) {
     return false;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Writes and flushes the bytes to a new temporary file in `dir`.
-bool writeTemporary(const std::string& dir, std::string_view bytes, std::string& temp,
-                    file_io::FileError* error) {
-    std::string pattern = dir + "/.backup-XXXXXX";
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return fail(error, errno);
-    }
-    temp = pattern;
-    if (!writeAll(fd, bytes) || ::fsync(fd) != 0) {
-        const int code = errno;
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return fail(error, code);
-    }
-    if (::close(fd) != 0) {
-        const int code = errno;
-        ::unlink(temp.c_str());
-        return fail(error, code);
-    }
-    return true;
-}
-
 } // namespace
 
 std::string folderFor(const char* xdgDataHome, const char* home) {
@@ -103,11 +66,15 @@ std::optional<std::string> save(std::string_view bytes, unsigned deviceNumber,
         fail(error, ec.value());
         return std::nullopt;
     }
-    std::string temp;
-    if (!writeTemporary(dir, bytes, temp, error)) {
+    const std::string name = fileName(deviceNumber, when);
+    // A backup killed before its link leaves the temporary file, which the
+    // next save into the folder removes. Only the user may read it.
+    constexpr mode_t kOwnerOnly = 0600;
+    const auto written = file_io::writeTemporary(dir, name, bytes, &kOwnerOnly, error);
+    if (!written) {
         return std::nullopt;
     }
-    const std::string name = fileName(deviceNumber, when);
+    const std::string& temp = *written;
     const std::string stem = name.substr(0, name.size() - 4);
     for (int copy = 1; copy < 1000; ++copy) {
         const std::string path =

@@ -206,24 +206,9 @@ std::optional<std::string> readWholeFile(const std::string& path, std::size_t ma
     return bytes;
 }
 
-bool writeFileAtomically(const std::string& path, std::string_view bytes, FileError* error) {
-    std::string target = path;
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
-    }
-    if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        return fail(error, EISDIR);
-    }
-    const auto slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (base.empty()) {
-        return fail(error, EISDIR);
-    }
+std::optional<std::string> writeTemporary(const std::string& dir, const std::string& base,
+                                          std::string_view bytes, const mode_t* mode,
+                                          FileError* error) {
     removeLeftovers(dir);
 
     static std::atomic<unsigned> counter{0};
@@ -235,19 +220,22 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, FileEr
                std::to_string(::getpid()) + "-" + std::to_string(counter++);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) {
-            return fail(error, errno);
+            fail(error, errno);
+            return std::nullopt;
         }
     }
     if (fd < 0) {
-        return fail(error, EEXIST);
+        fail(error, EEXIST);
+        return std::nullopt;
     }
-    auto abandon = [&](int code) {
+    auto abandon = [&](int code) -> std::optional<std::string> {
         ::close(fd);
         ::unlink(temp.c_str());
-        return fail(error, code);
+        fail(error, code);
+        return std::nullopt;
     };
-    if (::stat(target.c_str(), &st) == 0) {
-        ::fchmod(fd, st.st_mode & 07777);
+    if (mode != nullptr) {
+        ::fchmod(fd, *mode & 07777);
     }
     std::size_t written = 0;
     while (written < bytes.size()) {
@@ -270,11 +258,38 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, FileEr
     if (::close(fd) != 0) {
         const int err = errno;
         ::unlink(temp.c_str());
-        return fail(error, err);
+        fail(error, err);
+        return std::nullopt;
     }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
+    return temp;
+}
+
+bool writeFileAtomically(const std::string& path, std::string_view bytes, FileError* error) {
+    std::string target = path;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
+    }
+    if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        return fail(error, EISDIR);
+    }
+    const auto slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (base.empty()) {
+        return fail(error, EISDIR);
+    }
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    const auto temp = writeTemporary(dir, base, bytes, exists ? &st.st_mode : nullptr, error);
+    if (!temp) {
+        return false;
+    }
+    if (::rename(temp->c_str(), target.c_str()) != 0) {
         const int err = errno;
-        ::unlink(temp.c_str());
+        ::unlink(temp->c_str());
         return fail(error, err);
     }
     // Make the rename itself durable; a failure here loses nothing on disk.

@@ -34,6 +34,14 @@ std::optional<std::string> readWholeFile(const std::string& path, std::size_t ma
 [[nodiscard]] bool writeFileAtomically(const std::string& path, std::string_view bytes,
                                        FileError* error);
 
+// Writes `bytes` to a new file ".<base>.tmp-<pid>-<n>" in `dir`, flushed to
+// disk, with the permission bits `mode` when given; returns its path. On a
+// failure nothing is left behind. The safe replacement renames it over the
+// file; the backups link it to a name no other file has.
+std::optional<std::string> writeTemporary(const std::string& dir, const std::string& base,
+                                          std::string_view bytes, const mode_t* mode,
+                                          FileError* error);
+
 // A save writes ".<name>.tmp-<pid>-<n>" beside the file; a save killed
 // before its rename leaves it behind. Each save first removes from its
 // folder the files of exactly that naming whose process is gone: regular

@@ -48,14 +48,26 @@ TEST(Backups, FolderFollowsXdgDataHomeAndBackupsNeverReplaceEachOther) {
     struct stat st {};
     ASSERT_EQ(::stat(dir.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    // Only the two backups are there: no temporary file stays behind.
+    // They hold passwords and numbers: only the user reads them.
+    ASSERT_EQ(::stat(first->c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // A backup killed before its link left its temporary file; the next
+    // backup removes it, and no temporary file of its own stays behind.
+    long pidMax = 0;
+    std::ifstream("/proc/sys/kernel/pid_max") >> pidMax;
+    ASSERT_GT(pidMax, 0);
+    const std::string killed = dir + "/." + name + ".tmp-" + std::to_string(pidMax + 1) + "-0";
+    std::ofstream(killed) << "half a backup";
+    ASSERT_TRUE(backups::save("third", 17, when, dir, &error)) << error.reason;
+    EXPECT_FALSE(std::filesystem::exists(killed));
     const auto entries = std::filesystem::directory_iterator(dir);
-    EXPECT_EQ(std::distance(std::filesystem::begin(entries), std::filesystem::end(entries)), 2);
+    EXPECT_EQ(std::distance(std::filesystem::begin(entries), std::filesystem::end(entries)), 3);
 
     // A folder that cannot be made: no path, the reason, nothing written.
     std::ofstream(tmp.path() + "/plain-file") << "x";
     const auto refused =
-        backups::save("third", 17, when, tmp.path() + "/plain-file/backups", &error);
+        backups::save("fourth", 17, when, tmp.path() + "/plain-file/backups", &error);
     EXPECT_FALSE(refused);
     EXPECT_FALSE(error.reason.empty());
 }
