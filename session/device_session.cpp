@@ -212,6 +212,7 @@ void DeviceSession::attachInternet(InternetServer server) {
     link_.sendData = std::move(server.send);
     link_.stopServer = std::move(server.stop);
     link_.serverListening = std::move(server.listening);
+    link_.internetDeviceLinked = std::move(server.deviceLinked);
 }
 
 void DeviceSession::internetRead(const std::uint8_t* bytes, std::size_t count) {

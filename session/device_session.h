@@ -131,6 +131,7 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
         std::function<int(const std::uint8_t*, std::size_t)> send;
         std::function<void()> stop;
         std::function<bool()> listening;
+        std::function<bool()> deviceLinked; // a device is connected to it now
     };
     void attachInternet(InternetServer server);
     // One read of the Internet device (ServerSocket1ClientRead).

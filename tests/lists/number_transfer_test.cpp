@@ -55,6 +55,7 @@ struct Parts {
                                     return static_cast<int>(count);
                                 },
                                 {},
+                                {},
                                 {}});
     }
 
