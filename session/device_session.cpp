@@ -41,7 +41,12 @@ DeviceSession::DeviceSession(comm::TMainThreadDispatcher* dispatcher, NumberGrid
     link_.closeFirmwareFile = [this] { firmware_.watchdogReset(); };
     link_.stopFirmware = [this](const std::string& why) { firmware_.interrupt(why); };
     // A cut read leaves a list that must not silently replace the device's.
-    link_.exchangeCut = [this] { transfer_.readCut(); };
+    link_.exchangeCut = [this] {
+        if (const std::optional<int> rows = transfer_.readCut()) {
+            blockRead_.reset();
+            observer_.numberReadCut(*rows);
+        }
+    };
     transfer_.setLabel7Caption = [this](const std::string&) {
         observer_.badPacketCount(protocol_.badPacketCount);
     };

@@ -54,6 +54,9 @@ class SessionObserver : public LinkObserver {
     // A configuration read and the number read after it have both ended
     // complete: `block` and the number list are all the device held.
     virtual void deviceRead(const frames::ConfigBlockBytes& /*block*/) {}
+    // The number read was cut short (no answer, the port lost) with `rows`
+    // rows of the list filled; the list keeps them and no backup is made.
+    virtual void numberReadCut(int /*rows*/) {}
 };
 
 class DeviceSession : private ReplyTargets, private FirmwarePageView {
