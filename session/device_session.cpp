@@ -157,7 +157,22 @@ void DeviceSession::writeConfig(
     const std::string& password,
     const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock) {
     readPassword_ = password;
-    run([&] { commands_.writeConfig(password, buildBlock); });
+    run([&] {
+        commands_.writeConfig(password, [&]() -> std::optional<frames::ConfigBlockBytes> {
+            // The device's "CONFW" starts the number writer at once: a row it
+            // could not send must stop the write before anything goes out.
+            if (const std::optional<std::string> problem = listWriteProblem(grid_)) {
+                link_.logLine("Запись конфигурации не начата: " + *problem);
+                observer_.message(*problem);
+                return std::nullopt;
+            }
+            return buildBlock ? buildBlock() : std::nullopt;
+        });
+    });
+}
+
+void DeviceSession::expectReply() {
+    run([this] { link_.startReplyWatchdog(); });
 }
 
 void DeviceSession::changePassword(const std::string& password, const std::string& newPassword) {

@@ -242,6 +242,51 @@ TEST_P(NumbersWindowFlow, DeviceFallingSilentMidReadIsLostAfterTheWatchdog) {
     expectReadCutAt63(run);
 }
 
+// The list is checked whole before "CONFW": the first row the device could
+// not take stops the write with a box and a log line naming it, and the
+// device gets nothing; once the rows are mended the write goes.
+TEST(NumbersWindow, ARowTheDeviceCannotTakeStopsTheWriteBeforeAnythingIsSent) {
+    WindowRun run;
+    run.startLinked();
+    for (int row = 1; row <= 20; ++row) {
+        run.form->numberGrid->setCell(1, row, std::to_string(9180000000LL + row));
+        run.form->numberGrid->setCell(2, row, std::to_string(row));
+    }
+    run.form->numberGrid->setCell(1, 17, std::string(88, '9')); // as a file or CSV may hold it
+    run.form->numberGrid->setCell(2, 5, "70000");
+    const std::string before = readFileBytes(run.trace);
+    const auto shown = [&] {
+        QStringList texts;
+        for (QMessageBox* box : run.form->findChildren<QMessageBox*>()) {
+            if (box->isVisible()) {
+                texts << box->text();
+                box->close();
+            }
+        }
+        return texts;
+    };
+    for (const char* expected :
+         {"Строка 5: номер квартиры «70000» не является целым числом от 0 до 65 535",
+          "Строка 17: номер длиннее 10 символов (88), команда его записи не помещается в буфер "
+          "отправки: 102 символов, допустимо не более 99"}) {
+        QTest::mouseClick(run.form->ui.RzToolButton4, Qt::LeftButton);
+        EXPECT_EQ(shown(), QStringList{QString::fromUtf8(expected)});
+        EXPECT_TRUE(run.log().endsWith(QString::fromUtf8("Запись конфигурации не начата: ") +
+                                       QString::fromUtf8(expected)))
+            << run.log().right(300).toStdString();
+        run.form->numberGrid->setCell(2, 5, "5");
+    }
+    QTest::qWait(300);
+    EXPECT_EQ(readFileBytes(run.trace), before) << "the device got something";
+    EXPECT_EQ(run.form->session->link().state.replyTimer, 0u);
+
+    run.form->numberGrid->setCell(1, 17, "9180000017");
+    QTest::mouseClick(run.form->ui.RzToolButton4, Qt::LeftButton);
+    ASSERT_TRUE(hurryQuietTime(*run.form, [&] {
+        return run.log().contains(QString::fromUtf8("Запись номеров завершена"));
+    })) << run.log().right(400).toStdString();
+}
+
 TEST(NumbersWindow, InternetDeviceFallingSilentMidReadIsLostAfterTheWatchdog) {
     WindowRun run;
     linkOverTcp(run, {"--numbers", writeNumbersFile(run.dir, fullList()).toStdString(),
