@@ -89,7 +89,8 @@ TForm1::TForm1(const Options& options, QWidget* parent)
                                  return ServerSocket1->Send_data(bytes, count);
                              },
                              [this] { ServerSocket1->Start_server_fun(false); },
-                             [this] { return ServerSocket1->isListening(); }});
+                             [this] { return ServerSocket1->isListening(); },
+                             [this] { return ServerSocket1->deviceConnected(); }});
     session->setDeferral([this](int ms, std::function<void()> call) {
         QTimer::singleShot(ms, this, std::move(call));
     });

@@ -142,6 +142,15 @@ void runJobs(std::vector<std::unique_ptr<DeviceJob>>& jobs, const char* label, i
             if (bar) {
                 bar->update(done);
             }
+        },
+        [&] {
+            std::optional<EventLoop::Clock::time_point> first;
+            for (const auto& job : jobs) {
+                if (!job->finished() && (!first || job->deadline() < *first)) {
+                    first = job->deadline();
+                }
+            }
+            return first;
         });
 }
 
@@ -264,6 +273,16 @@ int deviceCommand(Run& run, const std::vector<std::string>& args, JobRequest::Ki
         file = loadConfigFile(run, parsed->positional[0], &code);
         if (!file) {
             return code;
+        }
+    }
+    if (kind == JobRequest::Kind::Write) {
+        // A list the device cannot take is refused before any device is
+        // touched, as the window refuses it before "CONFW".
+        MemoryNumberGrid grid;
+        config_file::fillGrid(*file, grid);
+        if (const std::optional<std::string> problem = listWriteProblem(grid)) {
+            return fail(run, kUsageError,
+                        "Файл " + quoted(parsed->positional[0]) + " не записан: " + *problem);
         }
     }
     if (kind == JobRequest::Kind::Flash) {

@@ -18,8 +18,9 @@ const char* const kLostReply = "Потеряна связь (нет ответа
 const char* const kPortLost = "Потеряна связь с портом ";
 const char* const kNumbersWritten = "Запись номеров завершена";
 const char* const kWriteFailures[] = {"Неверное значение ячейки памяти", "Нет ответа от прибора !",
-                                      "Запись номеров прервана",
                                       "Номер не добавлен. Нет свободного места"};
+// The writer gave up; the line goes on with the row and why.
+const char* const kWriteAbandoned = "Запись номеров прервана";
 const char* const kProgrammed = "Программирование завершено";
 const char* const kBootloaderLinked = "Coeдинение установлено: Загрузчик";
 const char* const kVersionMark = "версия ПО: ";
@@ -126,6 +127,8 @@ void DeviceJob::logLine(const std::string& text) {
         lastMessage_ = text;
     } else if (text == kNumbersWritten) {
         numbersWritten_ = true;
+    } else if (startsWith(text, kWriteAbandoned)) {
+        writeRefused_ = text;
     } else {
         for (const char* failure : kWriteFailures) {
             if (text == failure) {
@@ -167,9 +170,18 @@ void DeviceJob::firmwareDone() {
     programmed_ = true;
 }
 
+void DeviceJob::numberReadCut(int rows) {
+    readCutRows_ = rows;
+}
+
 // --- the steps ----------------------------------------------------------------
 
 void DeviceJob::advance() {
+    step();
+    superviseWait();
+}
+
+void DeviceJob::step() {
     if (finished()) {
         return;
     }
@@ -195,6 +207,10 @@ void DeviceJob::advance() {
             finish(kDiffers, std::string(kWrongPassword));
         } else if (readComplete_) {
             readEnded();
+        } else if (readCutRows_) {
+            failStep(step, stopped("прибор перестал отвечать") +
+                               "; чтение номеров прервано: считано " +
+                               std::to_string(*readCutRows_) + " номеров");
         } else if (block_ && !session_.protocol().numberReadPending) {
             failStep(step, "список номеров считан не полностью");
         } else if (noAnswer_ || timedOut()) {
@@ -242,6 +258,19 @@ void DeviceJob::advance() {
     }
 }
 
+void DeviceJob::superviseWait() {
+    // A step of a read or write that waits for the device with nothing
+    // counting (a command whose reply stops no watchdog, like "RT+EFA"'s)
+    // would wait for ever: the device gets the reply watchdog's 20 s for it.
+    // The firmware steps have the bootloader's own watchdog and the job's
+    // deadline, which the event loop wakes up for.
+    const bool replyStep =
+        phase_ == Phase::Reading || phase_ == Phase::Verifying || phase_ == Phase::Writing;
+    if (replyStep && !session_.tickNeeded() && !session_.portTickNeeded()) {
+        session_.expectReply();
+    }
+}
+
 void DeviceJob::linked() {
     // "Coeдинение установлено: "Велиран", версия ПО: 30"
     result_.deviceName = session_.state().deviceName;
@@ -275,6 +304,7 @@ void DeviceJob::linked() {
 
 void DeviceJob::startRead(const std::string& password) {
     block_.reset();
+    readCutRows_.reset();
     readComplete_ = wrongPassword_ = noAnswer_ = false;
     allow(120s);
     session_.readConfig(password);
@@ -337,13 +367,17 @@ void DeviceJob::readEnded() {
         return;
     }
     case JobRequest::Kind::Write:
+        // The writer sends the list the session holds, as the window's grid
+        // holds the opened file.
+        config_file::fillGrid(*request_.file, grid_);
+        if (const std::optional<std::string> problem = listWriteProblem(grid_)) {
+            failStep("запись", *problem + "; в прибор ничего не записано");
+            return;
+        }
         phase_ = Phase::Writing;
         numbersWritten_ = false;
         writeRefused_.reset();
         allow(300s);
-        // The writer sends the list the session holds, as the window's grid
-        // holds the opened file.
-        config_file::fillGrid(*request_.file, grid_);
         session_.writeConfig(request_.password, [this] { return writtenBlock(); });
         return;
     default:

@@ -46,7 +46,8 @@ class DeviceJob : private SessionObserver {
 
     // Opens the port and greets the device.
     void start();
-    // Looks at the session after every event and takes the next step.
+    // Looks at the session after every event and takes the next step; a
+    // wait that nothing supervises gets the reply watchdog.
     void advance();
     bool finished() const { return result_.code >= 0; }
     const JobResult& result() const { return result_; }
@@ -54,6 +55,11 @@ class DeviceJob : private SessionObserver {
     EventLoop& loop() { return loop_; }
     // For the progress bar: numbers (or image blocks) done in this job.
     int progress();
+    // The time by which the step under way must be over; the event loop
+    // wakes up for it even when nothing else happens.
+    std::chrono::steady_clock::time_point deadline() const { return deadline_; }
+    // For tests that drive the session's ticks themselves.
+    DeviceSession& session() { return session_; }
 
   private:
     enum class Phase { Linking, Reading, Writing, Verifying, Restarting, Programming, Done };
@@ -66,6 +72,10 @@ class DeviceJob : private SessionObserver {
     void configRead(const frames::ConfigBlockBytes& block) override;
     void deviceRead(const frames::ConfigBlockBytes& block) override;
     void firmwareDone() override;
+    void numberReadCut(int rows) override;
+
+    void step();
+    void superviseWait();
 
     void linked();
     void startRead(const std::string& password);
@@ -95,6 +105,7 @@ class DeviceJob : private SessionObserver {
     // What the replies said, by the log lines the session writes for them.
     int shown_ = 0; // the progress last shown
     bool readComplete_ = false;
+    std::optional<int> readCutRows_; // the number read was cut with this many rows
     bool wrongPassword_ = false;
     bool portGone_ = false; // the port went away or failed
     bool noAnswer_ = false;

@@ -72,10 +72,13 @@ void EventLoop::syncTimers() {
     }
 }
 
-void EventLoop::run(const std::function<bool()>& done, const std::function<void()>& afterEach) {
+void EventLoop::run(const std::function<bool()>& done, const std::function<void()>& afterEach,
+                    const std::function<std::optional<Clock::time_point>()>& wakeBy) {
+    // The front end's look at its sessions may start a timer (a watchdog for
+    // a wait nothing else supervises): the timers follow it.
     auto settle = [&] {
-        syncTimers();
         afterEach();
+        syncTimers();
         return done();
     };
     if (settle()) {
@@ -93,6 +96,10 @@ void EventLoop::run(const std::function<bool()>& done, const std::function<void(
                 }
             }
         }
+        const std::optional<Clock::time_point> deadline = wakeBy ? wakeBy() : std::nullopt;
+        if (deadline && (!first || *deadline < *first)) {
+            first = deadline;
+        }
         int timeoutMs = -1;
         if (first) {
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*first - now).count();
@@ -106,6 +113,9 @@ void EventLoop::run(const std::function<bool()>& done, const std::function<void(
         if (ready > 0) {
             std::uint64_t count = 0;
             [[maybe_unused]] const auto n = ::read(wakeFd_, &count, sizeof count);
+        }
+        if (deadline && Clock::now() >= *deadline && settle()) {
+            return;
         }
         // The port events first, one at a time, as the window's queue runs them.
         for (;;) {

@@ -35,8 +35,11 @@ class EventLoop : public comm::TMainThreadDispatcher {
 
     // Runs posted calls and due ticks until `done()` is true after one of
     // them. `afterEach` runs after every call and tick (the front end looks
-    // at its sessions there).
-    void run(const std::function<bool()>& done, const std::function<void()>& afterEach);
+    // at its sessions there), and also at the time `wakeBy` gives, when it
+    // gives one, even if nothing happened by then: no deadline of the front
+    // end is missed by a loop that has nothing else to wait for.
+    void run(const std::function<bool()>& done, const std::function<void()>& afterEach,
+             const std::function<std::optional<Clock::time_point>()>& wakeBy = {});
 
   private:
     struct Ticked {

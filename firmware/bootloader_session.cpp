@@ -84,8 +84,10 @@ void BootloaderSession::holdImage(firmware::Image image, const std::string& path
 }
 
 bool BootloaderSession::internetInUse() const {
+    // Only the server as it is now: the link flags of an Internet session
+    // left long ago say nothing about the serial port in front of us.
     return (link_.serverListening && link_.serverListening()) ||
-           (link_.state.remoteConnected && !link_.state.directDevice);
+           (link_.internetDeviceLinked && link_.internetDeviceLinked());
 }
 
 void BootloaderSession::startProgramming() {

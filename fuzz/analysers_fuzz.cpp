@@ -59,7 +59,7 @@ struct Rig {
 
     Rig() {
         session.attachInternet(
-            {[](const std::uint8_t*, std::size_t n) { return static_cast<int>(n); }, {}, {}});
+            {[](const std::uint8_t*, std::size_t n) { return static_cast<int>(n); }, {}, {}, {}});
     }
 
     void reset(std::uint8_t flags) {

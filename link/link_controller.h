@@ -62,7 +62,8 @@ class LinkController {
     std::function<int(const std::uint8_t*, std::size_t)> sendData; // Send_data
     std::function<void()> stopServer;                              // Start_server_fun(false)
     std::function<bool()> serverListening;                         // the Internet server listens
-    std::function<void()> closeFirmwareFile; // the firmware session's open image
+    std::function<bool()> internetDeviceLinked; // a device is connected to the server now
+    std::function<void()> closeFirmwareFile;    // the firmware session's open image
     // The firmware exchange must end now (another page, the port lost): the
     // text says why.
     std::function<void(const std::string& why)> stopFirmware;

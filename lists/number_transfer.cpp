@@ -46,14 +46,15 @@ void NumberTransfer::readNumbers(const std::string& password) {
     link_.startReplyWatchdog();
 }
 
-void NumberTransfer::readCut() {
+std::optional<int> NumberTransfer::readCut() {
     if (!protocol_.numberReadPending) {
-        return;
+        return std::nullopt;
     }
     protocol_.numberReadPending = false;
     protocol_.numberListComplete = false;
-    link_.logLine("Список номеров считан не полностью: строк получено " +
-                  std::to_string(std::max(protocol_.nextNumberRow - 1, 0)));
+    const int rows = std::clamp(protocol_.nextNumberRow - 1, 0, grid_.rowCount());
+    link_.logLine("Чтение номеров прервано: считано " + std::to_string(rows) + " номеров");
+    return rows;
 }
 
 void NumberTransfer::addNumber(const std::string& password, const std::string& number,

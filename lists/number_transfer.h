@@ -14,6 +14,7 @@
 #include "protocol/protocol_state.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 
 class LinkController;
@@ -34,8 +35,9 @@ class NumberTransfer {
     // link). The columns are emptied even without a link.
     void readNumbers(const std::string& password); // Read_numbersClick
     // The read was cut short (no answer, unplug): the grid is marked as not
-    // the device's whole list, and says so in the log.
-    void readCut();
+    // the device's whole list, and the log says how many rows it holds. Gives
+    // that count, or nothing when no read was under way.
+    std::optional<int> readCut();
     // Whether writing the grid would replace the device's list with one whose
     // read was cut short; the caller asks the user first. (A read still under
     // way is not cut: the device goes on sending its list.)

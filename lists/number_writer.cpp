@@ -59,7 +59,59 @@ std::string rowText(int row) {
     return "строка " + std::to_string(row);
 }
 
+// An apartment the device stores: decimal digits only, at most 65535.
+bool wholeApartment(const std::string& text) {
+    std::uint32_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+        if (value > 65535) {
+            return false;
+        }
+    }
+    return !text.empty();
+}
+
 } // namespace
+
+std::optional<std::string> listWriteProblem(const NumberGrid& grid) {
+    int cell = 0; // the k-th non-empty row goes to cell k
+    for (int r = 1; r <= grid.rowCount(); ++r) {
+        const std::string number = grid.cell(NumberGrid::kNumberColumn, r);
+        if (number.empty()) {
+            continue;
+        }
+        const std::string row = "Строка " + std::to_string(r) + ": ";
+        const std::string apartment = grid.cell(NumberGrid::kApartmentColumn, r);
+        const cp1251::EncodeResult number1251 = cp1251::fromUtf8(number);
+        if (!number1251.ok()) {
+            return row + "номер: " + number1251.error->message();
+        }
+        if (!apartment.empty() && !wholeApartment(apartment)) {
+            return row + "номер квартиры «" + apartment +
+                   "» не является целым числом от 0 до 65 535";
+        }
+        const frames::TextFrame frame = frames::frameNtf(cell, number1251.bytes, apartment);
+        if (!frame.ok()) {
+            const std::size_t length = std::string("RT+NTF=" + std::to_string(cell) + "," +
+                                                   number1251.bytes + "," + apartment + "\r")
+                                           .size();
+            if (number1251.bytes.size() > frames::kNumberTextSize &&
+                length > frames::kMaxTextCommand) {
+                return row + "номер длиннее " + std::to_string(frames::kNumberTextSize) +
+                       " символов (" + std::to_string(number1251.bytes.size()) +
+                       "), команда его записи не помещается в буфер отправки: " +
+                       std::to_string(length) + " символов, допустимо не более " +
+                       std::to_string(frames::kMaxTextCommand);
+            }
+            return row + frame.error;
+        }
+        ++cell;
+    }
+    return std::nullopt;
+}
 
 NumberListWriter::NumberListWriter(LinkController& link, DeviceCommands& commands,
                                    const NumberGrid& grid)

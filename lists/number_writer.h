@@ -57,6 +57,16 @@ struct NumberWriteState {
     std::int32_t unconfirmed = 0;
 };
 
+// Whether every row of the list can be written, checked before anything is
+// sent (before "CONFW"): the "RT+NTF" command of each non-empty row, with the
+// cell it would get, must fit the 100-byte send buffer and hold nothing that
+// breaks a command apart, its texts must be code page 1251, and its
+// apartment must be empty (0) or a whole number from 0 to 65 535. The same
+// rows are refused on the Internet link, whose records could only keep a
+// part of such a number. Gives the message naming the first row that cannot
+// be written ("Строка 17: ..."), or nothing.
+std::optional<std::string> listWriteProblem(const NumberGrid& grid);
+
 class NumberListWriter {
   public:
     // The grid, link and commands must outlive the writer.

@@ -41,7 +41,12 @@ DeviceSession::DeviceSession(comm::TMainThreadDispatcher* dispatcher, NumberGrid
     link_.closeFirmwareFile = [this] { firmware_.watchdogReset(); };
     link_.stopFirmware = [this](const std::string& why) { firmware_.interrupt(why); };
     // A cut read leaves a list that must not silently replace the device's.
-    link_.exchangeCut = [this] { transfer_.readCut(); };
+    link_.exchangeCut = [this] {
+        if (const std::optional<int> rows = transfer_.readCut()) {
+            blockRead_.reset();
+            observer_.numberReadCut(*rows);
+        }
+    };
     transfer_.setLabel7Caption = [this](const std::string&) {
         observer_.badPacketCount(protocol_.badPacketCount);
     };
@@ -152,7 +157,22 @@ void DeviceSession::writeConfig(
     const std::string& password,
     const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock) {
     readPassword_ = password;
-    run([&] { commands_.writeConfig(password, buildBlock); });
+    run([&] {
+        commands_.writeConfig(password, [&]() -> std::optional<frames::ConfigBlockBytes> {
+            // The device's "CONFW" starts the number writer at once: a row it
+            // could not send must stop the write before anything goes out.
+            if (const std::optional<std::string> problem = listWriteProblem(grid_)) {
+                link_.logLine("Запись конфигурации не начата: " + *problem);
+                observer_.message(*problem);
+                return std::nullopt;
+            }
+            return buildBlock ? buildBlock() : std::nullopt;
+        });
+    });
+}
+
+void DeviceSession::expectReply() {
+    run([this] { link_.startReplyWatchdog(); });
 }
 
 void DeviceSession::changePassword(const std::string& password, const std::string& newPassword) {
@@ -212,6 +232,7 @@ void DeviceSession::attachInternet(InternetServer server) {
     link_.sendData = std::move(server.send);
     link_.stopServer = std::move(server.stop);
     link_.serverListening = std::move(server.listening);
+    link_.internetDeviceLinked = std::move(server.deviceLinked);
 }
 
 void DeviceSession::internetRead(const std::uint8_t* bytes, std::size_t count) {

@@ -54,6 +54,9 @@ class SessionObserver : public LinkObserver {
     // A configuration read and the number read after it have both ended
     // complete: `block` and the number list are all the device held.
     virtual void deviceRead(const frames::ConfigBlockBytes& /*block*/) {}
+    // The number read was cut short (no answer, the port lost) with `rows`
+    // rows of the list filled; the list keeps them and no backup is made.
+    virtual void numberReadCut(int /*rows*/) {}
 };
 
 class DeviceSession : private ReplyTargets, private FirmwarePageView {
@@ -102,7 +105,8 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
     // --- the device ----------------------------------------------------------
     void readConfig(const std::string& password); // N6Click
     // Sends the block `buildBlock` makes once the link is known (N7Click);
-    // nullopt from it sends nothing.
+    // nullopt from it sends nothing, and so does a number list with a row
+    // the writer could not send (listWriteProblem), which is reported.
     void writeConfig(const std::string& password,
                      const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock);
     void changePassword(const std::string& password, const std::string& newPassword); // ChPassClick
@@ -131,6 +135,7 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
         std::function<int(const std::uint8_t*, std::size_t)> send;
         std::function<void()> stop;
         std::function<bool()> listening;
+        std::function<bool()> deviceLinked; // a device is connected to it now
     };
     void attachInternet(InternetServer server);
     // One read of the Internet device (ServerSocket1ClientRead).
@@ -141,6 +146,9 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
     // --- time ---------------------------------------------------------------
     void tick20ms(); // TimerTimer
     void tick1s();   // Timer_sysTimer
+    // Starts the reply watchdog for a wait that nothing else supervises: the
+    // device has 20 s to answer what it was sent last.
+    void expectReply();
     // Whether the 20 ms tick, and the 1 s tick, are needed now.
     bool tickNeeded() const { return link_.tickNeeded(); }
     bool portTickNeeded() const { return link_.portTimerEnabled(); }

@@ -117,6 +117,7 @@ void ReplyHandler::numberPacket(const NumberPacket& packet, Channel channel) {
             link_.sendData(reinterpret_cast<const std::uint8_t*>(ok.data()), ok.size());
         }
         stopWatchdog();
+        awaitNextPacket();
         return;
     }
     stopWatchdog();
@@ -128,11 +129,13 @@ void ReplyHandler::numberPacket(const NumberPacket& packet, Channel channel) {
     case NumberPacket::Verdict::Accepted:
         storePacket(packet);
         link_.SendStr(frames::frameReceiveOk());
+        awaitNextPacket();
         return;
     case NumberPacket::Verdict::Refused:
         link_.SendStr(frames::frameReceiveFail());
         ++protocol_.badPacketCount;
         targets_.badPackets(protocol_.badPacketCount);
+        awaitNextPacket();
         return;
     default:
         return;
@@ -184,6 +187,15 @@ void ReplyHandler::storePacket(const NumberPacket& packet) {
 
 void ReplyHandler::stopWatchdog() {
     link_.state.replyTimer = 0;
+}
+
+void ReplyHandler::awaitNextPacket() {
+    // Each packet answers the acknowledgement of the one before: a device
+    // that falls silent in the middle of its list is lost like any other
+    // that stops answering.
+    if (protocol_.numberReadPending) {
+        link_.startReplyWatchdog();
+    }
 }
 
 void ReplyHandler::writeNumbers(WriterStep step) {

@@ -73,6 +73,8 @@ class ReplyHandler {
     // nextNumberRow; logs the end of the list for the kind "E".
     void storePacket(const device_replies::NumberPacket& packet);
     void stopWatchdog();
+    // While the number read is incomplete, the watchdog waits for the next packet.
+    void awaitNextPacket();
     void writeNumbers(device_replies::WriterStep step);
     // The device said its list is over ("E" packet or "READOK").
     void numberReadEnded();

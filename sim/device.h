@@ -143,6 +143,11 @@ struct Faults {
     // The k-th number packet of every read (1 for the first; 0: off) leaves
     // with a spoiled end mark the first time; the resend on "RFAIL" is sound.
     unsigned corruptPacketAt = 0;
+    // Every number read stops after its k-th packet (0: off): the device
+    // takes the acknowledgement of that packet and sends no more of its list,
+    // as a device that loses its way in the middle of the list. Other
+    // commands are still answered; a new "READ" starts over.
+    unsigned readStopsAfter = 0;
     // The k-th "RT+NTF" since this was set is refused with "+NTF:0" (0: off).
     unsigned refuseNtfAt = 0;
     // The k-th "ADN" batch since this was set is answered "ADN" and not

@@ -101,6 +101,10 @@ std::string SimDevice::onReceiveOk() {
         read_ = ReadSession{}; // the last packet is taken; the read is over
         return {};
     }
+    if (faults_.readStopsAfter != 0 && read_.next >= faults_.readStopsAfter) {
+        read_ = ReadSession{}; // the rest of the list is never sent
+        return {};
+    }
     return sendPacket(true);
 }
 

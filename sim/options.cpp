@@ -95,6 +95,9 @@ std::string usageText() {
            "                       RT+NTF RT+EFA ADD DEL ERASE ADN)\n"
            "  --corrupt-packet K   send the K-th number packet of every read with a\n"
            "                       wrong end mark (resent sound on \"RFAIL\")\n"
+           "  --read-stops-after K every number read stops after its K-th packet: the\n"
+           "                       device sends no more of its list (other commands are\n"
+           "                       still answered)\n"
            "  --refuse-ntf K       refuse the K-th RT+NTF with \"+NTF:0\"\n"
            "  --repeat-batch K     answer the K-th ADN batch \"ADN\" (send it again)\n"
            "  --memory-full        every number write finds no free cell\n"
@@ -148,14 +151,34 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             (name == "--no-reply" ? o.faults.noReply : o.faults.memoryFull) = true;
             continue;
         }
-        static const std::array<const char*, 27> withValue = {
-            "--reply-delay",    "--split-random",  "--link",          "--fw-version",
-            "--trace",          "--trace-out",     "--baud",          "--delay-ms",
-            "--split",          "--split-gap-ms",  "--tcp",           "--retry",
-            "--password",       "--capacity",      "--config",        "--numbers",
-            "--dump",           "--no-reply-at",   "--mute-from",     "--corrupt-packet",
-            "--refuse-ntf",     "--repeat-batch",  "--say",           "--say-delay-ms",
-            "--loader-version", "--reject-frames", "--mute-loader-at"};
+        static const std::array<const char*, 28> withValue = {"--reply-delay",
+                                                              "--split-random",
+                                                              "--link",
+                                                              "--fw-version",
+                                                              "--trace",
+                                                              "--trace-out",
+                                                              "--baud",
+                                                              "--delay-ms",
+                                                              "--split",
+                                                              "--split-gap-ms",
+                                                              "--tcp",
+                                                              "--retry",
+                                                              "--password",
+                                                              "--capacity",
+                                                              "--config",
+                                                              "--numbers",
+                                                              "--dump",
+                                                              "--no-reply-at",
+                                                              "--mute-from",
+                                                              "--corrupt-packet",
+                                                              "--refuse-ntf",
+                                                              "--repeat-batch",
+                                                              "--say",
+                                                              "--say-delay-ms",
+                                                              "--loader-version",
+                                                              "--reject-frames",
+                                                              "--mute-loader-at",
+                                                              "--read-stops-after"};
         if (std::find_if(withValue.begin(), withValue.end(),
                          [&](const char* n) { return name == n; }) == withValue.end()) {
             return fail("unknown option: " + args[i]);
@@ -218,8 +241,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             } else if (name == "--retry") {
                 n = ranged(1, 600'000);
             } else if (name == "--corrupt-packet" || name == "--refuse-ntf" ||
-                       name == "--repeat-batch" || name == "--reject-frames" ||
-                       name == "--mute-loader-at") {
+                       name == "--read-stops-after" || name == "--repeat-batch" ||
+                       name == "--reject-frames" || name == "--mute-loader-at") {
                 n = ranged(1, 1'000'000);
             } else { // --delay-ms, --reply-delay, --split-gap-ms, --say-delay-ms
                 n = ranged(0, 60'000);
@@ -247,6 +270,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                 o.retry = std::chrono::milliseconds{*n};
             } else if (name == "--corrupt-packet") {
                 o.faults.corruptPacketAt = static_cast<unsigned>(*n);
+            } else if (name == "--read-stops-after") {
+                o.faults.readStopsAfter = static_cast<unsigned>(*n);
             } else if (name == "--refuse-ntf") {
                 o.faults.refuseNtfAt = static_cast<unsigned>(*n);
             } else if (name == "--repeat-batch") {

@@ -21,7 +21,8 @@ struct SimOptions {
     std::string traceOut;                               // --trace-out: every byte sent
     Pacing pacing;                                      // --baud, --delay-ms
     Faults faults; // --no-reply, --split, --split-gap-ms, --no-reply-at, --mute-from,
-                   // --corrupt-packet, --refuse-ntf, --repeat-batch, --memory-full,
+                   // --corrupt-packet, --read-stops-after, --refuse-ntf, --repeat-batch,
+                   // --memory-full,
                    // --reject-frames, --mute-loader-at
     std::optional<TcpTarget> tcp;                  // --tcp HOST:PORT
     std::chrono::milliseconds retry{0};            // --retry MS

@@ -220,3 +220,44 @@ TEST_P(FirmwareWindowFlow, HungBootloaderPageChangeAndClosingEndTheExchange) {
     QTest::qWait(300);
     EXPECT_EQ(readFileBytes(run.trace).size(), sent);
 }
+
+// An Internet session over and done with says nothing about the serial port:
+// after a device linked through the server, and the server stopped by going
+// back to the serial port, the bootloader there is programmed as ever.
+TEST(FirmwareWindow, SerialUpdateAfterAnInternetSessionIsNotRefused) {
+    WindowRun run;
+    run.startSim({"--loader-version", "4"});
+    run.openWindow();
+    TForm1Ui& ui = run.form->ui;
+    ui.Port_Box->showPopup();
+    ui.Port_Box->hidePopup();
+    ui.Port_Box->setCurrentIndex(ui.Port_Box->count() - 1);
+    ui.Edit2->setText(QStringLiteral("0"));
+    QTest::mouseClick(ui.Start_server, Qt::LeftButton);
+    const quint16 port = run.form->ServerSocket1->listeningPort();
+    ASSERT_NE(port, 0);
+    SimProcess gprs({"--tcp", "127.0.0.1:" + std::to_string(port)});
+    ASSERT_TRUE(gprs.ok()) << gprs.error();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return run.form->session->link().state.remoteConnected &&
+                   !run.form->session->link().state.directDevice;
+        },
+        5000));
+
+    // Back to the serial port, and straight to the firmware page: the device
+    // there is restarted into its bootloader before it has greeted.
+    ui.Port_Box->setEditText(run.link);
+    ASSERT_FALSE(run.form->ServerSocket1->isListening());
+    run.clickTree(3);
+    restartIntoBootloader(run, "4");
+    const std::string image = body(300);
+    openImage(run, writeFile(run.dir, "fw.bin", "VXRT\x05" + image));
+    ASSERT_TRUE(ui.Program->isEnabled());
+    QTest::mouseClick(ui.Program, Qt::LeftButton);
+    ASSERT_TRUE(run.waitLog("Программирование завершено", 20000)) << run.log().toStdString();
+    EXPECT_FALSE(run.log().contains(QString::fromUtf8("через Интернет невозможно")));
+    EXPECT_EQ(takeMessages(*run.form),
+              QStringList{QString::fromUtf8("Программирование завершено")});
+    EXPECT_EQ(run.dumpValue("image"), hex(image + std::string(84, '\xFF')));
+}

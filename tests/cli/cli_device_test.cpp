@@ -6,6 +6,10 @@
 #include "tests/support/full_number_list.h"
 #include "tests/support/window_run.h"
 
+#include "cli/cli_common.h"
+#include "cli/device_job.h"
+#include "cli/event_loop.h"
+
 #include "config/config_block.h"
 #include "lists/config_file.h"
 
@@ -106,6 +110,51 @@ class CliDevice : public ::testing::Test {
         return path("block");
     }
 };
+
+// One device job of the tool in this process, run by its event loop until
+// `stop` (looked at every 100 ms at least, for 30 s at most).
+struct InProcessJob {
+    EventLoop loop;
+    cli::JobRequest request;
+    std::unique_ptr<cli::DeviceJob> job;
+
+    InProcessJob(cli::JobRequest::Kind kind, const std::string& port, bool fast,
+                 const config_file::Decoded* file = nullptr) {
+        request.kind = kind;
+        request.port = port;
+        request.fast = fast;
+        request.file = file;
+        job = std::make_unique<cli::DeviceJob>(loop, request);
+        job->start();
+    }
+    template <typename Stop> bool runUntil(Stop stop) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        loop.run(
+            [&] { return job->finished() || stop() || std::chrono::steady_clock::now() > limit; },
+            [&] { job->advance(); },
+            [] { return std::chrono::steady_clock::now() + std::chrono::milliseconds(100); });
+        return stop();
+    }
+    // The 20 ms ticks of a wait in which the device sends nothing, driven
+    // here instead of waited for: the reply watchdog's 1000 and some.
+    void driveSilence() {
+        for (int i = 0; i < 1100 && !job->finished(); ++i) {
+            job->session().tick20ms();
+            job->advance();
+        }
+    }
+    const cli::JobResult& result() const { return job->result(); }
+};
+
+std::string numbersFile(const std::string& path, int count) {
+    std::string lines;
+    for (int i = 0; i < count; ++i) {
+        lines += std::to_string(i) + ";" + std::to_string(9150000000LL + i * 31) + ";" +
+                 std::to_string(i % 300) + "\n";
+    }
+    spit(path, lines);
+    return path;
+}
 
 QJsonObject portEntry(const QJsonObject& doc, int i) {
     return doc["ports"].toArray()[i].toObject();
@@ -346,4 +395,84 @@ TEST_F(CliDevice, BadInputsGetAClearMessageAndTheirExitCode) {
     EXPECT_NE(message.find("в приборе записано 4 из 20 номеров"), std::string::npos) << message;
     EXPECT_NE(message.find(str(entry["backup"])), std::string::npos) << message;
     EXPECT_EQ(slurp(str(entry["backup"])).size(), config_file::kEmptyFileSize + 11);
+}
+
+// A device that sends 3 of its 31 packets and falls silent: the job's read
+// ends after the reply watchdog's 20 s (ticks driven here) as a failure of
+// the step «чтение» that says how many numbers came, and no backup is kept
+// of the incomplete read. Both exchange timings.
+TEST_F(CliDevice, ADeviceFallingSilentMidListFailsTheReadWithTheNumbersRead) {
+    for (const bool fast : {false, true}) {
+        Device device(dir, fast ? "fast" : "quiet",
+                      {"--numbers", numbersFile(path("numbers"), 650), "--read-stops-after", "3"});
+        InProcessJob run(cli::JobRequest::Kind::Read, device.port(), fast);
+        ASSERT_TRUE(run.runUntil([&] { return run.job->session().protocol().nextNumberRow > 63; }))
+            << run.result().message;
+        EXPECT_FALSE(run.job->finished()) << run.result().message;
+        run.driveSilence();
+        ASSERT_TRUE(run.job->finished()) << "the read waits for ever";
+        EXPECT_EQ(run.result().code, cli::kDiffers);
+        const std::string& message = run.result().message;
+        EXPECT_NE(message.find("шаг «чтение»: Потеряна связь (нет ответа)!"), std::string::npos)
+            << message;
+        EXPECT_NE(message.find("чтение номеров прервано: считано 63 номеров"), std::string::npos)
+            << message;
+        EXPECT_TRUE(run.result().backup.empty());
+        EXPECT_TRUE(QDir(QString::fromStdString(backups)).entryList(QDir::Files).isEmpty());
+    }
+}
+
+// A list row whose "RT+NTF" command cannot fit the send buffer (the file
+// format takes any text) is refused before anything is sent: the tool names
+// the row and touches no device, and a job given such a file anyway stops
+// before "CONFW". A step that nothing supervises (the device never answers
+// "RT+EFA") gets the reply watchdog instead of waiting for ever.
+TEST_F(CliDevice, AWriteTheDeviceCannotTakeIsRefusedBeforeAnythingIsSentAndNoStepWaitsForEver) {
+    const std::string trace = path("trace");
+    Device device(dir, "dev", {"--trace", trace, "--no-reply-at", "RT+EFA:1"});
+    MemoryNumberGrid grid;
+    for (int row = 1; row <= 20; ++row) {
+        grid.setCell(1, row, std::to_string(9170000000LL + row));
+        grid.setCell(2, row, std::to_string(row));
+    }
+    spit(path("good.fcd"), config_file::encode(blockA().encode(), grid).bytes);
+    grid.setCell(1, 17, std::string(88, '9'));
+    spit(path("bad.fcd"), config_file::encode(blockA().encode(), grid).bytes);
+
+    const CliResult r = run({"write", "--port", device.port(), "bad.fcd"});
+    EXPECT_EQ(r.code, 2) << r.out;
+    const std::string error = str(r.json()["error"]);
+    EXPECT_NE(error.find("Строка 17: номер длиннее 10 символов (88)"), std::string::npos) << error;
+    EXPECT_NE(r.err.find("Строка 17: "), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(trace), "") << "the device got something";
+
+    int code = cli::kSuccess;
+    const auto bad = cli::loadConfigFile(cli::Run{}, path("bad.fcd"), &code);
+    ASSERT_TRUE(bad);
+    InProcessJob refused(cli::JobRequest::Kind::Write, device.port(), false, &*bad);
+    refused.runUntil([] { return false; });
+    ASSERT_TRUE(refused.job->finished());
+    EXPECT_EQ(refused.result().code, cli::kDiffers);
+    EXPECT_NE(refused.result().message.find("шаг «запись»: Строка 17: номер длиннее 10 символов"),
+              std::string::npos)
+        << refused.result().message;
+    EXPECT_EQ(slurp(trace).find("CONFW"), std::string::npos);
+
+    const auto good = cli::loadConfigFile(cli::Run{}, path("good.fcd"), &code);
+    ASSERT_TRUE(good);
+    InProcessJob unanswered(cli::JobRequest::Kind::Write, device.port(), false, &*good);
+    const NumberWriteState& writer = unanswered.job->session().numberWriter().state;
+    ASSERT_TRUE(unanswered.runUntil([&] {
+        return writer.total == 20 && writer.writeCell == 20 && !writer.active;
+    })) << unanswered.result().message;
+    EXPECT_FALSE(unanswered.job->finished());
+    unanswered.driveSilence();
+    ASSERT_TRUE(unanswered.job->finished()) << "the job waits for ever for \"+EFA:\"";
+    EXPECT_EQ(unanswered.result().code, cli::kDiffers);
+    EXPECT_NE(unanswered.result().message.find("шаг «запись»: Потеряна связь (нет ответа)!"),
+              std::string::npos)
+        << unanswered.result().message;
+    // The simulator's trace may lag behind what was sent.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return slurp(trace).find("RT+EFA=20\r") != std::string::npos; }, 5000));
 }

@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -85,8 +88,18 @@ inline CliResult runCli(const std::vector<std::string>& args, const std::string&
         ADD_FAILURE() << "cannot start " << VXRT7_CLI_PATH;
         return result;
     }
+    // A tool that never ends is a failure of its own, not a hung test.
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > limit) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            ADD_FAILURE() << "vxrt7-cli did not end within 60 s";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.out = slurp(outPath);
     result.err = slurp(errPath);

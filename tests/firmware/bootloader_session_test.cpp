@@ -292,14 +292,30 @@ TEST(BootloaderSession, ProgrammingIsRefusedWhileTheInternetLinkIsInUse) {
         socketSends.emplace_back(reinterpret_cast<const char*>(b), n);
         return static_cast<int>(n);
     };
-    r.link.serverListening = [] { return true; };
+    bool listening = true;
+    bool deviceLinked = false;
+    r.link.serverListening = [&] { return listening; };
+    r.link.internetDeviceLinked = [&] { return deviceLinked; };
     r.session.openImage(r.imageFile(300));
-    r.session.startProgramming();
-    EXPECT_EQ(r.view.log.back(), "Обновление ПО через Интернет невозможно: подключите "
-                                 "устройство к последовательному порту");
-    EXPECT_FALSE(r.session.programming());
+    for (const bool linked : {false, true}) {
+        listening = !linked;
+        deviceLinked = linked;
+        r.session.startProgramming();
+        EXPECT_EQ(r.view.log.back(), "Обновление ПО через Интернет невозможно: подключите "
+                                     "устройство к последовательному порту");
+        EXPECT_FALSE(r.session.programming());
+    }
     EXPECT_TRUE(socketSends.empty());
     EXPECT_EQ(r.nothingMore(), "");
+
+    // The flags an Internet session leaves behind do not outlast the server.
+    deviceLinked = false;
+    r.link.state.remoteConnected = true;
+    r.link.state.directDevice = false;
+    r.session.startProgramming();
+    EXPECT_TRUE(r.session.programming());
+    EXPECT_EQ(r.sent(131).size(), 131u) << "block 0 goes to the serial port";
+    EXPECT_TRUE(socketSends.empty());
 }
 
 } // namespace

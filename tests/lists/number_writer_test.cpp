@@ -278,6 +278,61 @@ TEST(NumberWriterSerial, EntryTheCommandCannotCarryStopsTheWriteWithItsRow) {
     EXPECT_EQ(s.view.log.back().rfind("Запись номеров прервана: строка 3: ", 0), 0u);
 }
 
+// The whole list is checked before "CONFW": the command of each row with the
+// cell it would get must fit the 99 characters of the send buffer, and the
+// apartment must be what the device stores. A configuration write with such a
+// row sends nothing at all.
+TEST(NumberWriterSerial, ListCheckNamesTheFirstRowTheWriterCouldNotSendAndTheWriteSendsNothing) {
+    Serial s;
+    // "RT+NTF=0," + 88 + ",\r" is 99 characters: it fits in cell 0.
+    const std::string longest(88, '5');
+    s.entry(1, longest, "");
+    s.entry(2, "222", "65535");
+    s.entry(3, "333", "00017");
+    EXPECT_EQ(listWriteProblem(s.grid), std::nullopt);
+    s.entry(1, longest, "1");
+    EXPECT_EQ(listWriteProblem(s.grid),
+              "Строка 1: номер длиннее 10 символов (88), команда его записи не помещается в "
+              "буфер отправки: 100 символов, допустимо не более 99");
+    // In cell 10 the same row needs one more digit for the cell.
+    s.entry(1, "111", "1");
+    for (int row = 2; row <= 10; ++row) {
+        s.entry(row, std::to_string(row), "");
+    }
+    s.entry(17, longest, "");
+    EXPECT_EQ(
+        listWriteProblem(s.grid).value_or("").rfind("Строка 17: номер длиннее 10 символов (88)", 0),
+        0u);
+    s.entry(17, "1700", "");
+
+    for (const char* apartment : {"65536", "-1", "+5", " 5", "5 ", "кв5", "1e3"}) {
+        s.entry(12, "1200", apartment);
+        EXPECT_EQ(listWriteProblem(s.grid), "Строка 12: номер квартиры «" + std::string(apartment) +
+                                                "» не является целым числом от 0 до 65 535")
+            << apartment;
+    }
+    // An apartment without a number is no row the writer sends.
+    s.entry(12, "", "x");
+    EXPECT_EQ(listWriteProblem(s.grid), std::nullopt);
+    s.entry(12, "12\r34", "");
+    EXPECT_EQ(listWriteProblem(s.grid).value_or("").rfind("Строка 12: ", 0), 0u);
+    s.entry(12, "☎12", "");
+    EXPECT_EQ(listWriteProblem(s.grid).value_or("").rfind("Строка 12: номер: ", 0), 0u);
+
+    s.entry(12, std::string(95, '7'), "12");
+    s.session.writeConfig(
+        "1234", [] { return std::optional<frames::ConfigBlockBytes>(frames::ConfigBlockBytes{}); });
+    EXPECT_EQ(s.sent(100), "") << "no CONFW";
+    EXPECT_EQ(s.link.state.replyTimer, 0u);
+    ASSERT_FALSE(s.view.log.empty());
+    EXPECT_EQ(s.view.log.back().rfind(
+                  "Запись конфигурации не начата: Строка 12: номер длиннее 10 символов (95)", 0),
+              0u)
+        << s.view.log.back();
+    ASSERT_FALSE(s.view.messages.empty());
+    EXPECT_EQ(s.view.messages.back().rfind("Строка 12: ", 0), 0u);
+}
+
 // ---------------------------------------------------------------------------
 // Internet link
 

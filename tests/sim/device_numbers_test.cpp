@@ -141,6 +141,32 @@ TEST(SimDeviceRead, CorruptPacketFaultSpoilsTheKthPacketOnceInEveryRead) {
     }
 }
 
+// A device that loses its way in the middle of its list: every read sends
+// its first K packets (the resend on "RFAIL" included), then nothing, while
+// other commands are still answered, on both links.
+TEST(SimDeviceRead, ReadStopsAfterFaultSendsKPacketsOfEveryReadAndThenNothing) {
+    SimDevice device(stateWith(sampleNumbers(50)));
+    device.faults().readStopsAfter = 2;
+    for (int round = 0; round < 2; ++round) {
+        const auto packets = readSerial(device);
+        ASSERT_EQ(packets.size(), 2u) << "round " << round;
+        EXPECT_EQ(packets[1].kind, 'R') << "the list is not over";
+        EXPECT_FALSE(device.readInProgress());
+        EXPECT_EQ(answer(device, "RFAIL\r"), "");
+        EXPECT_EQ(answer(device, "CONFO"), device.greeting());
+    }
+    ASSERT_FALSE(answer(device, "READ 1234\r").empty());
+    const std::string second = answer(device, "R_OK\r");
+    EXPECT_EQ(answer(device, "RFAIL\r"), second) << "the K-th packet is still sent again";
+    EXPECT_EQ(answer(device, "R_OK\r"), "");
+
+    SimDevice tcp(stateWith(sampleNumbers(50)), Carrier::Tcp);
+    tcp.faults().readStopsAfter = 1;
+    EXPECT_EQ(answer(tcp, "READ").front(), 'R');
+    EXPECT_EQ(answer(tcp, "R_OK\r"), "");
+    EXPECT_FALSE(tcp.readInProgress());
+}
+
 TEST(SimDeviceCells, NtfWritesCellsAndEfaFreesTheRest) {
     SimDevice device;
     EXPECT_EQ(answer(device, "RT+NTF=0,9161234567,12\r"), "+NTF:1");

@@ -212,10 +212,11 @@ TEST(SimProgramCommandLine, HelpAndVersion) {
     const auto [help, helpCode] = runToEnd("--help");
     EXPECT_EQ(helpCode, 0);
     for (const char* option :
-         {"--link", "--fw-version", "--trace", "--trace-out", "--baud", "--tcp", "--retry",
-          "--password", "--capacity", "--config", "--numbers", "--dump", "--no-reply-at",
-          "--mute-from", "--corrupt-packet", "--refuse-ntf", "--repeat-batch", "--memory-full",
-          "--say"}) {
+         {"--link",        "--fw-version",   "--trace",          "--trace-out",
+          "--baud",        "--tcp",          "--retry",          "--password",
+          "--capacity",    "--config",       "--numbers",        "--dump",
+          "--no-reply-at", "--mute-from",    "--corrupt-packet", "--read-stops-after",
+          "--refuse-ntf",  "--repeat-batch", "--memory-full",    "--say"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     const auto [version, versionCode] = runToEnd("--version");

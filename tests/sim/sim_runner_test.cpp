@@ -192,6 +192,7 @@ TEST(SimCommandLine, ReadsTheDeviceTcpAndFaultOptions) {
                                            "RT+NTF:3",
                                            "--corrupt-packet",
                                            "2",
+                                           "--read-stops-after=3",
                                            "--refuse-ntf=4",
                                            "--repeat-batch",
                                            "5",
@@ -215,6 +216,7 @@ TEST(SimCommandLine, ReadsTheDeviceTcpAndFaultOptions) {
     EXPECT_EQ(o.dumpFile, "d.txt");
     EXPECT_EQ(o.faults.silence, (sim::StepFault{sim::StepFault::Mode::SkipOne, "RT+NTF", 3}));
     EXPECT_EQ(o.faults.corruptPacketAt, 2u);
+    EXPECT_EQ(o.faults.readStopsAfter, 3u);
     EXPECT_EQ(o.faults.refuseNtfAt, 4u);
     EXPECT_EQ(o.faults.repeatBatchAt, 5u);
     EXPECT_TRUE(o.faults.memoryFull);
@@ -238,6 +240,7 @@ TEST(SimCommandLine, RefusesBadTcpTargetsStepFaultsAndMixtures) {
                                                                   {"--no-reply-at", "RT+NTF"},
                                                                   {"--no-reply-at", "FOO:1"},
                                                                   {"--mute-from", "ADN:0"},
+                                                                  {"--read-stops-after", "0"},
                                                                   {"--retry", "100"},
                                                                   {"--tcp", "h:1", "--link", "x"},
                                                                   {"--password", "65536"},
