@@ -3,6 +3,7 @@
 #include "session/device_session.h"
 #include "tests/support/manual_dispatcher.h"
 #include "tests/support/recording_view.h"
+#include "tests/support/temp_dir.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -520,10 +521,11 @@ TEST(LinkController, FirmwarePageTakesTheLineAndLeavingItGivesItBack) {
 }
 
 TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
-    // The port is reached through a link, as /dev/serial/by-id names are.
-    const std::string link = ::testing::TempDir() + "vxrt7-lost-" + std::to_string(::getpid());
+    // The port is reached through a link of this test's own, as /dev/serial/by-id
+    // names are: a terminal number alone may be another test's by now.
+    TempDir dir;
+    const std::string link = dir.filePath("ttyUSB-lost");
     auto device = std::make_unique<Device>();
-    ::unlink(link.c_str());
     ASSERT_EQ(::symlink(device->path.c_str(), link.c_str()), 0);
 
     ManualDispatcher dispatcher;
@@ -532,9 +534,25 @@ TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
     DeviceSession session{&dispatcher, grid, view};
     TComm& port = session.port();
     LinkController& ctl = session.link();
+    // The handshake: the greeting reaches this test's device, and only its
+    // answer links, so the port opened is the one this test holds.
+    const auto linkUp = [&](const Device& d) {
+        ctl.tick1s();
+        ASSERT_TRUE(ctl.state.portReady);
+        ASSERT_EQ(view.panels[2], "Порт " + link + " открыт");
+        ctl.tick1s();
+        ASSERT_EQ(d.received(), "CONFO");
+        d.send(kGreeting);
+        ASSERT_TRUE(
+            dispatcher.runUntil([&] { return ctl.state.rxCount >= kGreeting.size(); }, 2000));
+        for (int i = 0; i < 14; ++i) {
+            ctl.tick20ms();
+        }
+        ASSERT_TRUE(ctl.state.remoteConnected);
+        ASSERT_TRUE(ctl.state.linkUp);
+    };
     ctl.state.portName = link;
-    ctl.tick1s();
-    ASSERT_TRUE(ctl.state.portReady);
+    linkUp(*device);
 
     device->closeAll(); // the adapter is pulled out, and its name goes with it
     ::unlink(link.c_str());
@@ -546,26 +564,24 @@ TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
     }
     EXPECT_EQ(lossLines, 1);
     EXPECT_FALSE(ctl.state.portReady);
+    EXPECT_FALSE(ctl.state.remoteConnected);
     EXPECT_TRUE(ctl.portTimerEnabled());
     EXPECT_EQ(view.panels[1], "NC");
 
-    // Searching while it is away keeps the timer running.
+    // Searching while it is away keeps the timer running and opens nothing.
     ctl.tick1s();
     EXPECT_FALSE(ctl.state.portReady);
+    EXPECT_FALSE(port.Enabled());
     EXPECT_TRUE(ctl.portTimerEnabled());
     EXPECT_EQ(view.panels[2], "Порт " + link + " отключен. Поиск...");
 
-    // Plugged in again (a new terminal behind the same name).
+    // Plugged in again (a new terminal behind the same name): found and
+    // linked with the device this test plays.
     device = std::make_unique<Device>();
-    ::unlink(link.c_str());
     ASSERT_EQ(::symlink(device->path.c_str(), link.c_str()), 0);
-    ctl.tick1s();
-    EXPECT_TRUE(ctl.state.portReady);
-    EXPECT_EQ(view.panels[2], "Порт " + link + " открыт");
-    ctl.tick1s();
-    EXPECT_EQ(device->received(), "CONFO");
+    linkUp(*device);
+    EXPECT_FALSE(ctl.searchingLostPort());
     port.Close();
-    ::unlink(link.c_str());
 }
 
 } // namespace
