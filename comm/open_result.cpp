@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <grp.h>
+#include <pwd.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -21,15 +22,50 @@ std::string resolved(const std::string& path) {
     return ::realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : path;
 }
 
-std::string groupOf(const std::string& devicePath) {
-    struct stat st {};
-    if (::stat(devicePath.c_str(), &st) != 0) {
-        return {};
-    }
-    if (const group* g = ::getgrgid(st.st_gid)) {
+std::string groupName(gid_t gid) {
+    if (const group* g = ::getgrgid(gid)) {
         return g->gr_name;
     }
-    return std::to_string(st.st_gid);
+    return std::to_string(gid);
+}
+
+std::string userName(uid_t uid) {
+    if (const passwd* p = ::getpwuid(uid)) {
+        return p->pw_name;
+    }
+    return std::to_string(uid);
+}
+
+// "600 (rw-------)"
+std::string modeText(mode_t mode) {
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%03o", static_cast<unsigned>(mode & 0777));
+    std::string bits = "rwxrwxrwx";
+    for (int i = 0; i < 9; ++i) {
+        if ((mode & (0400u >> i)) == 0) {
+            bits[static_cast<std::size_t>(i)] = '-';
+        }
+    }
+    return std::string(octal) + " (" + bits + ")";
+}
+
+// Why this user may not open the device and what to do about it. Joining a
+// group helps only when that group may read and write the device.
+std::string permissionAdvice(const std::string& devicePath) {
+    const std::string cause = "Нет доступа к порту " + devicePath + ": ";
+    struct stat st {};
+    if (::stat(devicePath.c_str(), &st) != 0) {
+        return cause + "нет прав на его открытие";
+    }
+    if ((st.st_mode & S_IRGRP) != 0 && (st.st_mode & S_IWGRP) != 0) {
+        const std::string group = groupName(st.st_gid);
+        return cause + "он принадлежит группе " + group + ". Добавьте пользователя в группу " +
+               group + " (sudo usermod -aG " + group + " $USER) и войдите в систему заново";
+    }
+    return cause + "права " + modeText(st.st_mode) + ", владелец " + userName(st.st_uid) +
+           ", группа " + groupName(st.st_gid) +
+           ": читать и писать в него может только владелец. Разрешите доступ: sudo chmod a+rw " +
+           devicePath + " (до переподключения устройства; насовсем: правилом udev с MODE=\"0666\")";
 }
 
 // The process that holds a lock on the device (from <procDir>/locks), or empty.
@@ -130,6 +166,7 @@ OpenResult OpenResult::fromErrno(int code, const std::string& device) {
         r.error = OpenError::Gone;
         break;
     case ENOTTY:
+    case EISDIR: // a folder given as the port
         r.error = OpenError::NotSerial;
         break;
     default:
@@ -169,18 +206,8 @@ OpenFailureText describeOpenFailure(const OpenResult& result, const std::string&
     switch (result.error) {
     case OpenError::None:
         return {"Порт " + portName + " открыт", ""};
-    case OpenError::NoPermission: {
-        const std::string group = groupOf(devicePath);
-        OpenFailureText f{"Порт " + portName + ": нет доступа", ""};
-        if (group.empty()) {
-            f.log = "Нет доступа к порту " + devicePath + ": нет прав на его открытие";
-        } else {
-            f.log = "Нет доступа к порту " + devicePath + ": он принадлежит группе " + group +
-                    ". Добавьте пользователя в группу " + group + " (sudo usermod -aG " + group +
-                    " $USER) и войдите в систему заново";
-        }
-        return f;
-    }
+    case OpenError::NoPermission:
+        return {"Порт " + portName + ": нет доступа", permissionAdvice(devicePath)};
     case OpenError::Busy: {
         const std::string holder = portHolder(devicePath, procDir);
         return {busy,
@@ -192,7 +219,9 @@ OpenFailureText describeOpenFailure(const OpenResult& result, const std::string&
         return {busy, notOpen + "устройство " + devicePath + " отключено (ошибка " +
                           std::to_string(result.code) + ")"};
     case OpenError::NotSerial:
-        return {busy, notOpen + devicePath + " не является последовательным портом"};
+        return {busy, notOpen + devicePath +
+                          (result.code == EISDIR ? " является папкой, а не последовательным портом"
+                                                 : " не является последовательным портом")};
     case OpenError::LineSettingsRefused:
         return {busy, notOpen + "устройство " + devicePath +
                           " не приняло настройки линии (ошибка " + std::to_string(result.code) +

@@ -293,6 +293,12 @@ TEST_F(CliDevice, BadInputsGetAClearMessageAndTheirExitCode) {
     r = run({"info", "--port", "/dev/null"});
     EXPECT_EQ(r.code, 3);
     EXPECT_EQ(str(portEntry(r.json(), 0)["portError"]), "not_serial");
+    r = run({"info", "--port", dir});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(str(portEntry(r.json(), 0)["portError"]), "not_serial");
+    EXPECT_EQ(str(portEntry(r.json(), 0)["message"]),
+              "Порт " + dir + " не открыт: " + dir +
+                  " является папкой, а не последовательным портом");
 
     // The device stops answering in the middle of the write: which device,
     // which step, what it holds now and where the backup is.

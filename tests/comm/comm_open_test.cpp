@@ -222,11 +222,17 @@ TEST_F(CommOpenTest, ThePortInterfaceSaysWhyAnOpenFailed) {
     EXPECT_EQ(comm::describeOpenFailure(r, "COM3").log,
               "Порт COM3 не открыт: /dev/null не является последовательным портом");
 
+    // A folder is named as one, not by its error number.
     r = second.open("/tmp");
-    EXPECT_EQ(r.error, comm::OpenError::Failed);
+    EXPECT_EQ(r.error, comm::OpenError::NotSerial);
     EXPECT_EQ(r.code, EISDIR);
     EXPECT_EQ(comm::describeOpenFailure(r, "COM3").log,
-              "Порт COM3 не открыт: ошибка " + std::to_string(EISDIR));
+              "Порт COM3 не открыт: /tmp является папкой, а не последовательным портом");
+    // What has no reason of its own says its error number.
+    r = second.open("/" + std::string(5000, 'x'));
+    EXPECT_EQ(r.error, comm::OpenError::Failed);
+    EXPECT_EQ(comm::describeOpenFailure(r, "COM3").log,
+              "Порт COM3 не открыт: ошибка " + std::to_string(ENAMETOOLONG));
     EXPECT_FALSE(second.isOpen());
 
     // The component's Open leaves a port whose line could not be set up
