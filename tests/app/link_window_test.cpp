@@ -6,6 +6,7 @@
 #include "app/tform1.h"
 #include "app/tform2.h"
 #include "tests/support/child_test.h"
+#include "tests/support/device_holder.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/window_run.h"
@@ -31,6 +32,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -132,6 +134,27 @@ TEST(LinkWindow, PortHeldByAnotherProcessIsBusy) {
     // Connect tries again once the port is free.
     QTest::mouseClick(run.form->ui.Connect, Qt::LeftButton);
     EXPECT_FALSE(run.form->ui.Connect->isEnabled()); // disabled at start: nothing happens
+    run.form->session->connect({}, {});
+    EXPECT_TRUE(run.waitPanel(kLinked, 5000));
+}
+
+// A program that merely has the port open (a terminal program, a stray cat)
+// holds it too, though it takes no lock and we run as root.
+TEST(LinkWindow, PortOpenInAProgramWithoutALockIsBusy) {
+    WindowRun run;
+    run.startSim();
+    auto holder = std::make_unique<DeviceHolder>(run.link.toStdString());
+    ASSERT_TRUE(holder->ok()) << holder->error();
+    run.openWindow();
+    const QString busy = QString::fromUtf8("Порт ") + run.link + QString::fromUtf8(" занят");
+    EXPECT_TRUE(run.waitPanel(busy, 3000)) << run.panel(2).toStdString();
+    EXPECT_EQ(run.panel(1), QStringLiteral("NC"));
+    EXPECT_TRUE(run.log().contains(busy + QString::fromUtf8(" программой sleep (pid ") +
+                                   QString::number(holder->pid()) + QLatin1Char(')')))
+        << run.log().toStdString();
+    EXPECT_EQ(count(readAll(run.trace), "CONFO"), 0) << "the device was greeted";
+
+    holder.reset();
     run.form->session->connect({}, {});
     EXPECT_TRUE(run.waitPanel(kLinked, 5000));
 }

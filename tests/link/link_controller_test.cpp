@@ -1,6 +1,7 @@
 // The link controller driven tick by tick, with the real serial port
 // component on a pseudo-terminal whose master plays the device.
 #include "session/device_session.h"
+#include "tests/support/device_holder.h"
 #include "tests/support/manual_dispatcher.h"
 #include "tests/support/recording_view.h"
 #include "tests/support/temp_dir.h"
@@ -486,6 +487,30 @@ TEST(LinkController, ChoosingInternetWhileLinkedSaysGoodbyeAndBackToAPort) {
     EXPECT_TRUE(h.link.portTimerEnabled());
     h.link.tick1s();
     EXPECT_TRUE(h.link.state.portReady);
+}
+
+// Another program that merely has the port open (no lock; root passes
+// TIOCEXCL) holds it: the port is not opened, nothing reaches the line, the
+// status and the log say who holds it; Connect takes it once it is free.
+TEST(LinkController, PortThatAnotherProgramHasOpenIsBusyUntilItLetsGo) {
+    Harness h;
+    auto holder = std::make_unique<DeviceHolder>(h.device.path);
+    ASSERT_TRUE(holder->ok()) << holder->error();
+    h.link.tick1s();
+    EXPECT_FALSE(h.link.state.portReady);
+    EXPECT_FALSE(h.port.Enabled());
+    EXPECT_FALSE(h.link.portTimerEnabled());
+    EXPECT_EQ(h.link.lastOpen().error, comm::OpenError::Busy);
+    EXPECT_EQ(h.view.panels[1], "NC");
+    EXPECT_EQ(h.view.panels[2], "Порт " + h.device.path + " занят");
+    ASSERT_FALSE(h.view.log.empty());
+    EXPECT_EQ(h.view.log.back(), "Порт " + h.device.path + " занят программой sleep (pid " +
+                                     std::to_string(holder->pid()) + ")");
+    EXPECT_EQ(h.device.received(100), "");
+
+    holder.reset();
+    h.connect();
+    h.linkUp();
 }
 
 TEST(LinkController, FirmwarePageTakesTheLineAndLeavingItGivesItBack) {

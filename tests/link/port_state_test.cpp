@@ -4,6 +4,7 @@
 #include "tests/link/fake_port_tree.h"
 
 #include "tests/support/child_test.h"
+#include "tests/support/device_holder.h"
 #include "tests/support/pty_pair.h"
 
 #include <csignal>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -54,9 +56,10 @@ pid_t holdLocked(const std::string& path) {
 
 TEST(PortState, EveryPortWithItsStateWhoHoldsItAndItsStableName) {
     FakeTree tree;
-    PtyPair free, locked, exclusive, virtualTty;
+    PtyPair free, locked, exclusive, virtualTty, heldOpen;
     tree.addPort("ttyUSB0", free.slavePath);
     tree.addPort("ttyUSB1", locked.slavePath);
+    tree.addPort("ttyUSB2", heldOpen.slavePath); // open in another program, which takes no lock
     tree.addPort("ttyACM0", exclusive.slavePath);
     tree.addPort("tty7", virtualTty.slavePath, /*withDevice=*/false);
     tree.addPort("ttyUSB9", (tree.root / "unplugged").string());
@@ -65,12 +68,14 @@ TEST(PortState, EveryPortWithItsStateWhoHoldsItAndItsStableName) {
     const pid_t holder = holdLocked(locked.slavePath);
     ASSERT_GT(holder, 0);
     ASSERT_EQ(::ioctl(exclusive.slaveFd, TIOCEXCL), 0);
+    auto reader = std::make_unique<DeviceHolder>(heldOpen.slavePath);
+    ASSERT_TRUE(reader->ok()) << reader->error();
 
     const auto ports = tree.describe();
     ::kill(holder, SIGKILL);
     ::waitpid(holder, nullptr, 0);
 
-    ASSERT_EQ(ports.size(), 4u);
+    ASSERT_EQ(ports.size(), 5u);
     EXPECT_EQ(ports[0].name, "ttyACM0");
     EXPECT_EQ(ports[0].access, PortAccess::Busy);
     EXPECT_EQ(ports[1].name, "ttyUSB0");
@@ -83,14 +88,19 @@ TEST(PortState, EveryPortWithItsStateWhoHoldsItAndItsStableName) {
     EXPECT_NE(ports[2].holder.find("(pid " + std::to_string(holder) + ")"), std::string::npos)
         << ports[2].holder;
     EXPECT_TRUE(ports[2].byIds.empty());
-    EXPECT_EQ(ports[3].name, "ttyUSB9");
-    EXPECT_EQ(ports[3].access, PortAccess::Missing);
+    EXPECT_EQ(ports[3].name, "ttyUSB2");
+    EXPECT_EQ(ports[3].access, PortAccess::Busy);
+    EXPECT_EQ(ports[3].holder, "sleep (pid " + std::to_string(reader->pid()) + ")");
+    EXPECT_EQ(ports[4].name, "ttyUSB9");
+    EXPECT_EQ(ports[4].access, PortAccess::Missing);
+    reader.reset();
 
     // Released, both are free again, and probing took no lock of its own.
     ASSERT_EQ(::ioctl(exclusive.slaveFd, TIOCNXCL), 0);
     const auto again = tree.describe();
     EXPECT_EQ(again[0].access, PortAccess::Free);
     EXPECT_EQ(again[2].access, PortAccess::Free);
+    EXPECT_EQ(again[3].access, PortAccess::Free);
     EXPECT_EQ(::flock(free.slaveFd, LOCK_EX | LOCK_NB), 0);
 }
 
