@@ -16,16 +16,35 @@ cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 # A short run of every fuzz target with clang's libFuzzer, starting from its
-# corpus (new inputs go to a scratch folder, not into the tree).
+# corpus (new inputs go to a scratch folder, not into the tree). Any sanitizer
+# report stops the fuzzer (the build has no recovery) and fails this script:
+# the report is shown whole with the input that caused it, which is kept in
+# build-fuzz/crashes/ to be mended and added to the corpus.
 if [ "${VXRT7_SKIP_FUZZ:-0}" != "1" ] && command -v clang++ >/dev/null; then
   cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+  crashes=build-fuzz/crashes
+  mkdir -p "$crashes"
   for corpus in fuzz/corpus/*/; do
     name=$(basename "$corpus")
     cmake --build build-fuzz -j "$jobs" --target "fuzz_$name"
     scratch=$(mktemp -d)
-    build-fuzz/bin/"fuzz_$name" -max_total_time="${VXRT7_FUZZ_SECONDS:-30}" -print_final_stats=1 \
-      "$scratch" "$corpus" 2>&1 | tail -n 3
+    log="$scratch/fuzz.log"
+    mkdir "$scratch/new"
+    status=0
+    UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
+      build-fuzz/bin/"fuzz_$name" -max_total_time="${VXRT7_FUZZ_SECONDS:-30}" -print_final_stats=1 \
+      -artifact_prefix="$crashes/$name-" "$scratch/new" "$corpus" >"$log" 2>&1 || status=$?
+    # A report that did not stop the run (a target built before the flags
+    # changed) fails all the same.
+    if [ "$status" -ne 0 ] || grep -q -e 'runtime error:' -e '^==[0-9]*==ERROR' "$log"; then
+      report=$(sed -n '/runtime error:\|^==[0-9]*==ERROR\|^==[0-9]*== ERROR/,$p' "$log")
+      if [ -n "$report" ]; then echo "$report"; else tail -n 40 "$log"; fi
+      echo "fuzz_$name failed (exit status $status); the input is named above (in $crashes/)." >&2
+      rm -rf "$scratch"
+      exit 1
+    fi
+    tail -n 3 "$log"
     rm -rf "$scratch"
   done
 fi

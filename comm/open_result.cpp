@@ -1,16 +1,22 @@
 #include "comm/port.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <grp.h>
+#include <pwd.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <vector>
 
 namespace comm {
 
@@ -21,15 +27,50 @@ std::string resolved(const std::string& path) {
     return ::realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : path;
 }
 
-std::string groupOf(const std::string& devicePath) {
-    struct stat st {};
-    if (::stat(devicePath.c_str(), &st) != 0) {
-        return {};
-    }
-    if (const group* g = ::getgrgid(st.st_gid)) {
+std::string groupName(gid_t gid) {
+    if (const group* g = ::getgrgid(gid)) {
         return g->gr_name;
     }
-    return std::to_string(st.st_gid);
+    return std::to_string(gid);
+}
+
+std::string userName(uid_t uid) {
+    if (const passwd* p = ::getpwuid(uid)) {
+        return p->pw_name;
+    }
+    return std::to_string(uid);
+}
+
+// "600 (rw-------)"
+std::string modeText(mode_t mode) {
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%03o", static_cast<unsigned>(mode & 0777));
+    std::string bits = "rwxrwxrwx";
+    for (int i = 0; i < 9; ++i) {
+        if ((mode & (0400u >> i)) == 0) {
+            bits[static_cast<std::size_t>(i)] = '-';
+        }
+    }
+    return std::string(octal) + " (" + bits + ")";
+}
+
+// Why this user may not open the device and what to do about it. Joining a
+// group helps only when that group may read and write the device.
+std::string permissionAdvice(const std::string& devicePath) {
+    const std::string cause = "Нет доступа к порту " + devicePath + ": ";
+    struct stat st {};
+    if (::stat(devicePath.c_str(), &st) != 0) {
+        return cause + "нет прав на его открытие";
+    }
+    if ((st.st_mode & S_IRGRP) != 0 && (st.st_mode & S_IWGRP) != 0) {
+        const std::string group = groupName(st.st_gid);
+        return cause + "он принадлежит группе " + group + ". Добавьте пользователя в группу " +
+               group + " (sudo usermod -aG " + group + " $USER) и войдите в систему заново";
+    }
+    return cause + "права " + modeText(st.st_mode) + ", владелец " + userName(st.st_uid) +
+           ", группа " + groupName(st.st_gid) +
+           ": читать и писать в него может только владелец. Разрешите доступ: sudo chmod a+rw " +
+           devicePath + " (до переподключения устройства; насовсем: правилом udev с MODE=\"0666\")";
 }
 
 // The process that holds a lock on the device (from <procDir>/locks), or empty.
@@ -60,7 +101,176 @@ std::string processName(const std::string& procDir, const std::string& pid) {
     return (name.empty() ? std::string("?") : name) + " (pid " + pid + ")";
 }
 
+// The pair number of a pseudo-terminal slave (UNIX 98 majors 136 to 143),
+// or -1 for any other device.
+long ptySlaveIndex(const struct stat& node) {
+    const unsigned major = ::major(node.st_rdev);
+    return major >= 136 && major <= 143
+               ? static_cast<long>((major - 136) * 256 + ::minor(node.st_rdev))
+               : -1;
+}
+
+bool isPtyMaster(const char* link) {
+    return std::strcmp(link, "/dev/ptmx") == 0 || std::strcmp(link, "/dev/pts/ptmx") == 0;
+}
+
+// The pair a master descriptor of a process belongs to, from its fdinfo
+// ("tty-index:\t7"); -2 when the system does not say (then it may be any).
+long masterIndex(int proc, const char* pid, const char* fd) {
+    char path[64];
+    std::snprintf(path, sizeof path, "%s/fdinfo/%s", pid, fd);
+    const int info = ::openat(proc, path, O_RDONLY | O_CLOEXEC);
+    if (info < 0) {
+        return -1;
+    }
+    char text[512];
+    const ssize_t n = ::read(info, text, sizeof text - 1);
+    ::close(info);
+    if (n <= 0) {
+        return -1;
+    }
+    text[n] = '\0';
+    const char* at = std::strstr(text, "tty-index:");
+    return at != nullptr ? std::strtol(at + 10, nullptr, 10) : -2;
+}
+
+// A device looked for, and the process found holding it.
+struct Wanted {
+    bool lookFor = false; // a character device that is there
+    struct stat node {};
+    std::string target; // the name /proc shows for a descriptor of it
+    long ptyIndex = -1; // the pair, for the slave of a pseudo-terminal
+    long pid = 0;       // the holder found
+    std::string holder;
+
+    bool open() const { return lookFor && pid == 0; }
+};
+
+// Looks through the descriptors of one process (its folder under proc) and
+// makes it the holder of every wanted device it has open, except where it
+// is the other end of the pseudo-terminal.
+void lookAt(int proc, const std::string& procDir, long pid, std::vector<Wanted>& wanted) {
+    const std::string name = std::to_string(pid);
+    const int fds = ::openat(proc, (name + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fds < 0) {
+        return; // another user's process, or gone
+    }
+    DIR* dir = ::fdopendir(fds);
+    if (dir == nullptr) {
+        ::close(fds);
+        return;
+    }
+    std::vector<std::size_t> held;
+    std::vector<std::string> masters; // descriptors of pseudo-terminal masters
+    while (const dirent* fd = ::readdir(dir)) {
+        if (fd->d_name[0] == '.') {
+            continue;
+        }
+        char link[PATH_MAX];
+        const ssize_t n = ::readlinkat(fds, fd->d_name, link, sizeof link - 1);
+        if (n <= 0) {
+            continue;
+        }
+        link[n] = '\0';
+        if (isPtyMaster(link)) {
+            masters.emplace_back(fd->d_name);
+            continue;
+        }
+        for (std::size_t i = 0; i < wanted.size(); ++i) {
+            const Wanted& w = wanted[i];
+            if (!w.open() || static_cast<std::size_t>(n) != w.target.size() ||
+                w.target.compare(link) != 0) {
+                continue;
+            }
+            // The same name can be another node (another instance of
+            // /dev/pts, another mount namespace): the inode decides.
+            struct stat st {};
+            if (::fstatat(fds, fd->d_name, &st, 0) == 0 && st.st_dev == w.node.st_dev &&
+                st.st_ino == w.node.st_ino) {
+                held.push_back(i);
+            }
+        }
+    }
+    ::closedir(dir);
+    if (held.empty()) {
+        return;
+    }
+    std::vector<long> pairs;
+    for (const std::string& fd : masters) {
+        pairs.push_back(masterIndex(proc, name.c_str(), fd.c_str()));
+    }
+    for (const std::size_t i : held) {
+        Wanted& w = wanted[i];
+        const bool otherEnd =
+            w.ptyIndex >= 0 && std::any_of(pairs.begin(), pairs.end(), [&](long pair) {
+                return pair == w.ptyIndex || pair == -2;
+            });
+        if (!otherEnd && w.open()) {
+            w.pid = pid;
+            w.holder = processName(procDir, name);
+        }
+    }
+}
+
+// The process last found holding a device is looked at first: a port that
+// stays busy is tried again every second, by the same holder.
+std::atomic<long> lastHolderPid{0};
+
 } // namespace
+
+std::vector<std::string> otherHolders(const std::vector<std::string>& devicePaths,
+                                      const std::string& procDir) {
+    std::vector<Wanted> wanted(devicePaths.size());
+    for (std::size_t i = 0; i < devicePaths.size(); ++i) {
+        Wanted& w = wanted[i];
+        w.lookFor = !devicePaths[i].empty() && ::stat(devicePaths[i].c_str(), &w.node) == 0 &&
+                    S_ISCHR(w.node.st_mode);
+        if (w.lookFor) {
+            w.target = resolved(devicePaths[i]);
+            w.ptyIndex = ptySlaveIndex(w.node);
+        }
+    }
+    const auto anyOpen = [&] {
+        return std::any_of(wanted.begin(), wanted.end(), [](const Wanted& w) { return w.open(); });
+    };
+    DIR* dir = anyOpen() ? ::opendir(procDir.c_str()) : nullptr;
+    if (dir != nullptr) {
+        const int proc = ::dirfd(dir);
+        const long self = static_cast<long>(::getpid());
+        const long first = lastHolderPid.load();
+        if (first > 0 && first != self) {
+            lookAt(proc, procDir, first, wanted);
+        }
+        while (anyOpen()) {
+            const dirent* entry = ::readdir(dir);
+            if (entry == nullptr) {
+                break;
+            }
+            const char* name = entry->d_name;
+            if (name[0] < '1' || name[0] > '9' ||
+                std::strspn(name, "0123456789") != std::strlen(name)) {
+                continue;
+            }
+            const long pid = std::strtol(name, nullptr, 10);
+            if (pid != self && pid != first) {
+                lookAt(proc, procDir, pid, wanted);
+            }
+        }
+        ::closedir(dir);
+    }
+    std::vector<std::string> holders;
+    for (Wanted& w : wanted) {
+        if (w.pid != 0) {
+            lastHolderPid = w.pid;
+        }
+        holders.push_back(std::move(w.holder));
+    }
+    return holders;
+}
+
+std::string otherHolder(const std::string& devicePath, const std::string& procDir) {
+    return otherHolders({devicePath}, procDir).front();
+}
 
 std::string portHolder(const std::string& devicePath, const std::string& procDir) {
     // The lock holder first: others (a simulator, a monitor) may merely
@@ -69,40 +279,7 @@ std::string portHolder(const std::string& devicePath, const std::string& procDir
         !pid.empty() && pid != std::to_string(::getpid())) {
         return processName(procDir, pid);
     }
-    const std::string target = resolved(devicePath);
-    const std::string self = std::to_string(::getpid());
-    DIR* proc = ::opendir(procDir.c_str());
-    if (proc == nullptr) {
-        return {};
-    }
-    std::string found;
-    while (const dirent* entry = ::readdir(proc)) {
-        const std::string pid = entry->d_name;
-        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos ||
-            pid == self) {
-            continue;
-        }
-        const std::string fdDir = procDir + "/" + pid + "/fd";
-        DIR* fds = ::opendir(fdDir.c_str());
-        if (fds == nullptr) {
-            continue; // another user's process, or gone
-        }
-        while (const dirent* fd = ::readdir(fds)) {
-            char link[PATH_MAX];
-            const std::string path = fdDir + "/" + fd->d_name;
-            const ssize_t n = ::readlink(path.c_str(), link, sizeof link - 1);
-            if (n > 0 && std::string(link, static_cast<std::size_t>(n)) == target) {
-                found = processName(procDir, pid);
-                break;
-            }
-        }
-        ::closedir(fds);
-        if (!found.empty()) {
-            break;
-        }
-    }
-    ::closedir(proc);
-    return found;
+    return otherHolder(devicePath, procDir);
 }
 
 OpenResult OpenResult::fromErrno(int code, const std::string& device) {
@@ -130,6 +307,7 @@ OpenResult OpenResult::fromErrno(int code, const std::string& device) {
         r.error = OpenError::Gone;
         break;
     case ENOTTY:
+    case EISDIR: // a folder given as the port
         r.error = OpenError::NotSerial;
         break;
     default:
@@ -169,20 +347,11 @@ OpenFailureText describeOpenFailure(const OpenResult& result, const std::string&
     switch (result.error) {
     case OpenError::None:
         return {"Порт " + portName + " открыт", ""};
-    case OpenError::NoPermission: {
-        const std::string group = groupOf(devicePath);
-        OpenFailureText f{"Порт " + portName + ": нет доступа", ""};
-        if (group.empty()) {
-            f.log = "Нет доступа к порту " + devicePath + ": нет прав на его открытие";
-        } else {
-            f.log = "Нет доступа к порту " + devicePath + ": он принадлежит группе " + group +
-                    ". Добавьте пользователя в группу " + group + " (sudo usermod -aG " + group +
-                    " $USER) и войдите в систему заново";
-        }
-        return f;
-    }
+    case OpenError::NoPermission:
+        return {"Порт " + portName + ": нет доступа", permissionAdvice(devicePath)};
     case OpenError::Busy: {
-        const std::string holder = portHolder(devicePath, procDir);
+        const std::string holder =
+            result.holder.empty() ? portHolder(devicePath, procDir) : result.holder;
         return {busy,
                 holder.empty() ? busy + " другой программой" : busy + " программой " + holder};
     }
@@ -192,7 +361,9 @@ OpenFailureText describeOpenFailure(const OpenResult& result, const std::string&
         return {busy, notOpen + "устройство " + devicePath + " отключено (ошибка " +
                           std::to_string(result.code) + ")"};
     case OpenError::NotSerial:
-        return {busy, notOpen + devicePath + " не является последовательным портом"};
+        return {busy, notOpen + devicePath +
+                          (result.code == EISDIR ? " является папкой, а не последовательным портом"
+                                                 : " не является последовательным портом")};
     case OpenError::LineSettingsRefused:
         return {busy, notOpen + "устройство " + devicePath +
                           " не приняло настройки линии (ошибка " + std::to_string(result.code) +

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace comm {
 
@@ -26,6 +27,7 @@ struct OpenResult {
     OpenError error = OpenError::None;
     int code = 0;       // the system's error number of the step that failed
     std::string device; // the device path that was tried
+    std::string holder; // Busy: the program seen holding it, "name (pid N)", when known
 
     bool ok() const { return error == OpenError::None; }
 
@@ -49,9 +51,22 @@ struct OpenFailureText {
 OpenFailureText describeOpenFailure(const OpenResult& result, const std::string& portName,
                                     const std::string& procDir = "/proc");
 
-// The program (other than this one) that has the device open, as
-// "name (pid N)", or empty when none can be seen.
+// The program (other than this one) that holds the device: the one with a
+// lock on it, else one that has it open (otherHolder), as "name (pid N)", or
+// empty when none can be seen.
 std::string portHolder(const std::string& devicePath, const std::string& procDir = "/proc");
+
+// A process other than this one that has the device node open, as "name
+// (pid N)", or empty when none can be seen (the node is missing or no
+// character device, or only other users' processes could hold it). The other
+// end of a pseudo-terminal does not count: a process that holds the master
+// of the pair keeps the slave open only so that the pair outlives our
+// closing it. One pass over procDir (the process last found holding a
+// device first), one readlink a descriptor.
+std::string otherHolder(const std::string& devicePath, const std::string& procDir = "/proc");
+// The same for several devices in one pass, one entry a device.
+std::vector<std::string> otherHolders(const std::vector<std::string>& devicePaths,
+                                      const std::string& procDir = "/proc");
 
 // A serial port. Handlers run on the thread the port was given to deliver
 // events on (the window's thread), one at a time.

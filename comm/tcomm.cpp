@@ -137,6 +137,7 @@ void TThreadComm::Raise(const char* text, int code) {
 
 void TThreadComm::CreateHandle() {
     lastOpenError_ = 0;
+    lastOpenHolder_.clear();
     int fd = ::open(deviceName_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         lastOpenError_ = errno;
@@ -151,8 +152,18 @@ void TThreadComm::CreateHandle() {
         DestroyHandle();
         return;
     }
-    // Exclusive use: flock keeps every other opener out (root included, whom
-    // TIOCEXCL does not stop); TIOCEXCL keeps out programs that never flock.
+    // Exclusive use, for every user: flock keeps out the programs that take
+    // it and TIOCEXCL those that open later, but a program that already has
+    // the terminal open without a lock passes both when we are root (and
+    // TIOCEXCL does not stop a root one either). So such a program holds it
+    // too. Its own descriptor keeps the line up, so this open and close of
+    // ours changes nothing for it.
+    if (std::string holder = comm::otherHolder(deviceName_); !holder.empty()) {
+        lastOpenError_ = EWOULDBLOCK;
+        lastOpenHolder_ = std::move(holder);
+        DestroyHandle();
+        return;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
         lastOpenError_ = errno == EBUSY ? EWOULDBLOCK : errno;
         DestroyHandle();
@@ -750,9 +761,11 @@ comm::OpenResult TComm::open(const std::string& devicePath) {
         return r;
     }
     if (!Enabled()) {
-        return comm::OpenResult::fromErrno(LastOpenError(), devicePath);
+        comm::OpenResult r = comm::OpenResult::fromErrno(LastOpenError(), devicePath);
+        r.holder = LastOpenHolder();
+        return r;
     }
-    return comm::OpenResult{comm::OpenError::None, 0, devicePath};
+    return comm::OpenResult{comm::OpenError::None, 0, devicePath, {}};
 }
 
 void TComm::close() {

@@ -5,7 +5,9 @@
 //
 // Linux mapping of the component's Windows roots:
 //   - the "device handle" is a file descriptor opened O_RDWR | O_NOCTTY |
-//     O_NONBLOCK | O_CLOEXEC, held exclusively with flock() and TIOCEXCL;
+//     O_NONBLOCK | O_CLOEXEC, held exclusively with flock() and TIOCEXCL; a
+//     terminal that another process already has open is given up at once
+//     (root passes TIOCEXCL, and not every program takes flock);
 //   - the device control block is the tty's termios (raw mode, VMIN = VTIME
 //     = 0); rates without a Bnnn constant go through termios2 / BOTHER;
 //   - the queue status is TIOCINQ / TIOCOUTQ; Linux has no line error flags,
@@ -341,6 +343,9 @@ class TThreadComm {
     // (EACCES no permission, EWOULDBLOCK another program holds it, ENOENT
     // no such device, ENOTTY not a terminal); 0 after a successful Open.
     int LastOpenError() const { return lastOpenError_; }
+    // The program seen holding the device when the last Open found one
+    // ("name (pid N)"), else empty.
+    const std::string& LastOpenHolder() const { return lastOpenHolder_; }
 
   private:
     // The lock, the event thread and the flags it reads (tcomm.cpp).
@@ -372,6 +377,7 @@ class TThreadComm {
     uint32_t commMask_ = 0;
     bool exclusiveSet_ = false;
     int lastOpenError_ = 0;
+    std::string lastOpenHolder_;
     bool breakOn_ = false;
     std::unique_ptr<Shared> shared_;
 };

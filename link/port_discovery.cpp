@@ -10,11 +10,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A free port: it opens, no one holds its lock and it is not in exclusive mode.
-bool canOpenExclusively(const std::string& path, bool needsUart) {
-    return probePortAccess(path, needsUart) == PortAccess::Free;
-}
-
 std::pair<std::string, long> splitName(const std::string& name) {
     std::size_t end = name.size();
     while (end > 0 && std::isdigit(static_cast<unsigned char>(name[end - 1]))) {
@@ -48,6 +43,8 @@ std::vector<std::string> Find_Ports(const std::string& sysClassTty, const std::s
     if (ec) {
         return ports;
     }
+    std::vector<std::string> names;
+    std::vector<std::pair<std::string, bool>> candidates; // (path, needs a UART)
     for (const auto& entry : it) {
         const std::string name = entry.path().filename().string();
         // Virtual terminals and pseudo-terminals have no device behind them.
@@ -55,9 +52,15 @@ std::vector<std::string> Find_Ports(const std::string& sysClassTty, const std::s
         if (!fs::exists(entry.path() / "device", linkEc)) {
             continue;
         }
-        const bool onBoard = name.rfind("ttyS", 0) == 0;
-        if (canOpenExclusively(devDir + "/" + name, onBoard)) {
-            ports.push_back(name);
+        names.push_back(name);
+        candidates.emplace_back(devDir + "/" + name, name.rfind("ttyS", 0) == 0);
+    }
+    // A free port: it opens, no one holds its lock or has it open, and it is
+    // not in exclusive mode.
+    const std::vector<PortProbe> probes = probePorts(candidates);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (probes[i].access == PortAccess::Free) {
+            ports.push_back(names[i]);
         }
     }
     std::sort(ports.begin(), ports.end(), portNameLess);

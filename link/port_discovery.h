@@ -8,7 +8,7 @@
 // have a device behind them and that devDir/<name> can be opened exclusively
 // right now, as names under devDir ("ttyACM0", "ttyS0", "ttyUSB0"), ordered
 // by name and then by number. An on-board ttyS without a UART behind it, a
-// port another program holds (flock or TIOCEXCL) and the port this program
+// port another program holds (flock, TIOCEXCL, or merely open) and the port this program
 // holds itself are left out.
 std::vector<std::string> Find_Ports(const std::string& sysClassTty = "/sys/class/tty",
                                     const std::string& devDir = "/dev");

@@ -33,9 +33,8 @@ bool sysfsSaysNoUart(const fs::path& sysEntry) {
     return type >> value && value == 0;
 }
 
-} // namespace
-
-PortAccess probePortAccess(const std::string& devicePath, bool needsUart) {
+// What opening the port shows: all but another program that merely has it open.
+PortAccess probeLine(const std::string& devicePath, bool needsUart) {
     const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         switch (errno) {
@@ -69,9 +68,37 @@ PortAccess probePortAccess(const std::string& devicePath, bool needsUart) {
     return access;
 }
 
+} // namespace
+
+std::vector<PortProbe> probePorts(const std::vector<std::pair<std::string, bool>>& ports,
+                                  const std::string& procDir) {
+    std::vector<PortProbe> probes;
+    std::vector<std::string> free;
+    for (const auto& [path, needsUart] : ports) {
+        probes.push_back({probeLine(path, needsUart), {}});
+        if (probes.back().access == PortAccess::Free) {
+            free.push_back(path);
+        }
+    }
+    // A program that keeps the port open without a lock holds it all the
+    // same: the port's own open refuses it too.
+    const std::vector<std::string> holders = comm::otherHolders(free, procDir);
+    std::size_t next = 0;
+    for (PortProbe& probe : probes) {
+        if (probe.access == PortAccess::Free) {
+            probe.holder = holders[next++];
+            if (!probe.holder.empty()) {
+                probe.access = PortAccess::Busy;
+            }
+        }
+    }
+    return probes;
+}
+
 std::vector<PortStatus> describePorts(const std::string& sysClassTty, const std::string& devDir,
                                       const std::string& byIdDir, const std::string& procDir) {
     std::vector<PortStatus> ports;
+    std::vector<std::pair<std::string, bool>> candidates; // (path, needs a UART)
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(sysClassTty, ec)) {
         const std::string name = entry.path().filename().string();
@@ -86,19 +113,26 @@ std::vector<PortStatus> describePorts(const std::string& sysClassTty, const std:
         PortStatus port;
         port.name = name;
         port.path = devDir + "/" + name;
-        port.access = probePortAccess(port.path, onBoard);
-        if (port.access == PortAccess::NotSerial) {
-            continue;
-        }
-        if (port.access == PortAccess::Busy) {
-            port.holder = comm::portHolder(port.path, procDir);
-        } else if (port.access == PortAccess::NoPermission) {
-            port.fix = comm::describeOpenFailure(comm::OpenResult::fromErrno(EACCES, port.path),
-                                                 name, procDir)
-                           .log;
-        }
+        candidates.emplace_back(port.path, onBoard);
         ports.push_back(std::move(port));
     }
+    const std::vector<PortProbe> probes = probePorts(candidates, procDir);
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        PortStatus& port = ports[i];
+        port.access = probes[i].access;
+        if (port.access == PortAccess::Busy) {
+            port.holder =
+                probes[i].holder.empty() ? comm::portHolder(port.path, procDir) : probes[i].holder;
+        } else if (port.access == PortAccess::NoPermission) {
+            port.fix = comm::describeOpenFailure(comm::OpenResult::fromErrno(EACCES, port.path),
+                                                 port.name, procDir)
+                           .log;
+        }
+    }
+    ports.erase(
+        std::remove_if(ports.begin(), ports.end(),
+                       [](const PortStatus& p) { return p.access == PortAccess::NotSerial; }),
+        ports.end());
     std::sort(ports.begin(), ports.end(), [](const PortStatus& a, const PortStatus& b) {
         return portNameLess(a.name, b.name);
     });

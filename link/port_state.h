@@ -1,24 +1,32 @@
 // What a serial port is right now, as the command line's port list shows
 // it: free, held by another program (and which, where /proc tells), not
 // open to this user (and the fix), or gone. Uses the same rule as the
-// port's own open to call a port busy: an flock held on it or its
-// exclusive mode (TIOCEXCL) set.
+// port's own open to call a port busy: an flock held on it, its exclusive
+// mode (TIOCEXCL) set, or another program that has it open.
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 enum class PortAccess {
     Free,
-    Busy,         // another program holds its lock or set exclusive mode
+    Busy,         // another program holds its lock, set exclusive mode or has it open
     NoPermission, // this user may not open it
     Missing,      // no device behind the node
     NotSerial,    // not a terminal, or an on-board port without a UART
 };
 
-// Opens `devicePath` briefly (never keeping its lock) to tell what it is.
-// `needsUart`: an on-board port (ttyS) counts only with a UART behind it.
-PortAccess probePortAccess(const std::string& devicePath, bool needsUart);
+struct PortProbe {
+    PortAccess access = PortAccess::Free;
+    std::string holder; // Busy because this program has it open: "name (pid N)"
+};
+// What each port is now, (devicePath, needsUart) each: every one is opened
+// briefly (its lock never kept), and procDir is looked through once for
+// programs that have them open. `needsUart`: an on-board port (ttyS) counts
+// only with a UART behind it.
+std::vector<PortProbe> probePorts(const std::vector<std::pair<std::string, bool>>& ports,
+                                  const std::string& procDir = "/proc");
 
 struct PortStatus {
     std::string name; // "ttyUSB0"

@@ -175,6 +175,11 @@ bool internetPacket(const Chunk& c, NumberPacket& packet) {
 } // namespace
 
 std::string chunkText(const std::uint8_t* bytes, std::size_t count) {
+    // An empty chunk may come without any buffer at all (an empty vector's
+    // data()); strnlen must never see that.
+    if (bytes == nullptr || count == 0) {
+        return {};
+    }
     const char* chars = reinterpret_cast<const char*>(bytes);
     return std::string(chars, ::strnlen(chars, std::min(count, kMaxChunk)));
 }

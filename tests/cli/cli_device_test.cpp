@@ -3,6 +3,7 @@
 // holding the file and keeps the old content, diff --port, a batch with a
 // device that never answers, flash, and the bad inputs. --json is parsed.
 #include "tests/cli/cli_run.h"
+#include "tests/support/device_holder.h"
 #include "tests/support/full_number_list.h"
 #include "tests/support/window_run.h"
 
@@ -378,6 +379,24 @@ TEST_F(CliDevice, BadInputsGetAClearMessageAndTheirExitCode) {
     r = run({"info", "--port", "/dev/null"});
     EXPECT_EQ(r.code, 3);
     EXPECT_EQ(str(portEntry(r.json(), 0)["portError"]), "not_serial");
+    r = run({"info", "--port", dir});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(str(portEntry(r.json(), 0)["portError"]), "not_serial");
+    EXPECT_EQ(str(portEntry(r.json(), 0)["message"]),
+              "Порт " + dir + " не открыт: " + dir +
+                  " является папкой, а не последовательным портом");
+
+    // A device that another program has open, without a lock, is not taken.
+    {
+        DeviceHolder holder(device.port());
+        ASSERT_TRUE(holder.ok()) << holder.error();
+        r = run({"info", "--port", device.port()});
+        EXPECT_EQ(r.code, 3);
+        EXPECT_EQ(str(portEntry(r.json(), 0)["portError"]), "busy");
+        EXPECT_EQ(str(portEntry(r.json(), 0)["message"]), "Порт " + device.port() +
+                                                              " занят программой sleep (pid " +
+                                                              std::to_string(holder.pid()) + ")");
+    }
 
     // The device stops answering in the middle of the write: which device,
     // which step, what it holds now and where the backup is.

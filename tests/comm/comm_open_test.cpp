@@ -2,9 +2,11 @@
 // use within and across processes, names that are no serial device, and
 // the state the component leaves the tty in.
 #include "comm_fixture.h"
+#include "tests/support/device_holder.h"
 #include "tty_probe.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -222,11 +224,17 @@ TEST_F(CommOpenTest, ThePortInterfaceSaysWhyAnOpenFailed) {
     EXPECT_EQ(comm::describeOpenFailure(r, "COM3").log,
               "Порт COM3 не открыт: /dev/null не является последовательным портом");
 
+    // A folder is named as one, not by its error number.
     r = second.open("/tmp");
-    EXPECT_EQ(r.error, comm::OpenError::Failed);
+    EXPECT_EQ(r.error, comm::OpenError::NotSerial);
     EXPECT_EQ(r.code, EISDIR);
     EXPECT_EQ(comm::describeOpenFailure(r, "COM3").log,
-              "Порт COM3 не открыт: ошибка " + std::to_string(EISDIR));
+              "Порт COM3 не открыт: /tmp является папкой, а не последовательным портом");
+    // What has no reason of its own says its error number.
+    r = second.open("/" + std::string(5000, 'x'));
+    EXPECT_EQ(r.error, comm::OpenError::Failed);
+    EXPECT_EQ(comm::describeOpenFailure(r, "COM3").log,
+              "Порт COM3 не открыт: ошибка " + std::to_string(ENAMETOOLONG));
     EXPECT_FALSE(second.isOpen());
 
     // The component's Open leaves a port whose line could not be set up
@@ -334,6 +342,59 @@ TEST_F(CommOpenTest, PortLockedByAnotherProcessCannotBeOpened) {
     }
     comm.Open();
     EXPECT_TRUE(comm.Enabled()) << "the lock went with the other process";
+}
+
+// Root passes TIOCEXCL and not every program takes flock: a program that
+// merely has the device open holds it all the same, for every user. The
+// other end of a pseudo-terminal (a simulator keeping the slave open beside
+// its master) and this process's own descriptors do not.
+TEST_F(CommOpenTest, AProgramThatHasThePortOpenHoldsItEvenWithoutALock) {
+    comm::Port& port = comm;
+    {
+        DeviceHolder holder(pty.slavePath);
+        ASSERT_TRUE(holder.ok()) << holder.error();
+        const std::string who = "sleep (pid " + std::to_string(holder.pid()) + ")";
+        EXPECT_EQ(comm::otherHolder(pty.slavePath), who);
+        const comm::OpenResult r = port.open(pty.slavePath);
+        EXPECT_EQ(r.error, comm::OpenError::Busy);
+        EXPECT_EQ(r.code, EWOULDBLOCK);
+        EXPECT_EQ(r.holder, who);
+        EXPECT_FALSE(port.isOpen());
+        EXPECT_FALSE(ttyExclusive(pty.slaveFd)) << "the refused open touched the line";
+        EXPECT_STREQ(comm::openErrorName(r.error), "busy");
+        const comm::OpenFailureText text = comm::describeOpenFailure(r, "COM3");
+        EXPECT_EQ(text.status, "Порт COM3 занят");
+        EXPECT_EQ(text.log, "Порт COM3 занят программой " + who);
+    }
+    EXPECT_EQ(comm::otherHolder(pty.slavePath), "");
+    ASSERT_TRUE(port.open(pty.slavePath).ok()) << "free once the other program has gone";
+    port.close();
+
+    // A process with the master of the pair besides the slave is the device
+    // at the other end of the line.
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t otherEnd = ::fork();
+    if (otherEnd == 0) {
+        ::close(ready[0]);
+        ::close(ready[1]); // holds the fixture's master and slave until killed
+        ::pause();
+        ::_exit(0);
+    }
+    ASSERT_GT(otherEnd, 0);
+    ::close(ready[1]);
+    char none = 0;
+    EXPECT_EQ(::read(ready[0], &none, 1), 0); // the child has closed its end: it runs
+    ::close(ready[0]);
+    EXPECT_EQ(comm::otherHolder(pty.slavePath), "");
+    const comm::OpenResult opened = port.open(pty.slavePath);
+    ::kill(otherEnd, SIGKILL);
+    ::waitpid(otherEnd, nullptr, 0);
+    EXPECT_TRUE(opened.ok()) << comm::describeOpenFailure(opened, "COM3").log;
+
+    // Names that are no character device are never looked for.
+    EXPECT_EQ(comm::otherHolder("/tmp"), "");
+    EXPECT_EQ(comm::otherHolder("/dev/vxrt7-no-such-port"), "");
 }
 
 TEST_F(CommOpenTest, OpenWithoutADispatcherRaisesAndStaysClosed) {

@@ -1,8 +1,10 @@
 // The link controller driven tick by tick, with the real serial port
 // component on a pseudo-terminal whose master plays the device.
 #include "session/device_session.h"
+#include "tests/support/device_holder.h"
 #include "tests/support/manual_dispatcher.h"
 #include "tests/support/recording_view.h"
+#include "tests/support/temp_dir.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -487,6 +489,30 @@ TEST(LinkController, ChoosingInternetWhileLinkedSaysGoodbyeAndBackToAPort) {
     EXPECT_TRUE(h.link.state.portReady);
 }
 
+// Another program that merely has the port open (no lock; root passes
+// TIOCEXCL) holds it: the port is not opened, nothing reaches the line, the
+// status and the log say who holds it; Connect takes it once it is free.
+TEST(LinkController, PortThatAnotherProgramHasOpenIsBusyUntilItLetsGo) {
+    Harness h;
+    auto holder = std::make_unique<DeviceHolder>(h.device.path);
+    ASSERT_TRUE(holder->ok()) << holder->error();
+    h.link.tick1s();
+    EXPECT_FALSE(h.link.state.portReady);
+    EXPECT_FALSE(h.port.Enabled());
+    EXPECT_FALSE(h.link.portTimerEnabled());
+    EXPECT_EQ(h.link.lastOpen().error, comm::OpenError::Busy);
+    EXPECT_EQ(h.view.panels[1], "NC");
+    EXPECT_EQ(h.view.panels[2], "Порт " + h.device.path + " занят");
+    ASSERT_FALSE(h.view.log.empty());
+    EXPECT_EQ(h.view.log.back(), "Порт " + h.device.path + " занят программой sleep (pid " +
+                                     std::to_string(holder->pid()) + ")");
+    EXPECT_EQ(h.device.received(100), "");
+
+    holder.reset();
+    h.connect();
+    h.linkUp();
+}
+
 TEST(LinkController, FirmwarePageTakesTheLineAndLeavingItGivesItBack) {
     Harness h;
     // With the port closed the firmware page opens it itself.
@@ -520,10 +546,11 @@ TEST(LinkController, FirmwarePageTakesTheLineAndLeavingItGivesItBack) {
 }
 
 TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
-    // The port is reached through a link, as /dev/serial/by-id names are.
-    const std::string link = ::testing::TempDir() + "vxrt7-lost-" + std::to_string(::getpid());
+    // The port is reached through a link of this test's own, as /dev/serial/by-id
+    // names are: a terminal number alone may be another test's by now.
+    TempDir dir;
+    const std::string link = dir.filePath("ttyUSB-lost");
     auto device = std::make_unique<Device>();
-    ::unlink(link.c_str());
     ASSERT_EQ(::symlink(device->path.c_str(), link.c_str()), 0);
 
     ManualDispatcher dispatcher;
@@ -532,9 +559,25 @@ TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
     DeviceSession session{&dispatcher, grid, view};
     TComm& port = session.port();
     LinkController& ctl = session.link();
+    // The handshake: the greeting reaches this test's device, and only its
+    // answer links, so the port opened is the one this test holds.
+    const auto linkUp = [&](const Device& d) {
+        ctl.tick1s();
+        ASSERT_TRUE(ctl.state.portReady);
+        ASSERT_EQ(view.panels[2], "Порт " + link + " открыт");
+        ctl.tick1s();
+        ASSERT_EQ(d.received(), "CONFO");
+        d.send(kGreeting);
+        ASSERT_TRUE(
+            dispatcher.runUntil([&] { return ctl.state.rxCount >= kGreeting.size(); }, 2000));
+        for (int i = 0; i < 14; ++i) {
+            ctl.tick20ms();
+        }
+        ASSERT_TRUE(ctl.state.remoteConnected);
+        ASSERT_TRUE(ctl.state.linkUp);
+    };
     ctl.state.portName = link;
-    ctl.tick1s();
-    ASSERT_TRUE(ctl.state.portReady);
+    linkUp(*device);
 
     device->closeAll(); // the adapter is pulled out, and its name goes with it
     ::unlink(link.c_str());
@@ -546,26 +589,24 @@ TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
     }
     EXPECT_EQ(lossLines, 1);
     EXPECT_FALSE(ctl.state.portReady);
+    EXPECT_FALSE(ctl.state.remoteConnected);
     EXPECT_TRUE(ctl.portTimerEnabled());
     EXPECT_EQ(view.panels[1], "NC");
 
-    // Searching while it is away keeps the timer running.
+    // Searching while it is away keeps the timer running and opens nothing.
     ctl.tick1s();
     EXPECT_FALSE(ctl.state.portReady);
+    EXPECT_FALSE(port.Enabled());
     EXPECT_TRUE(ctl.portTimerEnabled());
     EXPECT_EQ(view.panels[2], "Порт " + link + " отключен. Поиск...");
 
-    // Plugged in again (a new terminal behind the same name).
+    // Plugged in again (a new terminal behind the same name): found and
+    // linked with the device this test plays.
     device = std::make_unique<Device>();
-    ::unlink(link.c_str());
     ASSERT_EQ(::symlink(device->path.c_str(), link.c_str()), 0);
-    ctl.tick1s();
-    EXPECT_TRUE(ctl.state.portReady);
-    EXPECT_EQ(view.panels[2], "Порт " + link + " открыт");
-    ctl.tick1s();
-    EXPECT_EQ(device->received(), "CONFO");
+    linkUp(*device);
+    EXPECT_FALSE(ctl.searchingLostPort());
     port.Close();
-    ::unlink(link.c_str());
 }
 
 } // namespace

@@ -2,9 +2,11 @@
 // real pseudo-terminals.
 #include "link/port_discovery.h"
 #include "tests/link/fake_port_tree.h"
+#include "tests/support/device_holder.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <memory>
 #include <pty.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -38,11 +40,12 @@ struct FakeTree : FakePortTree {
 
 TEST(FindPorts, ListsFreeDevicesInNameAndNumberOrderOnly) {
     FakeTree tree;
-    Pty usb2, usb10, acm0, held, virtualTty;
+    Pty usb2, usb10, acm0, held, openElsewhere, virtualTty;
     tree.addPort("ttyUSB10", usb10.path);
     tree.addPort("ttyUSB2", usb2.path);
     tree.addPort("ttyACM0", acm0.path);
     tree.addPort("ttyUSB5", held.path);
+    tree.addPort("ttyUSB7", openElsewhere.path);
     tree.addPort("tty7", virtualTty.path, /*withDevice=*/false);
     // An on-board port with no UART behind it (a pseudo-terminal has no serial info).
     Pty noUart;
@@ -54,14 +57,19 @@ TEST(FindPorts, ListsFreeDevicesInNameAndNumberOrderOnly) {
     const int holder = ::open(held.path.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    // And another has ttyUSB7 open without a lock.
+    auto reader = std::make_unique<DeviceHolder>(openElsewhere.path);
+    ASSERT_TRUE(reader->ok()) << reader->error();
 
     const auto ports = Find_Ports(tree.sys.string(), tree.dev.string());
     EXPECT_EQ(ports, (std::vector<std::string>{"ttyACM0", "ttyUSB2", "ttyUSB10"}));
 
-    // Once released it is offered again.
+    // Once released they are offered again.
     ::close(holder);
+    reader.reset();
     const auto again = Find_Ports(tree.sys.string(), tree.dev.string());
-    EXPECT_EQ(again, (std::vector<std::string>{"ttyACM0", "ttyUSB2", "ttyUSB5", "ttyUSB10"}));
+    EXPECT_EQ(again,
+              (std::vector<std::string>{"ttyACM0", "ttyUSB2", "ttyUSB5", "ttyUSB7", "ttyUSB10"}));
 }
 
 TEST(FindPorts, NoSysfsGivesAnEmptyList) {

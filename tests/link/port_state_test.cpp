@@ -4,6 +4,7 @@
 #include "tests/link/fake_port_tree.h"
 
 #include "tests/support/child_test.h"
+#include "tests/support/device_holder.h"
 #include "tests/support/pty_pair.h"
 
 #include <csignal>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -54,9 +56,10 @@ pid_t holdLocked(const std::string& path) {
 
 TEST(PortState, EveryPortWithItsStateWhoHoldsItAndItsStableName) {
     FakeTree tree;
-    PtyPair free, locked, exclusive, virtualTty;
+    PtyPair free, locked, exclusive, virtualTty, heldOpen;
     tree.addPort("ttyUSB0", free.slavePath);
     tree.addPort("ttyUSB1", locked.slavePath);
+    tree.addPort("ttyUSB2", heldOpen.slavePath); // open in another program, which takes no lock
     tree.addPort("ttyACM0", exclusive.slavePath);
     tree.addPort("tty7", virtualTty.slavePath, /*withDevice=*/false);
     tree.addPort("ttyUSB9", (tree.root / "unplugged").string());
@@ -65,12 +68,14 @@ TEST(PortState, EveryPortWithItsStateWhoHoldsItAndItsStableName) {
     const pid_t holder = holdLocked(locked.slavePath);
     ASSERT_GT(holder, 0);
     ASSERT_EQ(::ioctl(exclusive.slaveFd, TIOCEXCL), 0);
+    auto reader = std::make_unique<DeviceHolder>(heldOpen.slavePath);
+    ASSERT_TRUE(reader->ok()) << reader->error();
 
     const auto ports = tree.describe();
     ::kill(holder, SIGKILL);
     ::waitpid(holder, nullptr, 0);
 
-    ASSERT_EQ(ports.size(), 4u);
+    ASSERT_EQ(ports.size(), 5u);
     EXPECT_EQ(ports[0].name, "ttyACM0");
     EXPECT_EQ(ports[0].access, PortAccess::Busy);
     EXPECT_EQ(ports[1].name, "ttyUSB0");
@@ -83,39 +88,62 @@ TEST(PortState, EveryPortWithItsStateWhoHoldsItAndItsStableName) {
     EXPECT_NE(ports[2].holder.find("(pid " + std::to_string(holder) + ")"), std::string::npos)
         << ports[2].holder;
     EXPECT_TRUE(ports[2].byIds.empty());
-    EXPECT_EQ(ports[3].name, "ttyUSB9");
-    EXPECT_EQ(ports[3].access, PortAccess::Missing);
+    EXPECT_EQ(ports[3].name, "ttyUSB2");
+    EXPECT_EQ(ports[3].access, PortAccess::Busy);
+    EXPECT_EQ(ports[3].holder, "sleep (pid " + std::to_string(reader->pid()) + ")");
+    EXPECT_EQ(ports[4].name, "ttyUSB9");
+    EXPECT_EQ(ports[4].access, PortAccess::Missing);
+    reader.reset();
 
     // Released, both are free again, and probing took no lock of its own.
     ASSERT_EQ(::ioctl(exclusive.slaveFd, TIOCNXCL), 0);
     const auto again = tree.describe();
     EXPECT_EQ(again[0].access, PortAccess::Free);
     EXPECT_EQ(again[2].access, PortAccess::Free);
+    EXPECT_EQ(again[3].access, PortAccess::Free);
     EXPECT_EQ(::flock(free.slaveFd, LOCK_EX | LOCK_NB), 0);
 }
 
+// The fix names a group only when joining it would help: one that may read
+// and write the port. Otherwise it says what the mode is and how to change it.
 TEST(PortState, APortThisUserMayNotOpenNamesTheGroupAndTheFix) {
     if (const char* port = std::getenv("VXRT7_PORT_WITHOUT_ACCESS")) {
+        const char* ownerOnly = std::getenv("VXRT7_PORT_OWNER_ONLY");
+        ASSERT_NE(ownerOnly, nullptr);
         FakeTree tree;
         tree.addPort("ttyUSB0", port);
+        tree.addPort("ttyUSB1", ownerOnly);
         const auto ports = tree.describe();
-        ASSERT_EQ(ports.size(), 1u);
+        ASSERT_EQ(ports.size(), 2u);
         EXPECT_EQ(ports[0].access, PortAccess::NoPermission);
         EXPECT_NE(ports[0].fix.find("он принадлежит группе dialout. Добавьте пользователя в "
                                     "группу dialout (sudo usermod -aG dialout $USER)"),
                   std::string::npos)
             << ports[0].fix;
+        EXPECT_EQ(ports[1].access, PortAccess::NoPermission);
+        const std::string path = (tree.dev / "ttyUSB1").string();
+        EXPECT_EQ(ports[1].fix, "Нет доступа к порту " + path +
+                                    ": права 600 (rw-------), владелец root, группа root: читать "
+                                    "и писать в него может только владелец. Разрешите доступ: "
+                                    "sudo chmod a+rw " +
+                                    path +
+                                    " (до переподключения устройства; насовсем: правилом udev с "
+                                    "MODE=\"0666\")");
         return;
     }
     const group* dialout = ::getgrnam("dialout");
     if (::getuid() != 0 || dialout == nullptr) {
         GTEST_SKIP() << "needs root and a group dialout to make a port another user may not open";
     }
-    PtyPair pty;
+    PtyPair pty, rootOnly;
     ASSERT_EQ(::chown(pty.slavePath.c_str(), 0, dialout->gr_gid), 0);
     ASSERT_EQ(::chmod(pty.slavePath.c_str(), 0660), 0);
+    ASSERT_EQ(::chown(rootOnly.slavePath.c_str(), 0, 0), 0);
+    ASSERT_EQ(::chmod(rootOnly.slavePath.c_str(), 0600), 0);
     ChildTest other("PortState.APortThisUserMayNotOpenNamesTheGroupAndTheFix",
-                    {{"VXRT7_PORT_WITHOUT_ACCESS", pty.slavePath}}, true);
+                    {{"VXRT7_PORT_WITHOUT_ACCESS", pty.slavePath},
+                     {"VXRT7_PORT_OWNER_ONLY", rootOnly.slavePath}},
+                    true);
     EXPECT_EQ(other.wait(), 0) << other.output();
     EXPECT_NE(other.output().find("[  PASSED  ] 1 test"), std::string::npos) << other.output();
 }
