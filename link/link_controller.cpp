@@ -10,9 +10,6 @@
 
 namespace {
 
-const char* const kLostReply = "Потеряна связь (нет ответа)!";
-const char* const kNoLink = "Установите соединение";
-
 // Log lines show the text without its trailing carriage return.
 std::string forLog(std::string_view bytes1251) {
     while (!bytes1251.empty() && (bytes1251.back() == '\r' || bytes1251.back() == '\n')) {
@@ -36,7 +33,7 @@ int LinkController::Send(const std::uint8_t* bytes, std::size_t count) {
 int LinkController::SendStr(std::string_view text) {
     const int result = Send(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     if (state.debugMode) {
-        observer_.logLine(forLog(text));
+        report(events::DiagnosticText{forLog(text)});
     }
     return result;
 }
@@ -81,7 +78,7 @@ void LinkController::tick20ms() {
         ++state.replyTimer;
         if (state.replyTimer > 1000) {
             state.replyTimer = 0;
-            observer_.logLine(kLostReply);
+            report(events::ReplyTimedOut{});
             state.remoteConnected = false;
             setControl(LinkButton::Disconnect, false);
             if (exchangeCut) {
@@ -110,24 +107,24 @@ void LinkController::bootWatchdogFired() {
     setControl(LinkButton::OpenFirmware, false);
     state.bootloaderMode = true;
     setPortTimerEnabled(false);
-    observer_.linkStatus("Ожидается соединение с загрузчиком...");
     if (closeFirmwareFile) {
         closeFirmwareFile();
     }
     state.linkUp = false;
     observer_.firmwarePageReset();
-    observer_.logLine(kLostReply);
-    observer_.message(kLostReply);
+    report(events::BootloaderSilent{});
 }
 
-std::string LinkController::reportOpenFailure() {
+void LinkController::reportOpenFailure(bool searching) {
     const comm::OpenFailureText f = comm::describeOpenFailure(lastOpen_, state.portName);
-    // The same cause found again by the next try is not news.
-    if (f.log != lastOpenFailure_) {
+    // The same cause found again by the next try is not news; a port that
+    // is simply not there yet, while it is searched for, is none.
+    bool newCause = false;
+    if (!(searching && lastOpen_.error == comm::OpenError::NotFound) && f.log != lastOpenFailure_) {
         lastOpenFailure_ = f.log;
-        observer_.logLine(f.log);
+        newCause = true;
     }
-    return f.status;
+    report(events::PortNotOpened{state.portName, lastOpen_, newCause, searching});
 }
 
 bool LinkController::Open_port(const std::string& path) {
@@ -152,20 +149,14 @@ void LinkController::tick1s() {
         if (Open_port(devicePath())) {
             state.portReady = true;
             lostPortSearch_ = false;
-            observer_.portStatus(state.portName);
-            observer_.linkStatus("Порт " + state.portName + " открыт");
+            report(events::PortOpened{state.portName});
         } else if (lostPortSearch_) {
             // The port went away; keep looking for it every second until it
             // comes back or the user chooses something else.
-            observer_.portStatus("NC");
-            observer_.linkStatus("Порт " + state.portName + " отключен. Поиск...");
-            if (lastOpen_.error != comm::OpenError::NotFound) {
-                reportOpenFailure(); // there, but not ours to open
-            }
+            reportOpenFailure(true);
         } else {
             setPortTimerEnabled(false);
-            observer_.portStatus("NC");
-            observer_.linkStatus(reportOpenFailure());
+            reportOpenFailure(false);
         }
     } else if (state.linkUp) {
         setPortTimerEnabled(false);
@@ -173,7 +164,7 @@ void LinkController::tick1s() {
         setControl(LinkButton::Disconnect, true);
     } else {
         SendStr(frames::frameGreeting());
-        observer_.linkStatus("Поиск...");
+        report(events::Searching{});
     }
 }
 
@@ -181,7 +172,6 @@ void LinkController::portLost() {
     if (!port_.isOpen()) {
         return;
     }
-    observer_.logLine("Потеряна связь с портом " + state.portName + " (устройство отключено)");
     port_.close();
     state.portReady = false;
     state.linkUp = false;
@@ -191,8 +181,7 @@ void LinkController::portLost() {
     state.rxCount = 0;
     pending_.clear();
     setControl(LinkButton::Disconnect, false);
-    observer_.portStatus("NC");
-    observer_.linkStatus("Порт " + state.portName + " отключен. Поиск...");
+    report(events::PortLost{state.portName});
     if (stopFirmware) {
         stopFirmware("порт " + state.portName + " отключен");
     }
@@ -214,14 +203,14 @@ void LinkController::connect(const std::string& deviceNumber, const std::string&
     if (!state.portReady) {
         setPortTimerEnabled(true);
     } else if (state.remoteConnected) {
-        observer_.logLine("Соединение уже установлено");
+        report(events::Refused{events::Refusal::AlreadyLinked});
     } else {
         if (state.directDevice) {
             SendStr(frames::frameGreeting());
         } else if (state.dialing) {
-            observer_.logLine("Соединение в процессе установки");
+            report(events::Refused{events::Refusal::Dialing});
         } else if (deviceNumber == "00000000000") {
-            observer_.logLine("Введите номер устройства");
+            report(events::Refused{events::Refusal::NoDeviceNumber});
         } else {
             // The server port must be a number that a TCP port can be.
             const std::string& text = serverPortText;
@@ -233,8 +222,7 @@ void LinkController::connect(const std::string& deviceNumber, const std::string&
                 value = -1;
             }
             if (used != text.size() || value < 1 || value > 65535) {
-                observer_.message("Неверный порт сервера: \"" + text +
-                                  "\". Введите число от 1 до 65535");
+                report(events::BadServerPort{text});
             } else {
                 SendStr(frames::frameModemCall());
                 state.dialing = true;
@@ -271,7 +259,7 @@ void LinkController::disconnect() {
         }
         state.remoteConnected = false;
     } else {
-        observer_.logLine(kNoLink);
+        report(events::Refused{events::Refusal::NoLink});
     }
     state.replyTimer = 0;
     notifyTimers();
@@ -287,8 +275,7 @@ void LinkController::goOffline() {
     lostPortSearch_ = false;
     state.linkUp = false;
     setPortTimerEnabled(false);
-    observer_.portStatus("NC");
-    observer_.linkStatus("Автономный режим");
+    report(events::Offline{});
     setControl(LinkButton::WorkOffline, false);
     setControl(LinkButton::Connect, true);
     setControl(LinkButton::Disconnect, false);
@@ -305,12 +292,12 @@ void LinkController::setDiagnostics(bool checked) {
 void LinkController::sendDiagnostic(const std::string& command) {
     const auto encoded = cp1251::fromUtf8(command);
     if (!encoded.ok()) {
-        observer_.logLine("Команда не отправлена: " + encoded.error->message());
+        report(events::CommandNotEncoded{encoded.error->message()});
         return;
     }
     const frames::TextFrame frame = frames::frameDiagnostic(encoded.bytes);
     if (!frame.ok()) {
-        observer_.logLine(frame.error);
+        report(events::CommandNotBuilt{frame.error});
         return;
     }
     SendStr(frame.bytes);
@@ -337,8 +324,7 @@ void LinkController::choosePort(const std::string& text) {
     }
     state.linkUp = false;
     setPortTimerEnabled(false);
-    observer_.portStatus("NC");
-    observer_.linkStatus("Интернет");
+    report(events::InternetChosen{});
     setControl(LinkButton::WorkOffline, false);
     setControl(LinkButton::Connect, true);
     setControl(LinkButton::Disconnect, false);
@@ -355,19 +341,16 @@ void LinkController::selectPage(int pageIndex) {
         state.quietTicks = 5;
         state.bootloaderMode = true;
         setPortTimerEnabled(false);
-        observer_.linkStatus("Ожидается соединение с загрузчиком...");
-        observer_.firmwareProgress(0);
+        report(events::AwaitingBootloader{});
         if (port_.isOpen()) {
             return;
         }
         if (Open_port(devicePath())) {
             state.portReady = true;
-            observer_.portStatus(state.portName);
-            observer_.linkStatus("Порт " + state.portName + " открыт");
+            report(events::PortOpened{state.portName});
         } else {
             setPortTimerEnabled(false);
-            observer_.portStatus("NC");
-            observer_.linkStatus(reportOpenFailure());
+            reportOpenFailure(false);
         }
         return;
     }
@@ -375,9 +358,7 @@ void LinkController::selectPage(int pageIndex) {
         stopFirmware("выбрана другая страница");
     }
     if (serverListening && serverListening()) {
-        observer_.portStatus("NC");
-        observer_.linkStatus(state.remoteConnected ? "Интернет - Соединение установлено"
-                                                   : "Интернет - Ожидается соединение...");
+        report(events::InternetWaiting{state.remoteConnected});
     } else if (controlEnabled(LinkButton::WorkOffline)) {
         // A serial link mode.
         if (controlEnabled(LinkButton::OpenFirmware)) {
@@ -387,12 +368,10 @@ void LinkController::selectPage(int pageIndex) {
         if (!state.linkUp) {
             setPortTimerEnabled(true);
         } else {
-            observer_.linkStatus(state.directDevice ? "Coeдинение установлено: " + state.deviceName
-                                                    : std::string("Coeдинение установлено: модем"));
+            report(events::LinkShown{state.directDevice, state.deviceName});
         }
     } else {
-        observer_.portStatus("NC");
-        observer_.linkStatus("Автономный режим");
+        report(events::Offline{});
     }
 }
 

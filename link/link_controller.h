@@ -11,6 +11,7 @@
 
 #include "comm/port.h"
 #include "link/link_state.h"
+#include "link/session_events.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -35,17 +36,10 @@ struct LinkControls {
 class LinkObserver {
   public:
     virtual ~LinkObserver() = default;
-    virtual void logLine(const std::string& /*text*/) {}
-    // The port in use ("NC" when none) and the state of the link, for the
-    // status bar.
-    virtual void portStatus(const std::string& /*text*/) {}
-    virtual void linkStatus(const std::string& /*text*/) {}
-    // Something the user must see now (the window shows a message box).
-    virtual void message(const std::string& /*text*/) {}
+    // What happened; session/event_text has its texts.
+    virtual void event(const SessionEvent& /*event*/) {}
     virtual void controlsChanged(const LinkControls& /*controls*/) {}
-    // The firmware exchange: its progress in percent, and the page set back
-    // to no image and no progress.
-    virtual void firmwareProgress(int /*percent*/) {}
+    // The firmware page set back to no image and no progress.
     virtual void firmwarePageReset() {}
 };
 
@@ -119,10 +113,7 @@ class LinkController {
     void startBootWatchdog();       // bootTimer := 1
     // Reads the announced chunk (at most rxCount bytes, at most capacity).
     std::size_t readChunk(std::uint8_t* buffer, std::size_t capacity);
-    void logLine(const std::string& text) { observer_.logLine(text); }
-    void portStatus(const std::string& text) { observer_.portStatus(text); }
-    void linkStatus(const std::string& text) { observer_.linkStatus(text); }
-    void message(const std::string& text) { observer_.message(text); }
+    void report(const SessionEvent& event) { observer_.event(event); }
     LinkObserver& observer() { return observer_; }
     const LinkControls& controls() const { return controls_; }
     bool controlEnabled(LinkButton button) const;
@@ -145,9 +136,8 @@ class LinkController {
 
   private:
     void bootWatchdogFired();
-    // Logs why the port did not open (once for the same cause) and returns
-    // the status text for panel 2.
-    std::string reportOpenFailure();
+    // Reports that the port did not open; its cause is news only once.
+    void reportOpenFailure(bool searching);
     void discardInput(int count);
     // Fast exchange: moves what the port has queued into pending_, analyses
     // the complete replies at its front and sets the countdown for the rest.
