@@ -1,6 +1,6 @@
 #include "session/device_session.h"
 
-#include "lists/number_list.h"
+#include "session/number_list.h"
 
 #include <utility>
 
