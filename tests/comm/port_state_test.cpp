@@ -1,10 +1,12 @@
 // The state of every serial port as the command line lists it, over a
 // made-up /sys/class/tty and /dev whose entries lead to real pseudo-terminals.
 #include "comm/port_state.h"
+#include "comm/tcomm.h"
 #include "tests/comm/fake_port_tree.h"
 
 #include "tests/support/child_test.h"
 #include "tests/support/device_holder.h"
+#include "tests/support/manual_dispatcher.h"
 #include "tests/support/pty_pair.h"
 
 #include <csignal>
@@ -129,6 +131,13 @@ TEST(PortState, APortThisUserMayNotOpenNamesTheGroupAndTheFix) {
                                     path +
                                     " (до переподключения устройства; насовсем: правилом udev с "
                                     "MODE=\"0666\")");
+        // A script reads the same cause under the same name from the list of
+        // ports and from the open a device command makes.
+        ManualDispatcher dispatcher;
+        TComm serial{dispatcher};
+        const comm::OpenResult opened = serial.open(port);
+        EXPECT_EQ(opened.error, comm::OpenError::NoPermission);
+        EXPECT_STREQ(comm::openErrorName(opened.error), accessKey(ports[0].access));
         return;
     }
     const group* dialout = ::getgrnam("dialout");
