@@ -160,6 +160,9 @@ std::optional<std::string> readWholeFile(const std::string& path, std::size_t ma
         fail(error, errno);
         return std::nullopt;
     }
+    if (error != nullptr) {
+        error->opened = true;
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         const int err = errno;

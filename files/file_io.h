@@ -13,8 +13,9 @@
 namespace file_io {
 
 struct FileError {
-    int code = 0;       // errno of the failure
-    std::string reason; // Russian: why, without the file name ("нет доступа")
+    int code = 0;        // errno of the failure
+    std::string reason;  // Russian: why, without the file name ("нет доступа")
+    bool opened = false; // a read: the file was open, what it is or holds failed
 };
 
 // The Russian reason for an errno, for the errors a user meets with files.

@@ -9,15 +9,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 constexpr std::string_view kBlanks = " \t\r\v\f";
-constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
+constexpr std::size_t kMaxFileSize = 16 * 1024 * 1024;
 
 std::string_view trim(std::string_view s) {
     const auto first = s.find_first_not_of(kBlanks);
@@ -313,54 +310,26 @@ std::string IniFile::toBytes() const {
 }
 
 std::optional<IniFile> IniFile::load(const std::string& path, IniFileError* error) {
-    auto fail = [&](int code, const std::string& what, const std::string& reason) {
-        if (error) {
-            *error = makeError(code, what, path, reason);
-        }
-        return std::nullopt;
-    };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const int err = errno;
-        return fail(err, "Не удается открыть файл", std::strerror(err));
+    file_io::FileError failure;
+    const auto bytes = file_io::readWholeFile(path, kMaxFileSize, &failure);
+    if (bytes) {
+        return parse(*bytes);
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int err = errno;
-        ::close(fd);
-        return fail(err, "Не удается прочитать файл", std::strerror(err));
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return fail(EINVAL, "Не удается прочитать файл", "это не обычный файл");
-    }
-    if (st.st_size > kMaxFileSize) {
-        ::close(fd);
-        return fail(EFBIG, "Не удается прочитать файл", "файл больше 16 МБ");
-    }
-    std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int err = errno;
-            ::close(fd);
-            return fail(err, "Не удается прочитать файл", std::strerror(err));
-        }
-        if (n == 0) {
-            break;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(n));
-        if (bytes.size() > static_cast<std::size_t>(kMaxFileSize)) {
-            ::close(fd);
-            return fail(EFBIG, "Не удается прочитать файл", "файл больше 16 МБ");
+    // The settings file's own words for what the whole-file read refused.
+    if (error) {
+        if (!failure.opened) {
+            *error = makeError(failure.code, "Не удается открыть файл", path,
+                               std::strerror(failure.code));
+        } else if (failure.code == EFBIG) {
+            *error = makeError(EFBIG, "Не удается прочитать файл", path, "файл больше 16 МБ");
+        } else if (failure.code == EISDIR || failure.code == EINVAL) {
+            *error = makeError(EINVAL, "Не удается прочитать файл", path, "это не обычный файл");
+        } else {
+            *error = makeError(failure.code, "Не удается прочитать файл", path,
+                               std::strerror(failure.code));
         }
     }
-    ::close(fd);
-    return parse(bytes);
+    return std::nullopt;
 }
 
 bool IniFile::save(const std::string& path, IniFileError* error) const {

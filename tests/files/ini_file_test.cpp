@@ -3,12 +3,14 @@
 #include "files/ini_file.h"
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <linux/capability.h>
@@ -350,6 +352,48 @@ TEST(IniFileFiles, LoadingAMissingFileOrAFolderSaysWhichAndWhy) {
     EXPECT_FALSE(IniFile::load(dir.path(), &error));
     EXPECT_NE(error.message.find(dir.path()), std::string::npos) << error.message;
     EXPECT_NE(error.message.find("Не удается"), std::string::npos) << error.message;
+}
+
+// What is no regular file, or is too large, is refused with the reason, and
+// at once: a pipe that nobody writes to must not hold the window up at its
+// start (the settings file) waiting for a writer.
+TEST(IniFileFiles, LoadingAPipeAFolderOrAHugeFileIsRefusedAtOnce) {
+    TempDir dir;
+    const std::string pipe = dir.file("Сonfig.ini");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0) << std::strerror(errno);
+    auto loading = std::async(std::launch::async, [&] {
+        IniFileError error;
+        const bool loaded = IniFile::load(pipe, &error).has_value();
+        return std::make_pair(loaded, error);
+    });
+    // A load that waits for a writer is let go, so that the test ends.
+    if (loading.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        const int writer = ::open(pipe.c_str(), O_RDWR | O_CLOEXEC);
+        loading.wait();
+        ::close(writer);
+        FAIL() << "loading a pipe waited for a writer";
+    }
+    const auto [loaded, error] = loading.get();
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(error.code, EINVAL);
+    EXPECT_EQ(error.message, "Не удается прочитать файл «" + pipe + "»: это не обычный файл");
+
+    IniFileError folder;
+    EXPECT_FALSE(IniFile::load(dir.path(), &folder));
+    EXPECT_EQ(folder.code, EINVAL);
+    EXPECT_EQ(folder.message,
+              "Не удается прочитать файл «" + dir.path() + "»: это не обычный файл");
+
+    const std::string huge = dir.file("huge.ini");
+    { std::ofstream create(huge); }
+    ASSERT_EQ(::truncate(huge.c_str(), 16 * 1024 * 1024 + 1), 0);
+    IniFileError tooLarge;
+    EXPECT_FALSE(IniFile::load(huge, &tooLarge));
+    EXPECT_EQ(tooLarge.code, EFBIG);
+    EXPECT_EQ(tooLarge.message, "Не удается прочитать файл «" + huge + "»: файл больше 16 МБ");
+    // 16 MB exactly is still read.
+    ASSERT_EQ(::truncate(huge.c_str(), 16 * 1024 * 1024), 0);
+    EXPECT_TRUE(IniFile::load(huge, &tooLarge)) << tooLarge.message;
 }
 
 TEST(IniFileFiles, SavingIntoAReadOnlyFolderFailsAndLeavesTheOldFileAlone) {
