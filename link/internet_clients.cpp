@@ -292,10 +292,29 @@ InternetClients::Actions InternetClients::tick(std::int64_t nowMs) {
             client.held.clear();
         }
     }
+    // Several clients may announce themselves in one tick: the newest one is
+    // the device, and what an older one sent is never analysed, since its
+    // connection is closed in the same breath.
+    std::vector<std::pair<int, std::vector<std::string>>> announced;
     for (const int connection : unknown) {
         // An announcement may have closed an older client in this loop, but
         // never one that had not announced itself.
-        judgeClient(connection, nowMs, out);
+        Actions one;
+        judgeClient(connection, nowMs, one);
+        std::erase_if(announced, [&](const auto& entry) {
+            return std::find(one.close.begin(), one.close.end(), entry.first) != one.close.end();
+        });
+        if (!one.analyse.empty()) {
+            announced.emplace_back(connection, std::move(one.analyse));
+        }
+        out.close.insert(out.close.end(), one.close.begin(), one.close.end());
+        out.log.insert(out.log.end(), one.log.begin(), one.log.end());
+        if (!one.status.empty()) {
+            out.status = std::move(one.status);
+        }
+    }
+    for (auto& [connection, chunks] : announced) {
+        out.analyse.insert(out.analyse.end(), chunks.begin(), chunks.end());
     }
     summary(nowMs, out);
     return out;

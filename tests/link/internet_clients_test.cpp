@@ -178,6 +178,17 @@ TEST(InternetClients, ANewerDeviceReplacesTheOlderAndPanelTwoFollowsTheClients) 
     clients.accepted(5, "10.0.0.5", 5005, 60);
     EXPECT_EQ(clients.closed(5).status, gone);
     EXPECT_TRUE(clients.closed(5).status.empty()); // already gone: nothing changes
+
+    // Two bare announcements decided by the same quiet time: the newer one is
+    // the device, and nothing of the older one, closed at once, is analysed.
+    clients.accepted(6, "10.0.0.6", 5006, 100);
+    clients.accepted(7, "10.0.0.7", 5007, 100);
+    EXPECT_TRUE(clients.received(6, "xCONNECT", 8, 110).analyse.empty());
+    EXPECT_TRUE(clients.received(7, "yCONNECT", 8, 120).analyse.empty());
+    const auto both = clients.tick(2000);
+    EXPECT_EQ(both.close, std::vector<int>{6});
+    EXPECT_EQ(both.analyse, std::vector<std::string>{"CONNECT"});
+    EXPECT_EQ(clients.device(), 7);
 }
 
 TEST(InternetClients, RefusalsAfterTheFirstAreCountedAndSummedUpEveryTenSeconds) {
