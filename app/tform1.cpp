@@ -47,6 +47,10 @@ namespace {
 
 const QString kInternet = QString::fromUtf8(kInternetEntry);
 
+// The pages of PageControl in the order of the navigation tree.
+constexpr int kNumbersPage = 0;
+constexpr int kFirmwarePage = 3;
+
 int signalPipe[2] = {-1, -1};
 
 void onUnixSignal(int signal) {
@@ -308,7 +312,13 @@ void TForm1::TreeViewClick() {
         ui.PageControl->setVisible(false);
     }
 
-    session->selectPage(index);
+    // The firmware page ("Обновление ПО") hands the line to the bootloader;
+    // every other page gives it back.
+    if (index == kFirmwarePage) {
+        session->enterBootloader();
+    } else {
+        session->leaveBootloader();
+    }
 }
 
 void TForm1::Port_BoxDropDown() {
@@ -728,5 +738,5 @@ void TForm1::badPacketCount(std::uint8_t count) {
 }
 
 bool TForm1::numberListShown() const {
-    return currentPage() == 0;
+    return currentPage() == kNumbersPage;
 }

@@ -296,7 +296,7 @@ void DeviceJob::linked() {
     case JobRequest::Kind::Flash:
         phase_ = Phase::Restarting;
         allow(15s);
-        session_.selectPage(3);
+        session_.enterBootloader();
         session_.restartDevice();
         return;
     }

@@ -86,8 +86,8 @@ void BootloaderSession::holdImage(firmware::Image image, const std::string& path
 bool BootloaderSession::internetInUse() const {
     // Only the server as it is now: the link flags of an Internet session
     // left long ago say nothing about the serial port in front of us.
-    return (link_.serverListening && link_.serverListening()) ||
-           (link_.internetDeviceLinked && link_.internetDeviceLinked());
+    const InternetTransport* internet = link_.internet();
+    return internet != nullptr && (internet->serverListening() || internet->clientLinked());
 }
 
 void BootloaderSession::startProgramming() {

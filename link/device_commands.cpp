@@ -34,12 +34,19 @@ void DeviceCommands::readConfig(const std::string& passwordText) {
 
 void DeviceCommands::writeConfig(const std::string& passwordText,
                                  const frames::ConfigBlockBytes& block) {
-    writeConfig(passwordText, [&block] { return std::optional<frames::ConfigBlockBytes>(block); });
+    startConfigWrite(passwordText,
+                     [&block] { return std::optional<frames::ConfigBlockBytes>(block); });
 }
 
 void DeviceCommands::writeConfig(
     const std::string& passwordText,
-    const std::function<std::optional<frames::ConfigBlockBytes>()>& Write_conf) {
+    const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock) {
+    startConfigWrite(passwordText, buildBlock);
+}
+
+void DeviceCommands::startConfigWrite(
+    const std::string& passwordText,
+    const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock) {
     link_.state.quietTicks = 5;
     if (!link_.state.remoteConnected) {
         link_.logLine(kNoLink);
@@ -51,7 +58,7 @@ void DeviceCommands::writeConfig(
     if (!passwordOrRefuse(passwordText, "Запись конфигурации не начата", password)) {
         return;
     }
-    const std::optional<frames::ConfigBlockBytes> block = Write_conf ? Write_conf() : std::nullopt;
+    const std::optional<frames::ConfigBlockBytes> block = buildBlock ? buildBlock() : std::nullopt;
     if (!block) {
         return;
     }
@@ -132,12 +139,13 @@ bool DeviceCommands::sendText(const frames::TextFrame& frame, bool internet) {
 }
 
 bool DeviceCommands::sendInternet(std::string_view bytes) {
-    if (!link_.sendData) {
+    InternetTransport* internet = link_.internet();
+    if (internet == nullptr) {
         link_.logLine(kNoSendPath);
         return false;
     }
     const int sent =
-        link_.sendData(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        internet->sendToClient(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     if (sent < 0) {
         // No device connected to the server; Send_data has said so in the log.
         return false;

@@ -9,8 +9,8 @@
 // is refused with a log line and nothing is sent.
 //
 // On the Internet link a command goes to the first connected client through
-// LinkController::sendData. When no client is connected (remoteConnected may
-// outlive the connection) Send_data logs that and returns a negative count;
+// the link's InternetTransport. When no client is connected (remoteConnected
+// may outlive the connection) the server logs that and returns a negative count;
 // the operation then neither starts the watchdog nor marks a configuration
 // read as pending. A send that took only part of the bytes is reported too.
 #pragma once
@@ -38,11 +38,11 @@ class DeviceCommands {
     void writeConfig(const std::string& passwordText,
                      const frames::ConfigBlockBytes& block); // N7Click
     // The same, with the block built only once the link is known and the
-    // waiting line is in the log: Write_conf fills configBlock from the pages
-    // and returns it, or nullopt when a control did not convert (it has
-    // reported that itself); then nothing is sent.
+    // waiting line is in the log: buildBlock makes the block from what the
+    // user entered and returns it, or nullopt when a value did not convert
+    // (it has reported that itself); then nothing is sent.
     void writeConfig(const std::string& passwordText,
-                     const std::function<std::optional<frames::ConfigBlockBytes>()>& Write_conf);
+                     const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock);
     // "Сменить" beside New_pass.
     void changePassword(const std::string& passwordText,
                         const std::string& newPassText); // ChPassClick
@@ -66,6 +66,9 @@ class DeviceCommands {
     bool sendInternet(std::string_view bytes);
 
   private:
+    void
+    startConfigWrite(const std::string& passwordText,
+                     const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock);
     // The numeric password of the configuration read and write; a text that
     // is not one is refused with a log line and a message box.
     bool passwordOrRefuse(const std::string& passwordText, const char* notStarted,

@@ -7,6 +7,7 @@
 #include "protocol/reply_end.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -53,29 +54,67 @@ void LinkController::bytesArrived(std::uint32_t count) {
     notifyTimers();
 }
 
-void LinkController::tick20ms() {
+bool LinkController::receiveTick() {
     // Receive pacing: the chunk is analysed once the line has been quiet for
     // quietTicks - 1 ticks.
     if (state.rxCountdown > 0) {
         --state.rxCountdown;
     }
-    if (state.rxCountdown == 1 && fastExchange_) {
-        fastAnalysis();
-    } else if (state.rxCountdown == 1) {
-        // What is queued now is the chunk and whatever followed it unannounced;
-        // all of it is done with once the chunk is analysed. An answer to a
-        // command the analysis itself sends can arrive before the discard, so
-        // only the bytes that were there before the analysis are dropped:
-        // purging the whole queue would lose that answer.
-        const int queuedBefore = port_.queuedInput();
-        chunkRead_ = 0;
-        if (analyse) {
-            analyse();
-        }
-        state.rxCount = 0;
-        discardInput(queuedBefore - static_cast<int>(chunkRead_));
+    if (state.rxCountdown != 1) {
+        return false;
     }
+    if (fastExchange_) {
+        // Past the quiet time everything taken is one chunk, as without the
+        // fast exchange.
+        pullInput();
+        const std::size_t complete = completeLength();
+        chunk_ = Chunk::Front;
+        chunkSize_ = complete > 0 ? complete : pending_.size();
+        return true;
+    }
+    // What is queued now is the chunk and whatever followed it unannounced;
+    // all of it is done with once the chunk is analysed. An answer to a
+    // command the analysis itself sends can arrive before the discard, so
+    // only the bytes that were there before the analysis are dropped:
+    // purging the whole queue would lose that answer.
+    chunk_ = Chunk::Quiet;
+    queuedBefore_ = port_.queuedInput();
+    return true;
+}
 
+bool LinkController::beginChunk() {
+    if (chunk_ == Chunk::None || analysing_) {
+        return false;
+    }
+    analysing_ = true;
+    chunkRead_ = 0;
+    if (chunk_ == Chunk::Front) {
+        state.rxCount = static_cast<std::uint32_t>(chunkSize_);
+    }
+    return true;
+}
+
+void LinkController::endChunk(bool completed) {
+    const Chunk chunk = std::exchange(chunk_, Chunk::None);
+    analysing_ = false;
+    if (chunk == Chunk::Front) {
+        // The chunk is done with even when the analysis failed (a port error
+        // on its answer): analysing it again would repeat what it did.
+        const std::size_t used = std::min(chunkSize_, pending_.size());
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(used));
+        state.rxCount = static_cast<std::uint32_t>(pending_.size());
+        if (completed) {
+            takeInput(); // bytes that came after it are the next chunk
+        }
+    } else if (chunk == Chunk::Quiet && completed) {
+        state.rxCount = 0;
+        discardInput(queuedBefore_ - static_cast<int>(chunkRead_));
+    }
+    notifyTimers();
+}
+
+WatchdogsFired LinkController::watchdogTick() {
+    WatchdogsFired fired;
     // Reply watchdog: 1000 ticks (20 s) without a reply that stops it.
     if (state.replyTimer > 0) {
         ++state.replyTimer;
@@ -84,9 +123,7 @@ void LinkController::tick20ms() {
             observer_.logLine(kLostReply);
             state.remoteConnected = false;
             setControl(LinkButton::Disconnect, false);
-            if (exchangeCut) {
-                exchangeCut();
-            }
+            fired.reply = true;
         }
     }
 
@@ -94,26 +131,21 @@ void LinkController::tick20ms() {
     if (state.bootTimer > 0) {
         ++state.bootTimer;
         if (state.bootTimer > 100) {
-            bootWatchdogFired();
+            awaitBootloaderAgain();
+            fired.bootloader = true;
         }
     }
-
-    if (writerStep) {
-        writerStep();
-    }
     notifyTimers();
+    return fired;
 }
 
-void LinkController::bootWatchdogFired() {
+void LinkController::awaitBootloaderAgain() {
     state.bootTimer = 0;
     setControl(LinkButton::Program, false);
     setControl(LinkButton::OpenFirmware, false);
     state.bootloaderMode = true;
     setPortTimerEnabled(false);
     observer_.linkStatus("Ожидается соединение с загрузчиком...");
-    if (closeFirmwareFile) {
-        closeFirmwareFile();
-    }
     state.linkUp = false;
     observer_.firmwarePageReset();
     observer_.logLine(kLostReply);
@@ -177,9 +209,9 @@ void LinkController::tick1s() {
     }
 }
 
-void LinkController::portLost() {
+bool LinkController::portLost() {
     if (!port_.isOpen()) {
-        return;
+        return false;
     }
     observer_.logLine("Потеряна связь с портом " + state.portName + " (устройство отключено)");
     port_.close();
@@ -190,23 +222,19 @@ void LinkController::portLost() {
     state.rxCountdown = 0;
     state.rxCount = 0;
     pending_.clear();
+    chunk_ = Chunk::None;
     setControl(LinkButton::Disconnect, false);
     observer_.portStatus("NC");
     observer_.linkStatus("Порт " + state.portName + " отключен. Поиск...");
-    if (stopFirmware) {
-        stopFirmware("порт " + state.portName + " отключен");
-    }
-    if (exchangeCut) {
-        exchangeCut();
-    }
     if (state.bootloaderMode) {
         // The firmware page opens the port itself when it is selected again.
         notifyTimers();
-        return;
+        return true;
     }
     lostPortSearch_ = true;
     setPortTimerEnabled(true);
     notifyTimers();
+    return true;
 }
 
 void LinkController::connect(const std::string& deviceNumber, const std::string& serverPortText) {
@@ -248,25 +276,21 @@ void LinkController::connect(const std::string& deviceNumber, const std::string&
 }
 
 void LinkController::disconnect() {
+    hangUp();
+}
+
+void LinkController::hangUp() {
     state.quietTicks = 15;
     if (state.remoteConnected || state.dialing) {
         if (state.directDevice) {
             SendStr(frames::frameClose());
         } else {
             const std::string closed = frames::frameClosed();
-            if (sendData) {
-                sendData(reinterpret_cast<const std::uint8_t*>(closed.data()), closed.size());
-            }
-            // The device needs a moment to take "CLOSED" before the server goes.
-            auto stop = [this] {
-                if (stopServer) {
-                    stopServer();
-                }
-            };
-            if (defer) {
-                defer(100, stop);
-            } else {
-                stop();
+            if (internet_ != nullptr) {
+                internet_->sendToClient(reinterpret_cast<const std::uint8_t*>(closed.data()),
+                                        closed.size());
+                // The device needs a moment to take "CLOSED" before the server goes.
+                internet_->stopServer(100);
             }
         }
         state.remoteConnected = false;
@@ -281,7 +305,7 @@ void LinkController::goOffline() {
     if (state.portReady) {
         state.portReady = false;
         if (state.remoteConnected || state.dialing) {
-            disconnect();
+            hangUp();
         }
     }
     lostPortSearch_ = false;
@@ -323,8 +347,8 @@ void LinkController::choosePort(const std::string& text) {
         state.portReady = false;
         setPortTimerEnabled(true); // its next tick closes the old port and opens this one
         internetChosen_ = false;
-        if (serverListening && serverListening() && stopServer) {
-            stopServer();
+        if (serverUp()) {
+            internet_->stopServer(0);
         }
         notifyTimers();
         return;
@@ -332,7 +356,7 @@ void LinkController::choosePort(const std::string& text) {
     if (state.portReady) {
         state.portReady = false;
         if (state.remoteConnected || state.dialing) {
-            disconnect();
+            hangUp();
         }
     }
     state.linkUp = false;
@@ -349,32 +373,29 @@ void LinkController::choosePort(const std::string& text) {
     notifyTimers();
 }
 
-void LinkController::selectPage(int pageIndex) {
-    if (pageIndex == 3) {
-        // The firmware page: the line belongs to the bootloader from now on.
-        state.quietTicks = 5;
-        state.bootloaderMode = true;
-        setPortTimerEnabled(false);
-        observer_.linkStatus("Ожидается соединение с загрузчиком...");
-        observer_.firmwareProgress(0);
-        if (port_.isOpen()) {
-            return;
-        }
-        if (Open_port(devicePath())) {
-            state.portReady = true;
-            observer_.portStatus(state.portName);
-            observer_.linkStatus("Порт " + state.portName + " открыт");
-        } else {
-            setPortTimerEnabled(false);
-            observer_.portStatus("NC");
-            observer_.linkStatus(reportOpenFailure());
-        }
+void LinkController::enterBootloader() {
+    // The line belongs to the bootloader from now on.
+    state.quietTicks = 5;
+    state.bootloaderMode = true;
+    setPortTimerEnabled(false);
+    observer_.linkStatus("Ожидается соединение с загрузчиком...");
+    observer_.firmwareProgress(0);
+    if (port_.isOpen()) {
         return;
     }
-    if (stopFirmware) {
-        stopFirmware("выбрана другая страница");
+    if (Open_port(devicePath())) {
+        state.portReady = true;
+        observer_.portStatus(state.portName);
+        observer_.linkStatus("Порт " + state.portName + " открыт");
+    } else {
+        setPortTimerEnabled(false);
+        observer_.portStatus("NC");
+        observer_.linkStatus(reportOpenFailure());
     }
-    if (serverListening && serverListening()) {
+}
+
+void LinkController::leaveBootloader() {
+    if (serverUp()) {
         observer_.portStatus("NC");
         observer_.linkStatus(state.remoteConnected ? "Интернет - Соединение установлено"
                                                    : "Интернет - Ожидается соединение...");
@@ -429,16 +450,15 @@ void LinkController::takeInput() {
         // the front; what came since is taken once it is done.
         return;
     }
-    // Every complete reply is analysed now, while the receive event that
-    // brought its last byte is handled, each alone and in order; whatever is
-    // left waits for more bytes or for the line to be quiet.
-    for (;;) {
-        pullInput();
-        const std::size_t complete = completeLength();
-        if (complete == 0) {
-            break;
-        }
-        analyseFront(complete);
+    // Every complete reply is analysed while the receive event that brought
+    // its last byte is handled, each alone and in order; whatever is left
+    // waits for more bytes or for the line to be quiet.
+    pullInput();
+    const std::size_t complete = completeLength();
+    if (complete > 0) {
+        chunk_ = Chunk::Front;
+        chunkSize_ = complete;
+        return;
     }
     state.rxCountdown = pending_.empty() ? 0 : state.quietTicks;
 }
@@ -459,37 +479,6 @@ void LinkController::pullInput() {
 
 std::size_t LinkController::completeLength() const {
     return reply_end::completeReplyLength(pending_.data(), pending_.size(), state.bootloaderMode);
-}
-
-void LinkController::fastAnalysis() {
-    pullInput();
-    const std::size_t complete = completeLength();
-    // Past the quiet time everything taken is one chunk, as without the fast
-    // exchange.
-    analyseFront(complete > 0 ? complete : pending_.size());
-    // Bytes that came after it are the next chunk.
-    takeInput();
-}
-
-void LinkController::analyseFront(std::size_t chunk) {
-    // The chunk is done with even when the analysis throws (a port error on
-    // its answer): analysing it again would repeat what it did.
-    struct Done {
-        LinkController& self;
-        std::size_t chunk;
-        ~Done() {
-            auto& p = self.pending_;
-            p.erase(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(std::min(chunk, p.size())));
-            self.state.rxCount = static_cast<std::uint32_t>(p.size());
-            self.analysing_ = false;
-        }
-    } done{*this, chunk};
-    analysing_ = true;
-    state.rxCount = static_cast<std::uint32_t>(chunk);
-    chunkRead_ = 0;
-    if (analyse) {
-        analyse();
-    }
 }
 
 std::size_t LinkController::readChunk(std::uint8_t* buffer, std::size_t capacity) {
@@ -539,23 +528,18 @@ void LinkController::setPortTimerEnabled(bool enabled) {
         return;
     }
     portTimerEnabled_ = enabled;
-    if (timersChanged) {
-        timersChanged();
-    }
+    observer_.timersChanged();
 }
 
 bool LinkController::tickNeeded() const {
-    return state.rxCountdown > 0 || state.replyTimer > 0 || state.bootTimer > 0 ||
-           (writerBusy && writerBusy());
+    return state.rxCountdown > 0 || state.replyTimer > 0 || state.bootTimer > 0;
 }
 
 void LinkController::notifyTimers() {
     const bool needed = tickNeeded();
     if (needed != lastTickNeeded_) {
         lastTickNeeded_ = needed;
-        if (timersChanged) {
-            timersChanged();
-        }
+        observer_.timersChanged();
     }
 }
 

@@ -28,25 +28,20 @@ DeviceSession::DeviceSession(comm::TMainThreadDispatcher* dispatcher, NumberGrid
     port_.SetBaudRate(br115200);
     // With the fast exchange a receive event may run the analysis itself, so
     // it is run as any operation is.
-    port_.setReceivedHandler(
-        [this](std::uint32_t count) { run([&] { link_.bytesArrived(count); }); });
-    port_.setLostHandler([this] { run([this] { link_.portLost(); }); });
+    port_.setReceivedHandler([this](std::uint32_t count) {
+        run([&] {
+            link_.bytesArrived(count);
+            analyseChunks();
+        });
+    });
+    port_.setLostHandler([this] {
+        run([this] {
+            if (link_.portLost()) {
+                portWentAway();
+            }
+        });
+    });
 
-    link_.analyse = [this] { replies_.analyseSerial(); };
-    link_.writerStep = [this] { writer_.step(device_replies::WriterStep::Tick); };
-    link_.writerBusy = [this] { return writer_.busy(); };
-    link_.timersChanged = [this] { observer_.timersChanged(); };
-    // The firmware exchange: the link's watchdog lets its image go; another
-    // page or a lost port end it.
-    link_.closeFirmwareFile = [this] { firmware_.watchdogReset(); };
-    link_.stopFirmware = [this](const std::string& why) { firmware_.interrupt(why); };
-    // A cut read leaves a list that must not silently replace the device's.
-    link_.exchangeCut = [this] {
-        if (const std::optional<int> rows = transfer_.readCut()) {
-            blockRead_.reset();
-            observer_.numberReadCut(*rows);
-        }
-    };
     transfer_.setLabel7Caption = [this](const std::string&) {
         observer_.badPacketCount(protocol_.badPacketCount);
     };
@@ -114,8 +109,15 @@ void DeviceSession::sendDiagnostic(const std::string& command) {
     run([&] { link_.sendDiagnostic(command); });
 }
 
-void DeviceSession::selectPage(int index) {
-    run([&] { link_.selectPage(index); });
+void DeviceSession::enterBootloader() {
+    run([this] { link_.enterBootloader(); });
+}
+
+void DeviceSession::leaveBootloader() {
+    run([this] {
+        firmware_.interrupt("выбрана другая страница");
+        link_.leaveBootloader();
+    });
 }
 
 void DeviceSession::setFastExchange(bool on) {
@@ -229,10 +231,8 @@ void DeviceSession::programFirmware() {
 // --- the Internet link -----------------------------------------------------------
 
 void DeviceSession::attachInternet(InternetServer server) {
-    link_.sendData = std::move(server.send);
-    link_.stopServer = std::move(server.stop);
-    link_.serverListening = std::move(server.listening);
-    link_.internetDeviceLinked = std::move(server.deviceLinked);
+    internet_.server = std::move(server);
+    link_.attachInternet(&internet_);
 }
 
 void DeviceSession::internetRead(const std::uint8_t* bytes, std::size_t count) {
@@ -241,10 +241,10 @@ void DeviceSession::internetRead(const std::uint8_t* bytes, std::size_t count) {
 
 void DeviceSession::setDeferral(std::function<void(int ms, std::function<void()> call)> defer) {
     if (!defer) {
-        link_.defer = nullptr;
+        internet_.defer = nullptr;
         return;
     }
-    link_.defer = [this, defer = std::move(defer)](int ms, std::function<void()> call) {
+    internet_.defer = [this, defer = std::move(defer)](int ms, std::function<void()> call) {
         defer(ms, [this, call = std::move(call)] { run(call); });
     };
 }
@@ -252,7 +252,13 @@ void DeviceSession::setDeferral(std::function<void(int ms, std::function<void()>
 // --- time ------------------------------------------------------------------------
 
 void DeviceSession::tick20ms() {
-    run([this] { link_.tick20ms(); });
+    run([this] {
+        if (link_.receiveTick()) {
+            analyseChunks();
+        }
+        watchdogsFired(link_.watchdogTick());
+        writer_.step(device_replies::WriterStep::Tick);
+    });
 }
 
 void DeviceSession::tick1s() {
@@ -265,6 +271,42 @@ void DeviceSession::sayGoodbye() {
     if (link_.state.linkUp && link_.state.directDevice) {
         link_.SendStr(frames::frameClose());
     }
+}
+
+// --- what the link reports --------------------------------------------------------
+
+void DeviceSession::cutExchange() {
+    if (const std::optional<int> rows = transfer_.readCut()) {
+        blockRead_.reset();
+        observer_.numberReadCut(*rows);
+    }
+}
+
+void DeviceSession::analyseChunks() {
+    while (link_.beginChunk()) {
+        try {
+            replies_.analyseSerial();
+        } catch (...) {
+            link_.endChunk(false);
+            throw;
+        }
+        link_.endChunk(true);
+    }
+}
+
+void DeviceSession::watchdogsFired(const WatchdogsFired& fired) {
+    if (fired.reply) {
+        cutExchange();
+    }
+    if (fired.bootloader) {
+        // The link has reset the page; the image is let go.
+        firmware_.watchdogReset();
+    }
+}
+
+void DeviceSession::portWentAway() {
+    firmware_.interrupt("порт " + link_.state.portName + " отключен");
+    cutExchange();
 }
 
 // --- what the replies drive --------------------------------------------------------

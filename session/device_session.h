@@ -22,6 +22,7 @@
 #include "protocol/frames.h"
 #include "protocol/protocol_state.h"
 #include "session/reply_handling.h"
+#include "session/server_transport.h"
 
 #include <cstdint>
 #include <functional>
@@ -37,8 +38,6 @@ class SessionObserver : public LinkObserver {
   public:
     // A port error ended an operation.
     virtual void error(const std::string& /*text*/) {}
-    // tickNeeded() or portTickNeeded() may have changed.
-    virtual void timersChanged() {}
     // The configuration block the device sent.
     virtual void configRead(const frames::ConfigBlockBytes& /*block*/) {}
     // Number packets refused since the number read started.
@@ -86,9 +85,11 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
     // Diagnostic mode: sent and received text go to the log (Debug_enClick).
     void setDiagnostics(bool on);
     void sendDiagnostic(const std::string& command); // Button1Click
-    // The page the user went to: 3 hands the line to the bootloader, -1 is
-    // no page (TreeViewClick).
-    void selectPage(int index);
+    // The firmware page came to the front: the line is the bootloader's.
+    void enterBootloader();
+    // Any other page (or none) is in front: a firmware exchange under way
+    // ends, and on a serial link the line is the device's again.
+    void leaveBootloader();
     void setFastExchange(bool on);
 
     // The stored settings of the link, checked: a speed or server port that
@@ -131,12 +132,7 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
     // --- the Internet link ---------------------------------------------------
     // The server a front end runs: how to send to its device, stop it, and
     // whether it listens. Without one the Internet link sends nothing.
-    struct InternetServer {
-        std::function<int(const std::uint8_t*, std::size_t)> send;
-        std::function<void()> stop;
-        std::function<bool()> listening;
-        std::function<bool()> deviceLinked; // a device is connected to it now
-    };
+    using InternetServer = ServerTransport::Server;
     void attachInternet(InternetServer server);
     // One read of the Internet device (ServerSocket1ClientRead).
     void internetRead(const std::uint8_t* bytes, std::size_t count);
@@ -150,7 +146,7 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
     // device has 20 s to answer what it was sent last.
     void expectReply();
     // Whether the 20 ms tick, and the 1 s tick, are needed now.
-    bool tickNeeded() const { return link_.tickNeeded(); }
+    bool tickNeeded() const { return link_.tickNeeded() || writer_.busy(); }
     bool portTickNeeded() const { return link_.portTimerEnabled(); }
 
     // --- the end ---------------------------------------------------------------
@@ -191,6 +187,16 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
     // The port with the front end's dispatcher, or none.
     static TComm makePort(comm::TMainThreadDispatcher* dispatcher);
 
+    // Analyses every chunk the link has ready.
+    void analyseChunks();
+    // What the link's events and ticks leave: the port went away, a
+    // watchdog ran out.
+    void portWentAway();
+    void watchdogsFired(const WatchdogsFired& fired);
+    // A read cut short (no answer, the port lost) leaves a list that must not
+    // silently replace the device's.
+    void cutExchange();
+
     // ReplyTargets: what the replies drive.
     void bootloaderChunk(const std::uint8_t* bytes, std::size_t count) override;
     void configBlockRead(const frames::ConfigBlockBytes& block) override;
@@ -209,6 +215,7 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
     NumberGrid& grid_;
     TComm port_;
     LinkController link_{port_, observer_};
+    ServerTransport internet_;
     ProtocolState protocol_;
     ReplyHandler replies_;
     DeviceCommands commands_{link_, protocol_};

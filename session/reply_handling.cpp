@@ -113,8 +113,8 @@ void ReplyHandler::numberPacket(const NumberPacket& packet, Channel channel) {
         }
         storePacket(packet);
         const std::string ok = frames::frameReceiveOk();
-        if (link_.sendData) {
-            link_.sendData(reinterpret_cast<const std::uint8_t*>(ok.data()), ok.size());
+        if (InternetTransport* internet = link_.internet()) {
+            internet->sendToClient(reinterpret_cast<const std::uint8_t*>(ok.data()), ok.size());
         }
         stopWatchdog();
         awaitNextPacket();

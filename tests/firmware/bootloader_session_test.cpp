@@ -70,7 +70,7 @@ struct Rig {
         std::string pattern = (std::filesystem::temp_directory_path() / "fwses-XXXXXX").string();
         dir = ::mkdtemp(pattern.data());
         link.state.portName = device.slavePath;
-        link.selectPage(3); // the firmware page opens the port
+        parts.enterBootloader(); // the firmware page opens the port
         EXPECT_TRUE(port.Enabled());
     }
     ~Rig() {
@@ -80,7 +80,7 @@ struct Rig {
 
     void ticks(int n) {
         for (int i = 0; i < n; ++i) {
-            link.tick20ms();
+            parts.tick20ms();
         }
     }
     // The bootloader sends; the line goes quiet until the analysis tick.
@@ -182,7 +182,7 @@ TEST(BootloaderSession, ScansOfAChunk) {
 
     // A 200-byte body in two blocks; a chunk with both "!" and "@" sends the
     // next block, then the same block again, and counts one rejection.
-    r.link.selectPage(3);
+    r.parts.enterBootloader();
     r.identify();
     r.session.openImage(r.imageFile(200));
     r.session.startProgramming();
@@ -263,7 +263,7 @@ TEST(BootloaderSession, LeavingThePageLosingThePortOrUsingTheInternetEndsOrRefus
     r.session.openImage(r.imageFile(1000));
     r.session.startProgramming();
     r.sent(131);
-    r.link.selectPage(1);
+    r.parts.leaveBootloader();
     const std::string left = "Программирование прервано: выбрана другая страница";
     EXPECT_EQ(r.view.messages, std::vector<std::string>{left});
     EXPECT_EQ(r.view.log.back(), left);
@@ -271,7 +271,7 @@ TEST(BootloaderSession, LeavingThePageLosingThePortOrUsingTheInternetEndsOrRefus
     r.chunk("!@");
     EXPECT_EQ(r.nothingMore(), "") << "nothing is sent once the exchange is over";
 
-    r.link.selectPage(3);
+    r.parts.enterBootloader();
     r.identify();
     r.session.openImage(r.imageFile(1000));
     r.session.startProgramming();
@@ -288,14 +288,15 @@ TEST(BootloaderSession, ProgrammingIsRefusedWhileTheInternetLinkIsInUse) {
     Rig r;
     r.identify();
     std::vector<std::string> socketSends;
-    r.link.sendData = [&](const std::uint8_t* b, std::size_t n) {
-        socketSends.emplace_back(reinterpret_cast<const char*>(b), n);
-        return static_cast<int>(n);
-    };
     bool listening = true;
     bool deviceLinked = false;
-    r.link.serverListening = [&] { return listening; };
-    r.link.internetDeviceLinked = [&] { return deviceLinked; };
+    r.parts.attachInternet({[&](const std::uint8_t* b, std::size_t n) {
+                                socketSends.emplace_back(reinterpret_cast<const char*>(b), n);
+                                return static_cast<int>(n);
+                            },
+                            {},
+                            [&] { return listening; },
+                            [&] { return deviceLinked; }});
     r.session.openImage(r.imageFile(300));
     for (const bool linked : {false, true}) {
         listening = !linked;

@@ -77,7 +77,7 @@ struct Parts {
     }
     void ticks(int n) {
         for (int i = 0; i < n; ++i) {
-            link.tick20ms();
+            session.tick20ms();
         }
     }
     void tcp(const std::string& bytes) {
