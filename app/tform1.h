@@ -86,6 +86,8 @@ class TForm1 : public QMainWindow, private SessionObserver {
 
     // The page shown: 0..3, or -1 for none.
     int currentPage() const;
+    // Tells the session whether the number list is in front of the user.
+    void showPageState();
 
     // The window's file dialogs, made on first use and kept. OpenDialog is
     // shared by the configuration file, the CSV import and the firmware page;
@@ -130,7 +132,7 @@ class TForm1 : public QMainWindow, private SessionObserver {
     void portStatus(const std::string& text) override;
     void linkStatus(const std::string& text) override;
     void message(const std::string& text) override;
-    void controlsChanged(const LinkControls& controls) override;
+    void phaseChanged(const LinkPhase& phase) override;
     void firmwareProgress(int percent) override;
     void firmwarePageReset() override;
     void error(const std::string& text) override;
@@ -140,7 +142,6 @@ class TForm1 : public QMainWindow, private SessionObserver {
     void badPacketCount(std::uint8_t count) override;
     void firmwareImage(const std::string& path, const std::string& versionText) override;
     void firmwareDone() override;
-    bool numberListShown() const override;
 
     Options options_;
     QString settingsPath_;

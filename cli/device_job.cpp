@@ -231,7 +231,7 @@ void DeviceJob::step() {
         }
         return;
     case Phase::Restarting:
-        if (startsWith(lastStatus_, kBootloaderLinked) && session_.controls().openFirmware) {
+        if (startsWith(lastStatus_, kBootloaderLinked) && session_.phase().bootloaderReady) {
             session_.openFirmware(request_.imagePath);
             if (!session_.firmware().holdsImage()) {
                 failStep("прошивка",

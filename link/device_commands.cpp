@@ -113,7 +113,7 @@ void DeviceCommands::sendApn(const std::string& passwordText, const std::string&
 
 void DeviceCommands::restartDevice() {
     const std::string reset = frames::frameReset();
-    link_.Send(reinterpret_cast<const std::uint8_t*>(reset.data()), reset.size());
+    link_.sendBytes(reinterpret_cast<const std::uint8_t*>(reset.data()), reset.size());
 }
 
 bool DeviceCommands::toDeviceText(const std::string& utf8, std::string& out) {
@@ -134,7 +134,7 @@ bool DeviceCommands::sendText(const frames::TextFrame& frame, bool internet) {
     if (internet) {
         return sendInternet(frame.bytes);
     }
-    link_.SendStr(frame.bytes);
+    link_.sendText(frame.bytes);
     return true;
 }
 
@@ -147,7 +147,7 @@ bool DeviceCommands::sendInternet(std::string_view bytes) {
     const int sent =
         internet->sendToClient(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     if (sent < 0) {
-        // No device connected to the server; Send_data has said so in the log.
+        // No device connected to the server; the server has said so in the log.
         return false;
     }
     if (static_cast<std::size_t>(sent) < bytes.size()) {
@@ -176,6 +176,6 @@ bool DeviceCommands::sendBinary(const std::string& bytes) {
     if (!link_.state.directDevice) {
         return sendInternet(bytes);
     }
-    link_.Send(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    link_.sendBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     return true;
 }

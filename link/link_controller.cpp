@@ -27,15 +27,15 @@ std::string forLog(std::string_view bytes1251) {
 LinkController::LinkController(comm::Port& port, LinkObserver& observer)
     : port_(port), observer_(observer) {}
 
-int LinkController::Send(const std::uint8_t* bytes, std::size_t count) {
+int LinkController::sendBytes(const std::uint8_t* bytes, std::size_t count) {
     if (bytes == nullptr || count == 0) {
         return 0;
     }
     return port_.write(bytes, count);
 }
 
-int LinkController::SendStr(std::string_view text) {
-    const int result = Send(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+int LinkController::sendText(std::string_view text) {
+    const int result = sendBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     if (state.debugMode) {
         observer_.logLine(forLog(text));
     }
@@ -122,7 +122,7 @@ WatchdogsFired LinkController::watchdogTick() {
             state.replyTimer = 0;
             observer_.logLine(kLostReply);
             state.remoteConnected = false;
-            setControl(LinkButton::Disconnect, false);
+            setPhase(&LinkPhase::linkHeld, false);
             fired.reply = true;
         }
     }
@@ -141,8 +141,8 @@ WatchdogsFired LinkController::watchdogTick() {
 
 void LinkController::awaitBootloaderAgain() {
     state.bootTimer = 0;
-    setControl(LinkButton::Program, false);
-    setControl(LinkButton::OpenFirmware, false);
+    setPhase(&LinkPhase::imageReady, false);
+    setPhase(&LinkPhase::bootloaderReady, false);
     state.bootloaderMode = true;
     setPortTimerEnabled(false);
     observer_.linkStatus("Ожидается соединение с загрузчиком...");
@@ -162,7 +162,7 @@ std::string LinkController::reportOpenFailure() {
     return f.status;
 }
 
-bool LinkController::Open_port(const std::string& path) {
+bool LinkController::openPort(const std::string& path) {
     lastOpen_ = port_.open(path);
     if (lastOpen_.ok()) {
         lastOpenFailure_.clear();
@@ -181,7 +181,7 @@ std::string LinkController::devicePath() const {
 void LinkController::tick1s() {
     if (!state.portReady) {
         state.linkUp = false;
-        if (Open_port(devicePath())) {
+        if (openPort(devicePath())) {
             state.portReady = true;
             lostPortSearch_ = false;
             observer_.portStatus(state.portName);
@@ -201,10 +201,10 @@ void LinkController::tick1s() {
         }
     } else if (state.linkUp) {
         setPortTimerEnabled(false);
-        setControl(LinkButton::Connect, true);
-        setControl(LinkButton::Disconnect, true);
+        setPhase(&LinkPhase::manualConnect, true);
+        setPhase(&LinkPhase::linkHeld, true);
     } else {
-        SendStr(frames::frameGreeting());
+        sendText(frames::frameGreeting());
         observer_.linkStatus("Поиск...");
     }
 }
@@ -223,7 +223,7 @@ bool LinkController::portLost() {
     state.rxCount = 0;
     pending_.clear();
     chunk_ = Chunk::None;
-    setControl(LinkButton::Disconnect, false);
+    setPhase(&LinkPhase::linkHeld, false);
     observer_.portStatus("NC");
     observer_.linkStatus("Порт " + state.portName + " отключен. Поиск...");
     if (state.bootloaderMode) {
@@ -245,7 +245,7 @@ void LinkController::connect(const std::string& deviceNumber, const std::string&
         observer_.logLine("Соединение уже установлено");
     } else {
         if (state.directDevice) {
-            SendStr(frames::frameGreeting());
+            sendText(frames::frameGreeting());
         } else if (state.dialing) {
             observer_.logLine("Соединение в процессе установки");
         } else if (deviceNumber == "00000000000") {
@@ -264,14 +264,14 @@ void LinkController::connect(const std::string& deviceNumber, const std::string&
                 observer_.message("Неверный порт сервера: \"" + text +
                                   "\". Введите число от 1 до 65535");
             } else {
-                SendStr(frames::frameModemCall());
+                sendText(frames::frameModemCall());
                 state.dialing = true;
                 state.serverPort = static_cast<std::uint32_t>(value);
             }
         }
-        setControl(LinkButton::Disconnect, true);
+        setPhase(&LinkPhase::linkHeld, true);
     }
-    setControl(LinkButton::WorkOffline, true);
+    setPhase(&LinkPhase::serialMode, true);
     notifyTimers();
 }
 
@@ -283,7 +283,7 @@ void LinkController::hangUp() {
     state.quietTicks = 15;
     if (state.remoteConnected || state.dialing) {
         if (state.directDevice) {
-            SendStr(frames::frameClose());
+            sendText(frames::frameClose());
         } else {
             const std::string closed = frames::frameClosed();
             if (internet_ != nullptr) {
@@ -313,9 +313,9 @@ void LinkController::goOffline() {
     setPortTimerEnabled(false);
     observer_.portStatus("NC");
     observer_.linkStatus("Автономный режим");
-    setControl(LinkButton::WorkOffline, false);
-    setControl(LinkButton::Connect, true);
-    setControl(LinkButton::Disconnect, false);
+    setPhase(&LinkPhase::serialMode, false);
+    setPhase(&LinkPhase::manualConnect, true);
+    setPhase(&LinkPhase::linkHeld, false);
     if (port_.isOpen()) {
         port_.close();
     }
@@ -337,7 +337,7 @@ void LinkController::sendDiagnostic(const std::string& command) {
         observer_.logLine(frame.error);
         return;
     }
-    SendStr(frame.bytes);
+    sendText(frame.bytes);
 }
 
 void LinkController::choosePort(const std::string& text) {
@@ -363,9 +363,9 @@ void LinkController::choosePort(const std::string& text) {
     setPortTimerEnabled(false);
     observer_.portStatus("NC");
     observer_.linkStatus("Интернет");
-    setControl(LinkButton::WorkOffline, false);
-    setControl(LinkButton::Connect, true);
-    setControl(LinkButton::Disconnect, false);
+    setPhase(&LinkPhase::serialMode, false);
+    setPhase(&LinkPhase::manualConnect, true);
+    setPhase(&LinkPhase::linkHeld, false);
     if (port_.isOpen()) {
         port_.close();
     }
@@ -383,7 +383,7 @@ void LinkController::enterBootloader() {
     if (port_.isOpen()) {
         return;
     }
-    if (Open_port(devicePath())) {
+    if (openPort(devicePath())) {
         state.portReady = true;
         observer_.portStatus(state.portName);
         observer_.linkStatus("Порт " + state.portName + " открыт");
@@ -399,10 +399,10 @@ void LinkController::leaveBootloader() {
         observer_.portStatus("NC");
         observer_.linkStatus(state.remoteConnected ? "Интернет - Соединение установлено"
                                                    : "Интернет - Ожидается соединение...");
-    } else if (controlEnabled(LinkButton::WorkOffline)) {
+    } else if (phase_.serialMode) {
         // A serial link mode.
-        if (controlEnabled(LinkButton::OpenFirmware)) {
-            setControl(LinkButton::OpenFirmware, false);
+        if (phase_.bootloaderReady) {
+            setPhase(&LinkPhase::bootloaderReady, false);
         }
         state.bootloaderMode = false;
         if (!state.linkUp) {
@@ -543,36 +543,10 @@ void LinkController::notifyTimers() {
     }
 }
 
-namespace {
-
-// The flag of a control in the controls' state.
-template <typename Controls> auto& flagOf(Controls& controls, LinkButton button) {
-    switch (button) {
-    case LinkButton::Connect:
-        return controls.connect;
-    case LinkButton::Disconnect:
-        return controls.disconnect;
-    case LinkButton::Program:
-        return controls.program;
-    case LinkButton::OpenFirmware:
-        return controls.openFirmware;
-    case LinkButton::WorkOffline:
-        break;
-    }
-    return controls.workOffline;
-}
-
-} // namespace
-
-bool LinkController::controlEnabled(LinkButton button) const {
-    return flagOf(controls_, button);
-}
-
-void LinkController::setControl(LinkButton button, bool enabled) {
-    bool& flag = flagOf(controls_, button);
-    if (flag == enabled) {
+void LinkController::setPhase(bool LinkPhase::*flag, bool on) {
+    if (phase_.*flag == on) {
         return;
     }
-    flag = enabled;
-    observer_.controlsChanged(controls_);
+    phase_.*flag = on;
+    observer_.phaseChanged(phase_);
 }

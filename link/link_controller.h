@@ -20,15 +20,21 @@
 #include <string_view>
 #include <vector>
 
-// The controls whose state follows from the link: which of them can be used
-// now. A front end enables its buttons from these, never the other way round.
-enum class LinkButton { Connect, Disconnect, WorkOffline, Program, OpenFirmware };
-struct LinkControls {
-    bool connect = false;
-    bool disconnect = false;
-    bool workOffline = true; // "Работать автономно"
-    bool program = false;    // "Обновить" on the firmware page
-    bool openFirmware = false;
+// Where the link stands, as far as what the user can do next goes. The front
+// end derives from it which of its controls can be used; nothing here names
+// a control.
+struct LinkPhase {
+    // The port timer no longer links by itself: the user links with connect()
+    // (after the first link, offline, or on the Internet link).
+    bool manualConnect = false;
+    // A link to the device is up or being made: there is something to end.
+    bool linkHeld = false;
+    // A serial port is the link chosen: neither offline nor the Internet link.
+    bool serialMode = true;
+    // A firmware image is held and no programming is under way.
+    bool imageReady = false;
+    // The bootloader has identified itself and no programming is under way.
+    bool bootloaderReady = false;
 };
 
 // What the link logic reports; every report does nothing unless a front end
@@ -43,7 +49,7 @@ class LinkObserver {
     virtual void linkStatus(const std::string& /*text*/) {}
     // Something the user must see now (the window shows a message box).
     virtual void message(const std::string& /*text*/) {}
-    virtual void controlsChanged(const LinkControls& /*controls*/) {}
+    virtual void phaseChanged(const LinkPhase& /*phase*/) {}
     // tickNeeded() or portTimerEnabled() may have changed.
     virtual void timersChanged() {}
     // The firmware exchange: its progress in percent, and the page set back
@@ -89,21 +95,21 @@ class LinkController {
 
     // --- send path -------------------------------------------------------
     // Writes the bytes to the serial port; -1 when it is not open, 0 for nothing.
-    int Send(const std::uint8_t* bytes, std::size_t count);
+    int sendBytes(const std::uint8_t* bytes, std::size_t count);
     // Sends code-page-1251 text; in diagnostic mode the text also goes to the log.
-    int SendStr(std::string_view text);
+    int sendText(std::string_view text);
 
     // --- events ----------------------------------------------------------
     // The driver calls these and then analyses every chunk the link has
     // ready: while beginChunk() says one is ready, it reads it with
     // readChunk() and ends it with endChunk().
-    void bytesArrived(std::uint32_t count); // Comm_portRxChar
+    void bytesArrived(std::uint32_t count);
     // The first half of the 20 ms tick: the receive pacing. True when the
     // line has been quiet long enough and a chunk is ready.
     bool receiveTick();
     // The second half: the reply and the bootloader watchdogs.
     WatchdogsFired watchdogTick();
-    void tick1s(); // Timer_sysTimer
+    void tick1s();
     // The port's device went away (adapter unplugged): report it once, close
     // the port and search for it again every second. True when the port was
     // open until now: whatever exchange used it is cut short.
@@ -118,15 +124,14 @@ class LinkController {
     // --- buttons ---------------------------------------------------------
     // The device number and the server port as typed; both only matter for a
     // modem call.
-    void connect(const std::string& deviceNumber,
-                 const std::string& serverPortText); // ConnectClick
-    void disconnect();                               // DisconnectClick
-    void goOffline();             // RzToolButton6Click, "Работать автономно"
-    void setDiagnostics(bool on); // Debug_enClick
-    // Sends the diagnostic command (UTF-8 text of Comand_box) followed by \r.
-    void sendDiagnostic(const std::string& command); // Button1Click
-    // A port name, or "Интернет", chosen or typed in Port_Box (UTF-8).
-    void choosePort(const std::string& text); // Port_BoxChange
+    void connect(const std::string& deviceNumber, const std::string& serverPortText);
+    void disconnect();
+    void goOffline(); // "Работать автономно"
+    void setDiagnostics(bool on);
+    // Sends the diagnostic command (UTF-8, as typed) followed by \r.
+    void sendDiagnostic(const std::string& command);
+    // A port name, or "Интернет", chosen or typed by the user (UTF-8).
+    void choosePort(const std::string& text);
     // Whether "Интернет" is the link chosen (the server's controls are shown).
     bool internetChosen() const { return internetChosen_; }
     // The line is handed to the bootloader (the firmware page is in front):
@@ -145,7 +150,7 @@ class LinkController {
     bool fastExchange() const { return fastExchange_; }
 
     // --- helpers for the other parts -------------------------------------
-    bool Open_port(const std::string& devicePath);
+    bool openPort(const std::string& devicePath);
     std::string devicePath() const; // the device behind state.portName
     void startReplyWatchdog();      // replyTimer := 1
     void startBootWatchdog();       // bootTimer := 1
@@ -156,12 +161,12 @@ class LinkController {
     void linkStatus(const std::string& text) { observer_.linkStatus(text); }
     void message(const std::string& text) { observer_.message(text); }
     LinkObserver& observer() { return observer_; }
-    const LinkControls& controls() const { return controls_; }
-    bool controlEnabled(LinkButton button) const;
-    void setControl(LinkButton button, bool enabled);
+    const LinkPhase& phase() const { return phase_; }
+    // Sets one flag of the phase; a change is reported.
+    void setPhase(bool LinkPhase::*flag, bool on);
     comm::Port& port() { return port_; }
 
-    // Timer_sys.
+    // The port timer: tick1s() is needed while it is enabled.
     bool portTimerEnabled() const { return portTimerEnabled_; }
     // How the last try to open the port went.
     const comm::OpenResult& lastOpen() const { return lastOpen_; }
@@ -201,7 +206,7 @@ class LinkController {
     comm::Port& port_;
     LinkObserver& observer_;
     InternetTransport* internet_ = nullptr;
-    LinkControls controls_;
+    LinkPhase phase_;
     bool internetChosen_ = false;
     bool portTimerEnabled_ = true;
     bool lostPortSearch_ = false;

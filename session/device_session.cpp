@@ -42,10 +42,6 @@ DeviceSession::DeviceSession(comm::TMainThreadDispatcher* dispatcher, NumberGrid
         });
     });
 
-    transfer_.setLabel7Caption = [this](const std::string&) {
-        observer_.badPacketCount(protocol_.badPacketCount);
-    };
-
     // Writes that closing the program would cut, and how each is stopped.
     // Closing mid-way leaves the device in its bootloader with part of the image.
     deviceWrites_.add({[this] { return firmware_.deviceHolds(); },
@@ -192,7 +188,13 @@ void DeviceSession::restartDevice() {
 void DeviceSession::readNumbers(const std::string& password) {
     readPassword_ = password;
     blockRead_.reset(); // the list alone is not the whole device
-    run([&] { transfer_.readNumbers(password); });
+    run([&] { startNumberRead(password); });
+}
+
+void DeviceSession::startNumberRead(const std::string& password) {
+    // A read starts with no refused packets, with a link or without.
+    observer_.badPacketCount(0);
+    transfer_.readNumbers(password);
 }
 
 void DeviceSession::addNumber(const std::string& password, const std::string& number,
@@ -269,7 +271,7 @@ void DeviceSession::tick1s() {
 
 void DeviceSession::sayGoodbye() {
     if (link_.state.linkUp && link_.state.directDevice) {
-        link_.SendStr(frames::frameClose());
+        link_.sendText(frames::frameClose());
     }
 }
 
@@ -321,7 +323,7 @@ void DeviceSession::configBlockRead(const frames::ConfigBlockBytes& block) {
 }
 
 void DeviceSession::numbersWanted() {
-    transfer_.readNumbers(readPassword_);
+    startNumberRead(readPassword_);
 }
 
 void DeviceSession::writerStep(device_replies::WriterStep step) {
@@ -333,7 +335,7 @@ void DeviceSession::keyReported(const std::string& utf8) {
 }
 
 bool DeviceSession::numberListShown() const {
-    return observer_.numberListShown();
+    return numberListShown_;
 }
 
 void DeviceSession::resendBatch() {

@@ -47,9 +47,6 @@ class SessionObserver : public LinkObserver {
     virtual void firmwareImage(const std::string& /*path*/, const std::string& /*versionText*/) {}
     // Programming is done: the front end goes back to its first page.
     virtual void firmwareDone() {}
-    // Whether the number list is in front of the user: keys the device
-    // reports are added to the list only then.
-    virtual bool numberListShown() const { return false; }
     // A configuration read and the number read after it have both ended
     // complete: `block` and the number list are all the device held.
     virtual void deviceRead(const frames::ConfigBlockBytes& /*block*/) {}
@@ -74,17 +71,17 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
 
     // --- the link ----------------------------------------------------------
     // A serial port by name ("ttyUSB0", a full path) or "Интернет"
-    // (Port_BoxChange).
+    // chosen by the user.
     void choosePort(const std::string& name);
-    // The line speed as an index into the baud-rate list (RateChange).
+    // The line speed as an index into the baud-rate list.
     void setBaudIndex(int index);
-    // Greets the device, or on the Internet link calls the modem (ConnectClick).
+    // Greets the device, or on the Internet link calls the modem.
     void connect(const std::string& deviceNumber, const std::string& serverPortText);
-    void disconnect(); // DisconnectClick
-    void goOffline();  // RzToolButton6Click, "Работать автономно"
-    // Diagnostic mode: sent and received text go to the log (Debug_enClick).
+    void disconnect();
+    void goOffline(); // "Работать автономно"
+    // Diagnostic mode: sent and received text go to the log.
     void setDiagnostics(bool on);
-    void sendDiagnostic(const std::string& command); // Button1Click
+    void sendDiagnostic(const std::string& command);
     // The firmware page came to the front: the line is the bootloader's.
     void enterBootloader();
     // Any other page (or none) is in front: a firmware exchange under way
@@ -104,44 +101,48 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
     LinkSettings restoreSettings(const LinkSettings& stored);
 
     // --- the device ----------------------------------------------------------
-    void readConfig(const std::string& password); // N6Click
-    // Sends the block `buildBlock` makes once the link is known (N7Click);
+    void readConfig(const std::string& password);
+    // Sends the block `buildBlock` makes once the link is known;
     // nullopt from it sends nothing, and so does a number list with a row
     // the writer could not send (listWriteProblem), which is reported.
     void writeConfig(const std::string& password,
                      const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock);
-    void changePassword(const std::string& password, const std::string& newPassword); // ChPassClick
-    void sendApn(const std::string& password, const std::string& apn); // Send_APNClick
-    void restartDevice();                                              // Reset_butClick
-    // Empties the list and asks the device for its list (Read_numbersClick).
+    void changePassword(const std::string& password, const std::string& newPassword);
+    void sendApn(const std::string& password, const std::string& apn);
+    void restartDevice();
+    // Empties the list and asks the device for its list.
     void readNumbers(const std::string& password);
     void addNumber(const std::string& password, const std::string& number,
-                   const std::string& apartment);                              // AddClick
-    void deleteNumber(const std::string& password, const std::string& number); // DelClick
-    void eraseNumbers(const std::string& password);                            // Erase_numbersClick
+                   const std::string& apartment);
+    void deleteNumber(const std::string& password, const std::string& number);
+    void eraseNumbers(const std::string& password);
     // Whether writing the list would replace the device's list with one whose
     // read was cut short.
     bool numberListIncomplete() const;
     // A key the device reported for the list: added unless it is listed.
     void addReportedKey(const std::string& utf8);
+    // Whether the number list is in front of the user (the window says so
+    // whenever its page changes): keys the device reports are added to the
+    // list only then. A session starts with no list shown.
+    void setNumberListShown(bool shown) { numberListShown_ = shown; }
 
     // --- the firmware --------------------------------------------------------
-    void openFirmware(const std::string& path); // Open_FWClick, once a file is chosen
-    void programFirmware();                     // ProgramClick
+    void openFirmware(const std::string& path); // once the user has chosen a file
+    void programFirmware();
 
     // --- the Internet link ---------------------------------------------------
     // The server a front end runs: how to send to its device, stop it, and
     // whether it listens. Without one the Internet link sends nothing.
     using InternetServer = ServerTransport::Server;
     void attachInternet(InternetServer server);
-    // One read of the Internet device (ServerSocket1ClientRead).
+    // One read of the Internet device.
     void internetRead(const std::uint8_t* bytes, std::size_t count);
     // Runs `call` after `ms` milliseconds; without one, at once.
     void setDeferral(std::function<void(int ms, std::function<void()> call)> defer);
 
     // --- time ---------------------------------------------------------------
-    void tick20ms(); // TimerTimer
-    void tick1s();   // Timer_sysTimer
+    void tick20ms();
+    void tick1s();
     // Starts the reply watchdog for a wait that nothing else supervises: the
     // device has 20 s to answer what it was sent last.
     void expectReply();
@@ -174,7 +175,8 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
     const LinkState& state() const { return link_.state; }
     // Why the port did not open, when it did not.
     const comm::OpenResult& lastOpen() const { return link_.lastOpen(); }
-    const LinkControls& controls() const { return link_.controls(); }
+    // Where the link stands: the front end enables its controls from it.
+    const LinkPhase& phase() const { return link_.phase(); }
     ProtocolState& protocol() { return protocol_; }
     ReplyHandler& replies() { return replies_; }
     DeviceCommands& commands() { return commands_; }
@@ -187,6 +189,8 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
     // The port with the front end's dispatcher, or none.
     static TComm makePort(comm::TMainThreadDispatcher* dispatcher);
 
+    // Empties the list and asks the device for its list.
+    void startNumberRead(const std::string& password);
     // Analyses every chunk the link has ready.
     void analyseChunks();
     // What the link's events and ticks leave: the port went away, a
@@ -228,4 +232,5 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
     std::string readPassword_;
     // The block of a configuration read whose number read is under way.
     std::optional<frames::ConfigBlockBytes> blockRead_;
+    bool numberListShown_ = false;
 };

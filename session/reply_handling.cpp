@@ -67,7 +67,7 @@ void ReplyHandler::act(const Reply& reply, Channel channel) {
         if (reply.meaning.linksRemoteDevice) {
             st.remoteConnected = true;
             st.directDevice = false;
-            link_.setControl(LinkButton::Disconnect, true);
+            link_.setPhase(&LinkPhase::linkHeld, true);
         }
         break;
     case ReplyKind::ReadDone:
@@ -128,11 +128,11 @@ void ReplyHandler::numberPacket(const NumberPacket& packet, Channel channel) {
     switch (packet.verdict) {
     case NumberPacket::Verdict::Accepted:
         storePacket(packet);
-        link_.SendStr(frames::frameReceiveOk());
+        link_.sendText(frames::frameReceiveOk());
         awaitNextPacket();
         return;
     case NumberPacket::Verdict::Refused:
-        link_.SendStr(frames::frameReceiveFail());
+        link_.sendText(frames::frameReceiveFail());
         ++protocol_.badPacketCount;
         targets_.badPackets(protocol_.badPacketCount);
         awaitNextPacket();

@@ -112,7 +112,7 @@ struct Rig {
         reply(">");
         EXPECT_EQ(sent(1), "<");
         reply("RT\x05");
-        ASSERT_TRUE(view.buttons[LinkButton::OpenFirmware]);
+        ASSERT_TRUE(view.phase.bootloaderReady);
     }
 };
 
@@ -126,11 +126,11 @@ TEST(BootloaderSession, ProgramsTheLargestImageBlockByBlockAndReturnsToTheFirmwa
     r.session.openImage(path);
     EXPECT_EQ(r.page.path, path);
     EXPECT_EQ(r.page.version, "Версия: 9");
-    ASSERT_TRUE(r.view.buttons[LinkButton::Program]);
+    ASSERT_TRUE(r.view.phase.imageReady);
 
     r.session.startProgramming();
-    EXPECT_FALSE(r.view.buttons[LinkButton::Program]);
-    EXPECT_FALSE(r.view.buttons[LinkButton::OpenFirmware]) << "the image must not change now";
+    EXPECT_FALSE(r.view.phase.imageReady);
+    EXPECT_FALSE(r.view.phase.bootloaderReady) << "the image must not change now";
     EXPECT_TRUE(logged(r.view.log, "Идет программирование. Ждите..."));
     for (std::size_t n = 0; n < 120; ++n) {
         ASSERT_EQ(r.sent(131), expectedFrame(n, 15360)) << "block " << n;
@@ -148,8 +148,8 @@ TEST(BootloaderSession, ProgramsTheLargestImageBlockByBlockAndReturnsToTheFirmwa
     EXPECT_FALSE(r.link.state.linkUp);
     EXPECT_EQ(r.link.state.bootTimer, 0u);
     EXPECT_TRUE(r.link.portTimerEnabled());
-    EXPECT_FALSE(r.view.buttons[LinkButton::OpenFirmware]);
-    EXPECT_FALSE(r.view.buttons[LinkButton::Program]);
+    EXPECT_FALSE(r.view.phase.bootloaderReady);
+    EXPECT_FALSE(r.view.phase.imageReady);
     EXPECT_EQ(r.page.firstPageShown, 1);
     EXPECT_EQ(r.page.path, "");
     EXPECT_EQ(r.page.version, "Версия:");
@@ -163,12 +163,12 @@ TEST(BootloaderSession, ScansOfAChunk) {
     // An "R" that ends a chunk is no greeting, whatever comes next.
     r.reply("xxR");
     r.reply("T\x05");
-    EXPECT_FALSE(r.view.buttons[LinkButton::OpenFirmware]);
+    EXPECT_FALSE(r.view.phase.bootloaderReady);
     EXPECT_EQ(r.view.panels[2], "Порт " + r.device.slavePath + " открыт");
     // A chunk that ends with "RT" gives version 0; ">" is answered once a chunk.
     r.reply(">>RT");
     EXPECT_EQ(r.view.panels[2], "Coeдинение установлено: Загрузчик v.0");
-    EXPECT_TRUE(r.view.buttons[LinkButton::OpenFirmware]);
+    EXPECT_TRUE(r.view.phase.bootloaderReady);
     EXPECT_EQ(r.sent(1), "<");
     // Outside programming "!" and "@" have nothing to send.
     r.reply("!@");
@@ -226,8 +226,8 @@ TEST(BootloaderSession, HundredRejectionsThenTheWatchdogResetsThePage) {
     EXPECT_EQ(r.view.log.back(), kLost);
     EXPECT_TRUE(r.link.state.bootloaderMode);
     EXPECT_EQ(r.view.panels[2], "Ожидается соединение с загрузчиком...");
-    EXPECT_FALSE(r.view.buttons[LinkButton::Program]);
-    EXPECT_FALSE(r.view.buttons[LinkButton::OpenFirmware]);
+    EXPECT_FALSE(r.view.phase.imageReady);
+    EXPECT_FALSE(r.view.phase.bootloaderReady);
     EXPECT_FALSE(r.session.holdsImage());
     r.chunk("!");
     EXPECT_EQ(r.nothingMore(), "");
@@ -246,7 +246,7 @@ TEST(BootloaderSession, TheHeldImageIsOnlyEverReplacedByAValidOne) {
     EXPECT_EQ(r.view.messages, std::vector<std::string>{"Некорректный файл прошивки"});
     EXPECT_EQ(r.page.path, path);
     EXPECT_EQ(r.page.version, "Версия: 1");
-    EXPECT_TRUE(r.view.buttons[LinkButton::Program]);
+    EXPECT_TRUE(r.view.phase.imageReady);
 
     // What was checked is what is programmed, even when the file changes.
     std::ofstream(path, std::ios::binary) << "VXRT\x02" << std::string(5000, 'z');

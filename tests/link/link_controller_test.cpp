@@ -211,8 +211,8 @@ TEST(LinkController, PortTimerOpensGreetsAndLinks) {
     // The next port tick stops the greeting and enables the link buttons.
     h.link.tick1s();
     EXPECT_FALSE(h.link.portTimerEnabled());
-    EXPECT_TRUE(h.view.buttons[LinkButton::Connect]);
-    EXPECT_TRUE(h.view.buttons[LinkButton::Disconnect]);
+    EXPECT_TRUE(h.view.phase.manualConnect);
+    EXPECT_TRUE(h.view.phase.linkHeld);
     EXPECT_EQ(h.device.received(100), "");
 }
 
@@ -350,7 +350,7 @@ TEST(LinkController, ReplyWatchdogFiresOnThe1000thTick) {
     EXPECT_FALSE(h.link.state.remoteConnected);
     EXPECT_EQ(h.view.log, std::vector<std::string>{"Потеряна связь (нет ответа)!"});
     EXPECT_EQ(h.reports, std::vector<std::string>{"reply watchdog"});
-    EXPECT_FALSE(h.view.buttons[LinkButton::Disconnect]);
+    EXPECT_FALSE(h.view.phase.linkHeld);
     // Nothing else changes: the port, linkUp and the port timer stay.
     EXPECT_TRUE(h.link.state.linkUp);
     EXPECT_TRUE(h.port.Enabled());
@@ -360,7 +360,7 @@ TEST(LinkController, ReplyWatchdogFiresOnThe1000thTick) {
     // Connect sends the greeting again and the greeting restores the link.
     h.connect();
     EXPECT_EQ(h.device.received(), "CONFO");
-    EXPECT_TRUE(h.view.buttons[LinkButton::Disconnect]);
+    EXPECT_TRUE(h.view.phase.linkHeld);
     h.device.send(kGreeting);
     h.deliver(10);
     h.ticks(14);
@@ -370,16 +370,16 @@ TEST(LinkController, ReplyWatchdogFiresOnThe1000thTick) {
 TEST(LinkController, BootloaderWatchdogFiresOnThe100thTick) {
     Harness h;
     h.linkUp();
-    h.link.setControl(LinkButton::Program, true);
-    h.link.setControl(LinkButton::OpenFirmware, true);
+    h.link.setPhase(&LinkPhase::imageReady, true);
+    h.link.setPhase(&LinkPhase::bootloaderReady, true);
     h.link.setPortTimerEnabled(true);
     h.link.startBootWatchdog();
     h.ticks(99);
     EXPECT_TRUE(h.view.messages.empty());
     h.ticks(1);
     EXPECT_EQ(h.link.state.bootTimer, 0u);
-    EXPECT_FALSE(h.view.buttons[LinkButton::Program]);
-    EXPECT_FALSE(h.view.buttons[LinkButton::OpenFirmware]);
+    EXPECT_FALSE(h.view.phase.imageReady);
+    EXPECT_FALSE(h.view.phase.bootloaderReady);
     EXPECT_TRUE(h.link.state.bootloaderMode);
     EXPECT_FALSE(h.link.portTimerEnabled());
     EXPECT_EQ(h.view.panels[2], "Ожидается соединение с загрузчиком...");
@@ -422,14 +422,14 @@ TEST(LinkController, ConnectDisconnectAndOfflineInEachState) {
     EXPECT_FALSE(h.link.portTimerEnabled());
     EXPECT_EQ(h.view.panels[1], "NC");
     EXPECT_EQ(h.view.panels[2], "Автономный режим");
-    EXPECT_FALSE(h.view.buttons[LinkButton::WorkOffline]);
-    EXPECT_TRUE(h.view.buttons[LinkButton::Connect]);
-    EXPECT_FALSE(h.view.buttons[LinkButton::Disconnect]);
+    EXPECT_FALSE(h.view.phase.serialMode);
+    EXPECT_TRUE(h.view.phase.manualConnect);
+    EXPECT_FALSE(h.view.phase.linkHeld);
 
     // Connect from offline searches again.
     h.connect();
     EXPECT_TRUE(h.link.portTimerEnabled());
-    EXPECT_TRUE(h.view.buttons[LinkButton::WorkOffline]);
+    EXPECT_TRUE(h.view.phase.serialMode);
 }
 
 TEST(LinkController, ModemCallNeedsANumberAndAServerPort) {
@@ -439,7 +439,7 @@ TEST(LinkController, ModemCallNeedsANumberAndAServerPort) {
     h.connect();
     EXPECT_EQ(h.view.log.back(), "Введите номер устройства");
     EXPECT_EQ(h.device.received(100), "");
-    EXPECT_TRUE(h.view.buttons[LinkButton::Disconnect]);
+    EXPECT_TRUE(h.view.phase.linkHeld);
 
     h.number = "89001234567";
     h.serverPort = "70000";
@@ -523,9 +523,9 @@ TEST(LinkController, ChoosingInternetWhileLinkedSaysGoodbyeAndBackToAPort) {
     EXPECT_FALSE(h.link.portTimerEnabled());
     EXPECT_EQ(h.view.panels[1], "NC");
     EXPECT_EQ(h.view.panels[2], "Интернет");
-    EXPECT_FALSE(h.view.buttons[LinkButton::WorkOffline]);
-    EXPECT_TRUE(h.view.buttons[LinkButton::Connect]);
-    EXPECT_FALSE(h.view.buttons[LinkButton::Disconnect]);
+    EXPECT_FALSE(h.view.phase.serialMode);
+    EXPECT_TRUE(h.view.phase.manualConnect);
+    EXPECT_FALSE(h.view.phase.linkHeld);
     EXPECT_TRUE(h.link.internetChosen());
     EXPECT_EQ(h.link.state.portName, h.device.path); // kept in Internet mode
 
@@ -580,11 +580,11 @@ TEST(LinkController, FirmwarePageTakesTheLineAndLeavingItGivesItBack) {
 
     // Back to a page in a serial mode with no device answering: the search
     // restarts and the status bar is left to the port timer.
-    h.link.setControl(LinkButton::OpenFirmware, true);
+    h.link.setPhase(&LinkPhase::bootloaderReady, true);
     h.view.panels[2] = "unchanged";
     h.link.leaveBootloader();
     EXPECT_FALSE(h.link.state.bootloaderMode);
-    EXPECT_FALSE(h.view.buttons[LinkButton::OpenFirmware]);
+    EXPECT_FALSE(h.view.phase.bootloaderReady);
     EXPECT_TRUE(h.link.portTimerEnabled());
     EXPECT_EQ(h.view.panels[2], "unchanged");
 

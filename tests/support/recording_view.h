@@ -12,34 +12,22 @@
 struct RecordingView : SessionObserver {
     std::vector<std::string> log;
     std::string panels[3]; // 1: the port, 2: the link, as the status bar shows them
-    std::map<LinkButton, bool> buttons{{LinkButton::Connect, false},
-                                       {LinkButton::Disconnect, false},
-                                       {LinkButton::WorkOffline, true},
-                                       {LinkButton::Program, false},
-                                       {LinkButton::OpenFirmware, false}};
+    LinkPhase phase;       // as last reported
     std::vector<std::string> messages;
     std::vector<std::string> errors;
     int firmwareResets = 0;
     int progress = -1;
     std::vector<frames::ConfigBlockBytes> configs;
     std::string label7 = "untouched"; // the bad packet count as shown
-    bool listShown = true;
 
     void logLine(const std::string& text) override { log.push_back(text); }
     void portStatus(const std::string& text) override { panels[1] = text; }
     void linkStatus(const std::string& text) override { panels[2] = text; }
-    void controlsChanged(const LinkControls& c) override {
-        buttons = {{LinkButton::Connect, c.connect},
-                   {LinkButton::Disconnect, c.disconnect},
-                   {LinkButton::WorkOffline, c.workOffline},
-                   {LinkButton::Program, c.program},
-                   {LinkButton::OpenFirmware, c.openFirmware}};
-    }
+    void phaseChanged(const LinkPhase& p) override { phase = p; }
     void message(const std::string& text) override { messages.push_back(text); }
     void error(const std::string& text) override { errors.push_back(text); }
     void firmwarePageReset() override { ++firmwareResets; }
     void firmwareProgress(int percent) override { progress = percent; }
     void configRead(const frames::ConfigBlockBytes& block) override { configs.push_back(block); }
     void badPacketCount(std::uint8_t count) override { label7 = std::to_string(count); }
-    bool numberListShown() const override { return listShown; }
 };
