@@ -242,7 +242,7 @@ void TForm1::FormClose() {
     settings.modProv = ui.Modem_prov->currentIndex();
     settings.devProv = ui.Dev_prov->currentIndex();
     settings.serverPort = link.serverPort;
-    settings.fastExchange = session->link().fastExchange();
+    settings.fastExchange = session->fastExchange();
     if (const auto error = settings.write(settingsPath_)) {
         // The settings are lost for the next run, but the port is still
         // closed and the device unlinked. Closed by a signal, no one may be
@@ -342,7 +342,7 @@ void TForm1::Port_BoxDropDown() {
 
 void TForm1::Port_BoxChange() {
     session->choosePort(s(ui.Port_Box->currentText()));
-    const bool internet = session->link().internetChosen();
+    const bool internet = session->internetChosen();
     ui.Label29->setVisible(internet);
     ui.Edit2->setVisible(internet);
     ui.Start_server->setVisible(internet);
@@ -710,40 +710,25 @@ void TForm1::firmwarePageReset() {
     ui.Firmware_file->clear();
 }
 
-void TForm1::firmwareProgress(int percent) {
-    ui.FW_load->setValue(percent);
-}
-
 void TForm1::firmwareImage(const std::string& path, const std::string& versionText) {
     firmware->showImage(path, versionText);
 }
 
-void TForm1::firmwareDone() {
-    firmware->showFirstPage();
-}
-
-void TForm1::configRead(const frames::ConfigBlockBytes& block) {
-    config->configBlock = ConfigBlock::decode(block);
-    config->Read_conf();
-}
-
-void TForm1::deviceRead(const frames::ConfigBlockBytes& block) {
-    // Every complete read is kept, so that nothing a device held is lost
-    // when it is overwritten.
-    const auto file = config_file::encode(block, *numberGrid);
-    file_io::FileError failure;
-    const auto path =
-        file.ok() ? backups::save(file.bytes, ConfigBlock::decode(block).deviceNumber,
-                                  std::chrono::system_clock::now(), backups::folder(), &failure)
-                  : std::nullopt;
-    if (path) {
-        logLine("Резервная копия прибора сохранена: " + *path);
-    } else {
-        logLine("Резервная копия прибора не сохранена: " +
-                (file.ok() ? failure.reason : *file.error));
+void TForm1::event(const SessionEvent& event) {
+    if (const auto* read = std::get_if<events::ConfigRead>(&event)) {
+        config->configBlock = ConfigBlock::decode(read->block);
+        config->Read_conf();
+    } else if (const auto* bad = std::get_if<events::BadPackets>(&event)) {
+        ui.Label7->setText(QString::number(bad->count));
+    } else if (std::holds_alternative<events::AwaitingBootloader>(event)) {
+        ui.FW_load->setValue(0);
+    } else if (const auto* progress = std::get_if<events::FirmwareProgress>(&event)) {
+        ui.FW_load->setValue(progress->percent);
+    } else if (std::holds_alternative<events::FirmwareDone>(event)) {
+        firmware->showFirstPage();
     }
-}
-
-void TForm1::badPacketCount(std::uint8_t count) {
-    ui.Label7->setText(QString::number(count));
+    showEventText(event, *this);
+    if (std::holds_alternative<events::DeviceRead>(event)) {
+        session->keepBackup(backups::folder());
+    }
 }

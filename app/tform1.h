@@ -12,6 +12,7 @@
 #include "comm/main_thread_dispatcher_qt.h"
 #include "link/internet_link_qt.h"
 #include "session/device_session.h"
+#include "session/event_text.h"
 
 #include <QMainWindow>
 #include <QMessageBox>
@@ -25,7 +26,7 @@ class LogStamps;
 class QFileDialog;
 class QSocketNotifier;
 
-class TForm1 : public QMainWindow, private SessionObserver {
+class TForm1 : public QMainWindow, private SessionObserver, private EventTextSink {
     Q_OBJECT
   public:
     struct Options {
@@ -127,21 +128,19 @@ class TForm1 : public QMainWindow, private SessionObserver {
     void showError(const QString& text);
     void showStatus(int panel, const std::string& text);
 
-    // SessionObserver
+    // SessionObserver: an event's data goes to its page, its texts to the
+    // sink below.
+    void event(const SessionEvent& event) override;
+    void phaseChanged(const LinkPhase& phase) override;
+    void firmwarePageReset() override;
+    void timersChanged() override;
+    void firmwareImage(const std::string& path, const std::string& versionText) override;
+    // EventTextSink, and the window's own log lines.
     void logLine(const std::string& text) override;
     void portStatus(const std::string& text) override;
     void linkStatus(const std::string& text) override;
     void message(const std::string& text) override;
-    void phaseChanged(const LinkPhase& phase) override;
-    void firmwareProgress(int percent) override;
-    void firmwarePageReset() override;
     void error(const std::string& text) override;
-    void timersChanged() override;
-    void configRead(const frames::ConfigBlockBytes& block) override;
-    void deviceRead(const frames::ConfigBlockBytes& block) override; // keeps a backup
-    void badPacketCount(std::uint8_t count) override;
-    void firmwareImage(const std::string& path, const std::string& versionText) override;
-    void firmwareDone() override;
 
     Options options_;
     QString settingsPath_;

@@ -8,6 +8,7 @@
 #include "comm/tcomm.h"
 #include "link/internet_link_qt.h"
 #include "link/link_controller.h"
+#include "session/event_text.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -23,9 +24,12 @@
 
 namespace {
 
-class QuietView : public LinkObserver {
+class QuietView : public LinkObserver, private EventTextSink {
   public:
     int lines = 0;
+    void event(const SessionEvent& e) override { showEventText(e, *this); }
+
+  private:
     void logLine(const std::string&) override { ++lines; }
     void message(const std::string& text) override {
         std::fprintf(stderr, "message: %s\n", text.c_str());

@@ -3,6 +3,7 @@
 #include "cli/cli_common.h"
 #include "config/config_block.h"
 #include "lists/backups.h"
+#include "session/event_text.h"
 
 #include <charconv>
 
@@ -11,23 +12,6 @@ namespace cli {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Log lines the session writes for the replies and failures a job waits on.
-const char* const kWrongPassword = "Пароль не верный";
-const char* const kLostReply = "Потеряна связь (нет ответа)!";
-const char* const kPortLost = "Потеряна связь с портом ";
-const char* const kNumbersWritten = "Запись номеров завершена";
-const char* const kWriteFailures[] = {"Неверное значение ячейки памяти", "Нет ответа от прибора !",
-                                      "Номер не добавлен. Нет свободного места"};
-// The writer gave up; the line goes on with the row and why.
-const char* const kWriteAbandoned = "Запись номеров прервана";
-const char* const kProgrammed = "Программирование завершено";
-const char* const kBootloaderLinked = "Coeдинение установлено: Загрузчик";
-const char* const kVersionMark = "версия ПО: ";
-
-bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
 
 // An apartment as the device gives it back: the record keeps the low 16 bits
 // of the number, and an empty cell is 0.
@@ -62,6 +46,15 @@ config_file::Decoded asWritten(const config_file::Decoded& file) {
     return out;
 }
 
+// What a failure names of an event: its box, else its log line.
+std::string said(const SessionEvent& event) {
+    const EventText text = eventText(event);
+    if (text.box) {
+        return *text.box;
+    }
+    return text.log.empty() ? std::string() : text.log.front();
+}
+
 } // namespace
 
 std::string portFailure(const std::string& port, const comm::OpenResult& open) {
@@ -94,13 +87,13 @@ int DeviceJob::progress() {
     switch (phase_) {
     case Phase::Reading:
     case Phase::Verifying:
-        shown_ = std::max(0, session_.protocol().nextNumberRow - 1);
+        shown_ = session_.numbersRead();
         break;
     case Phase::Writing:
-        shown_ = session_.numberWriter().state.confirmed;
+        shown_ = session_.numbersConfirmed();
         break;
     case Phase::Programming:
-        shown_ = static_cast<int>(session_.firmware().blockIndex());
+        shown_ = static_cast<int>(session_.firmwareBlocksSent());
         break;
     case Phase::Done:
         // A job that failed stays where it stopped.
@@ -118,60 +111,55 @@ int DeviceJob::progress() {
 
 // --- what the session reports ------------------------------------------------
 
-void DeviceJob::logLine(const std::string& text) {
-    if (text == kWrongPassword) {
-        wrongPassword_ = true;
-    } else if (text == kLostReply || startsWith(text, kPortLost)) {
-        noAnswer_ = true;
-        portGone_ = portGone_ || startsWith(text, kPortLost);
-        lastMessage_ = text;
-    } else if (text == kNumbersWritten) {
-        numbersWritten_ = true;
-    } else if (startsWith(text, kWriteAbandoned)) {
-        writeRefused_ = text;
-    } else {
-        for (const char* failure : kWriteFailures) {
-            if (text == failure) {
-                writeRefused_ = text;
+void DeviceJob::event(const SessionEvent& event) {
+    std::visit(
+        [&](const auto& e) {
+            using E = std::decay_t<decltype(e)>;
+            if constexpr (std::is_same_v<E, events::Linked>) {
+                linked_ = e;
+            } else if constexpr (std::is_same_v<E, events::BootloaderReady>) {
+                bootloaderReady_ = true;
+            } else if constexpr (std::is_same_v<E, events::WrongPassword>) {
+                wrongPassword_ = true;
+            } else if constexpr (std::is_same_v<E, events::ReplyTimedOut> ||
+                                 std::is_same_v<E, events::BootloaderSilent>) {
+                noAnswer_ = true;
+                lastMessage_ = said(event);
+            } else if constexpr (std::is_same_v<E, events::PortLost>) {
+                noAnswer_ = portGone_ = true;
+                lastMessage_ = said(event);
+            } else if constexpr (std::is_same_v<E, events::PortFailed>) {
+                // A port error ended the operation: the port failed under the job.
+                noAnswer_ = portGone_ = true;
+                lastMessage_ = e.what;
+            } else if constexpr (std::is_same_v<E, events::NumbersWritten>) {
+                numbersWritten_ = true;
+            } else if constexpr (std::is_same_v<E, events::NumberWriteStopped> ||
+                                 std::is_same_v<E, events::NumberRefused>) {
+                writeRefused_ = said(event);
+                if (const auto box = eventText(event).box) {
+                    lastMessage_ = *box;
+                }
+            } else if constexpr (std::is_same_v<E, events::DeviceSaid>) {
+                if (e.kind == device_replies::ReplyKind::ListFull) {
+                    writeRefused_ = said(event);
+                }
+            } else if constexpr (std::is_same_v<E, events::ConfigRead>) {
+                block_ = e.block;
+            } else if constexpr (std::is_same_v<E, events::DeviceRead>) {
+                block_ = e.block;
+                readComplete_ = true;
+            } else if constexpr (std::is_same_v<E, events::NumberReadCut>) {
+                readCutRows_ = e.rows;
+            } else if constexpr (std::is_same_v<E, events::FirmwareDone>) {
+                programmed_ = true;
+            } else if constexpr (std::is_same_v<E, events::BackupFailed>) {
+                backupFailed_ = e.reason;
+            } else if (const auto box = eventText(event).box) {
+                lastMessage_ = *box;
             }
-        }
-    }
-}
-
-void DeviceJob::linkStatus(const std::string& text) {
-    lastStatus_ = text;
-}
-
-void DeviceJob::message(const std::string& text) {
-    lastMessage_ = text;
-    if (text == kLostReply) {
-        noAnswer_ = true;
-    } else if (text == kProgrammed) {
-        programmed_ = true;
-    }
-}
-
-void DeviceJob::error(const std::string& text) {
-    // A port error ended the operation: the port failed under the job.
-    noAnswer_ = portGone_ = true;
-    lastMessage_ = text;
-}
-
-void DeviceJob::configRead(const frames::ConfigBlockBytes& block) {
-    block_ = block;
-}
-
-void DeviceJob::deviceRead(const frames::ConfigBlockBytes& block) {
-    block_ = block;
-    readComplete_ = true;
-}
-
-void DeviceJob::firmwareDone() {
-    programmed_ = true;
-}
-
-void DeviceJob::numberReadCut(int rows) {
-    readCutRows_ = rows;
+        },
+        event);
 }
 
 // --- the steps ----------------------------------------------------------------
@@ -188,7 +176,7 @@ void DeviceJob::step() {
     const LinkState& st = session_.state();
     switch (phase_) {
     case Phase::Linking:
-        if (st.linkUp) {
+        if (st.linkUp && linked_) {
             linked();
         } else if (!st.portReady && !session_.portTickNeeded()) {
             result_.portError = comm::openErrorName(session_.lastOpen().error);
@@ -204,14 +192,14 @@ void DeviceJob::step() {
     case Phase::Verifying: {
         const std::string step = phase_ == Phase::Reading ? "чтение" : "контрольное чтение";
         if (wrongPassword_) {
-            finish(kDiffers, std::string(kWrongPassword));
+            finish(kDiffers, said(events::WrongPassword{}));
         } else if (readComplete_) {
             readEnded();
         } else if (readCutRows_) {
             failStep(step, stopped("прибор перестал отвечать") +
                                "; чтение номеров прервано: считано " +
                                std::to_string(*readCutRows_) + " номеров");
-        } else if (block_ && !session_.protocol().numberReadPending) {
+        } else if (block_ && !session_.numberReadPending()) {
             failStep(step, "список номеров считан не полностью");
         } else if (noAnswer_ || timedOut()) {
             failStep(step, stopped("прибор перестал отвечать"));
@@ -220,7 +208,7 @@ void DeviceJob::step() {
     }
     case Phase::Writing:
         if (wrongPassword_) {
-            finish(kDiffers, std::string(kWrongPassword) + whereBackupIs());
+            finish(kDiffers, said(events::WrongPassword{}) + whereBackupIs());
         } else if (numbersWritten_) {
             phase_ = Phase::Verifying;
             startRead(request_.password);
@@ -231,9 +219,9 @@ void DeviceJob::step() {
         }
         return;
     case Phase::Restarting:
-        if (startsWith(lastStatus_, kBootloaderLinked) && session_.phase().bootloaderReady) {
+        if (bootloaderReady_ && session_.phase().bootloaderReady) {
             session_.openFirmware(request_.imagePath);
-            if (!session_.firmware().holdsImage()) {
+            if (!session_.holdsFirmwareImage()) {
                 failStep("прошивка",
                          lastMessage_.empty() ? "файл прошивки не принят" : lastMessage_);
                 return;
@@ -272,16 +260,8 @@ void DeviceJob::superviseWait() {
 }
 
 void DeviceJob::linked() {
-    // "Coeдинение установлено: "Велиран", версия ПО: 30"
-    result_.deviceName = session_.state().deviceName;
-    if (const auto at = lastStatus_.find(kVersionMark); at != std::string::npos) {
-        const std::string digits = lastStatus_.substr(at + std::string(kVersionMark).size());
-        int version = -1;
-        if (std::from_chars(digits.data(), digits.data() + digits.size(), version).ec ==
-            std::errc{}) {
-            result_.firmwareVersion = version;
-        }
-    }
+    result_.deviceName = linked_->deviceName;
+    result_.firmwareVersion = linked_->firmwareVersion;
     switch (request_.kind) {
     case JobRequest::Kind::Info:
         finish(kSuccess, "Прибор " + result_.deviceName +
@@ -341,17 +321,12 @@ void DeviceJob::readEnded() {
         return;
     }
     // Every complete read is kept.
-    const auto encoded = config_file::encode(read.block, grid_);
-    if (encoded.ok()) {
-        file_io::FileError failure;
-        const auto path =
-            backups::save(encoded.bytes, ConfigBlock::decode(read.block).deviceNumber,
-                          std::chrono::system_clock::now(), backups::folder(), &failure);
-        if (!path) {
-            finish(kDiffers, "Резервная копия не сохранена: " + failure.reason);
-            return;
-        }
+    backupFailed_.reset();
+    if (const auto path = session_.keepBackup(backups::folder())) {
         result_.backup = *path;
+    } else {
+        finish(kDiffers, "Резервная копия не сохранена: " + backupFailed_.value_or(std::string()));
+        return;
     }
     switch (request_.kind) {
     case JobRequest::Kind::Read:

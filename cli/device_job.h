@@ -64,15 +64,8 @@ class DeviceJob : private SessionObserver {
   private:
     enum class Phase { Linking, Reading, Writing, Verifying, Restarting, Programming, Done };
 
-    // SessionObserver
-    void logLine(const std::string& text) override;
-    void linkStatus(const std::string& text) override;
-    void message(const std::string& text) override;
-    void error(const std::string& text) override;
-    void configRead(const frames::ConfigBlockBytes& block) override;
-    void deviceRead(const frames::ConfigBlockBytes& block) override;
-    void firmwareDone() override;
-    void numberReadCut(int rows) override;
+    // SessionObserver: the job learns what happened from the events alone.
+    void event(const SessionEvent& event) override;
 
     void step();
     void superviseWait();
@@ -99,11 +92,13 @@ class DeviceJob : private SessionObserver {
     DeviceSession session_;
     Phase phase_ = Phase::Linking;
     std::chrono::steady_clock::time_point deadline_;
-    std::string lastStatus_;
+    // What the session said last that a failure names: a box, a lost link.
     std::string lastMessage_;
     std::optional<frames::ConfigBlockBytes> block_;
-    // What the replies said, by the log lines the session writes for them.
     int shown_ = 0; // the progress last shown
+    std::optional<events::Linked> linked_;
+    bool bootloaderReady_ = false;
+    std::optional<std::string> backupFailed_;
     bool readComplete_ = false;
     std::optional<int> readCutRows_; // the number read was cut with this many rows
     bool wrongPassword_ = false;

@@ -8,7 +8,6 @@
 namespace {
 
 const char* const kNoVersion = "Версия:";
-const char* const kDone = "Программирование завершено";
 
 bool contains(const std::uint8_t* bytes, std::size_t count, std::uint8_t what) {
     return std::find(bytes, bytes + count, what) != bytes + count;
@@ -29,8 +28,7 @@ void BootloaderSession::analyse(const std::uint8_t* bytes, std::size_t count) {
     for (std::size_t i = 0; i + 1 < count; ++i) {
         if (bytes[i] == 'R' && bytes[i + 1] == 'T') {
             const unsigned version = i + 2 < count ? bytes[i + 2] : 0;
-            // "Coe" and "v" are Latin letters, as the device's own greeting has them.
-            link_.linkStatus("Coeдинение установлено: Загрузчик v." + std::to_string(version));
+            link_.report(events::BootloaderReady{static_cast<int>(version)});
             // While an image is being programmed it must stay the one chosen.
             if (phase_ == Phase::Idle) {
                 link_.setPhase(&LinkPhase::bootloaderReady, true);
@@ -46,7 +44,7 @@ void BootloaderSession::analyse(const std::uint8_t* bytes, std::size_t count) {
     if (contains(bytes, count, '@') && phase_ == Phase::Programming) {
         ++errorCount_;
         if (errorCount_ >= kMaxRejections) {
-            link_.logLine("Ошибка программирования");
+            link_.report(events::FirmwareRejected{});
             phase_ = Phase::GaveUp;
         } else {
             sendBlock(true);
@@ -56,17 +54,17 @@ void BootloaderSession::analyse(const std::uint8_t* bytes, std::size_t count) {
 
 void BootloaderSession::openImage(const std::string& path) {
     if (phase_ != Phase::Idle) {
-        link_.logLine("Идет программирование: файл прошивки сейчас не заменить");
+        link_.report(events::Refused{events::Refusal::ImageInUse});
         return;
     }
     firmware::ImageFile file = firmware::readImageFile(path);
     switch (file.status) {
     case firmware::ImageFile::Status::CannotOpen:
-        link_.logLine("Не удается открыть файл");
+        link_.report(events::FirmwareFileUnreadable{});
         return;
     case firmware::ImageFile::Status::Invalid:
         // The image held before stays held, and "Обновить" as it was.
-        link_.message("Некорректный файл прошивки");
+        link_.report(events::FirmwareFileInvalid{});
         return;
     case firmware::ImageFile::Status::Ok:
         break;
@@ -96,13 +94,12 @@ void BootloaderSession::startProgramming() {
     }
     if (internetInUse()) {
         // The bootloader speaks only on the device's own serial interface.
-        link_.logLine("Обновление ПО через Интернет невозможно: подключите устройство к "
-                      "последовательному порту");
+        link_.report(events::Refused{events::Refusal::FirmwareNotOnline});
         return;
     }
     link_.setPhase(&LinkPhase::imageReady, false);
     link_.setPhase(&LinkPhase::bootloaderReady, false);
-    link_.logLine("Идет программирование. Ждите...");
+    link_.report(events::Started{events::Operation::Programming});
     blockIndex_ = 0;
     errorCount_ = 0;
     phase_ = Phase::Programming;
@@ -125,7 +122,8 @@ void BootloaderSession::sendBlock(bool resend) {
     blockFrame_ = firmware::blockFrame(image_->body, static_cast<std::uint16_t>(blockIndex_));
     ++blockIndex_;
     link_.sendBytes(blockFrame_.data(), blockFrame_.size());
-    link_.observer().firmwareProgress(firmware::progress(blockIndex_, image_->fileSize()));
+    link_.report(events::FirmwareProgress{blockIndex_, image_->blockCount(),
+                                          firmware::progress(blockIndex_, image_->fileSize())});
 }
 
 std::optional<std::string> BootloaderSession::deviceHolds() const {
@@ -154,9 +152,7 @@ void BootloaderSession::finish() {
     link_.setPortTimerEnabled(true);
     link_.setPhase(&LinkPhase::bootloaderReady, false);
     link_.state.bootTimer = 0;
-    page_.showFirstPage();
-    link_.logLine(kDone);
-    link_.message(kDone);
+    link_.report(events::FirmwareDone{});
     page_.showImage(std::string(), kNoVersion);
     link_.notifyTimers();
 }
@@ -185,8 +181,6 @@ void BootloaderSession::interrupt(const std::string& why) {
     link_.state.bootTimer = 0;
     link_.setPhase(&LinkPhase::bootloaderReady, false);
     link_.observer().firmwarePageReset();
-    const std::string text = "Программирование прервано: " + why;
-    link_.logLine(text);
-    link_.message(text);
+    link_.report(events::FirmwareFailed{why});
     link_.notifyTimers();
 }

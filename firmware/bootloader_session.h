@@ -25,17 +25,14 @@
 class LinkController;
 
 // What the exchange shows on the firmware page beyond the link's controls
-// (its phase, the progress, status bar, log and message boxes, which the link
-// reports).
+// (its phase, the progress, status bar, log and message boxes, the end of
+// programming, which the link reports).
 class FirmwarePageView {
   public:
     virtual ~FirmwarePageView() = default;
     // The held image's path and "Версия: N", or an
     // empty path and "Версия:" when none is held.
     virtual void showImage(const std::string& path, const std::string& versionText) = 0;
-    // Selects the first item of the navigation tree and shows its page. Only
-    // the view changes: the end of programming sets the link itself.
-    virtual void showFirstPage() = 0;
 };
 
 class BootloaderSession {

@@ -27,14 +27,15 @@ namespace {
 
 struct QuietView : LinkObserver, FirmwarePageView {
     int progress = 0;
-    void firmwareProgress(int position) override {
-        if (position < 0 || position > 1000) {
-            std::abort();
+    void event(const SessionEvent& e) override {
+        if (const auto* p = std::get_if<events::FirmwareProgress>(&e)) {
+            if (p->percent < 0 || p->percent > 1000 || p->blocks > p->of) {
+                std::abort();
+            }
+            progress = p->percent;
         }
-        progress = position;
     }
     void showImage(const std::string&, const std::string&) override {}
-    void showFirstPage() override {}
 };
 
 struct Rig {

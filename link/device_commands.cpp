@@ -3,25 +3,18 @@
 #include "link/link_controller.h"
 #include "protocol/cp1251.h"
 
-namespace {
-
-const char* const kNoLink = "Установите соединение";
-const char* const kNoSendPath = "Команда не отправлена: сервер Интернет-соединения не создан";
-
-} // namespace
-
 DeviceCommands::DeviceCommands(LinkController& link, ProtocolState& protocol)
     : link_(link), protocol_(protocol) {}
 
 void DeviceCommands::readConfig(const std::string& passwordText) {
     link_.state.quietTicks = 15;
     if (!link_.state.remoteConnected) {
-        link_.logLine(kNoLink);
+        link_.report(events::Refused{events::Refusal::NoLink});
         return;
     }
-    link_.logLine("Идет чтение конфигурации. Ждите...");
+    link_.report(events::Started{events::Operation::ConfigRead});
     std::uint16_t password = 0;
-    if (!passwordOrRefuse(passwordText, "Чтение конфигурации не начато", password)) {
+    if (!passwordOrRefuse(passwordText, events::Operation::ConfigRead, password)) {
         return;
     }
     protocol_.configReadPending = true;
@@ -49,13 +42,13 @@ void DeviceCommands::startConfigWrite(
     const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock) {
     link_.state.quietTicks = 5;
     if (!link_.state.remoteConnected) {
-        link_.logLine(kNoLink);
+        link_.report(events::Refused{events::Refusal::NoLink});
         return;
     }
-    link_.logLine("Идет запись конфигурации. Ждите...");
+    link_.report(events::Started{events::Operation::ConfigWrite});
     // The password is the block's first field: checked before the rest is built.
     std::uint16_t password = 0;
-    if (!passwordOrRefuse(passwordText, "Запись конфигурации не начата", password)) {
+    if (!passwordOrRefuse(passwordText, events::Operation::ConfigWrite, password)) {
         return;
     }
     const std::optional<frames::ConfigBlockBytes> block = buildBlock ? buildBlock() : std::nullopt;
@@ -72,7 +65,7 @@ void DeviceCommands::startConfigWrite(
 void DeviceCommands::changePassword(const std::string& passwordText,
                                     const std::string& newPassText) {
     if (!link_.state.remoteConnected) {
-        link_.logLine(kNoLink);
+        link_.report(events::Refused{events::Refusal::NoLink});
         return;
     }
     std::string password;
@@ -85,18 +78,17 @@ void DeviceCommands::changePassword(const std::string& passwordText,
         return;
     }
     link_.startReplyWatchdog();
-    link_.logLine("Идет смена пароля. Ждите...");
+    link_.report(events::Started{events::Operation::PasswordChange});
 }
 
 void DeviceCommands::sendApn(const std::string& passwordText, const std::string& deviceApn) {
     if (!link_.state.remoteConnected) {
-        link_.logLine(kNoLink);
+        link_.report(events::Refused{events::Refusal::NoLink});
         return;
     }
     if (!link_.state.directDevice) {
         // The device takes its access point only on its serial interface.
-        link_.logLine("APN не изменен: смена APN возможна только при подключении устройства к "
-                      "COM-порту");
+        link_.report(events::Refused{events::Refusal::ApnSerialOnly});
         return;
     }
     std::string password;
@@ -108,7 +100,7 @@ void DeviceCommands::sendApn(const std::string& passwordText, const std::string&
         return;
     }
     link_.startReplyWatchdog();
-    link_.logLine("Идет смена APN. Ждите...");
+    link_.report(events::Started{events::Operation::ApnChange});
 }
 
 void DeviceCommands::restartDevice() {
@@ -119,7 +111,7 @@ void DeviceCommands::restartDevice() {
 bool DeviceCommands::toDeviceText(const std::string& utf8, std::string& out) {
     auto encoded = cp1251::fromUtf8(utf8);
     if (!encoded.ok()) {
-        link_.logLine("Команда не отправлена: " + encoded.error->message());
+        link_.report(events::CommandNotEncoded{encoded.error->message()});
         return false;
     }
     out = std::move(encoded.bytes);
@@ -128,7 +120,7 @@ bool DeviceCommands::toDeviceText(const std::string& utf8, std::string& out) {
 
 bool DeviceCommands::sendText(const frames::TextFrame& frame, bool internet) {
     if (!frame.ok()) {
-        link_.logLine(frame.error);
+        link_.report(events::CommandNotBuilt{frame.error});
         return false;
     }
     if (internet) {
@@ -141,7 +133,7 @@ bool DeviceCommands::sendText(const frames::TextFrame& frame, bool internet) {
 bool DeviceCommands::sendInternet(std::string_view bytes) {
     InternetTransport* internet = link_.internet();
     if (internet == nullptr) {
-        link_.logLine(kNoSendPath);
+        link_.report(events::Refused{events::Refusal::NoServer});
         return false;
     }
     const int sent =
@@ -151,21 +143,17 @@ bool DeviceCommands::sendInternet(std::string_view bytes) {
         return false;
     }
     if (static_cast<std::size_t>(sent) < bytes.size()) {
-        link_.logLine("Команда отправлена не полностью: передано " + std::to_string(sent) +
-                      " байт из " + std::to_string(bytes.size()));
+        link_.report(events::CommandPartlySent{static_cast<std::size_t>(sent), bytes.size()});
         return false;
     }
     return true;
 }
 
-bool DeviceCommands::passwordOrRefuse(const std::string& passwordText, const char* notStarted,
+bool DeviceCommands::passwordOrRefuse(const std::string& passwordText, events::Operation op,
                                       std::uint16_t& value) {
     const auto parsed = frames::passwordValue(passwordText);
     if (!parsed) {
-        const std::string message = std::string(notStarted) + ": неверный пароль \"" +
-                                    passwordText + "\". Пароль должен быть числом от 0 до 65535";
-        link_.logLine(message);
-        link_.message(message);
+        link_.report(events::BadPassword{op, passwordText});
         return false;
     }
     value = *parsed;

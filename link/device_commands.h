@@ -15,6 +15,7 @@
 // read as pending. A send that took only part of the bytes is reported too.
 #pragma once
 
+#include "link/session_events.h"
 #include "protocol/frames.h"
 #include "protocol/protocol_state.h"
 
@@ -69,7 +70,7 @@ class DeviceCommands {
                      const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock);
     // The numeric password of the configuration read and write; a text that
     // is not one is refused with a log line and a message box.
-    bool passwordOrRefuse(const std::string& passwordText, const char* notStarted,
+    bool passwordOrRefuse(const std::string& passwordText, events::Operation op,
                           std::uint16_t& value);
     // Sends a binary frame in the form directDevice selects.
     bool sendBinary(const std::string& bytes);

@@ -10,6 +10,17 @@
 
 namespace {
 
+// The server's own texts: a log line, panel 2, a message box.
+void serverLog(LinkController& link, std::string line) {
+    link.report(events::ServerNote{std::move(line), {}, {}});
+}
+void serverStatus(LinkController& link, std::string status) {
+    link.report(events::ServerNote{{}, std::move(status), {}});
+}
+void serverBox(LinkController& link, std::string box) {
+    link.report(events::ServerNote{{}, {}, std::move(box)});
+}
+
 std::string u(const QString& text) {
     return text.toUtf8().toStdString();
 }
@@ -55,8 +66,8 @@ bool InternetLink::ensureTransport() {
     QString error;
     transport_ = loadTcpTransport(moduleFolder, &error);
     if (transport_ == nullptr) {
-        link_.message("Не удалось загрузить модуль сервера " + std::string(kTcpModuleName) + ": " +
-                      u(error));
+        serverBox(link_, "Не удалось загрузить модуль сервера " + std::string(kTcpModuleName) +
+                             ": " + u(error));
         return false;
     }
     transport_->accepted = [this](int connection, const QString& peer) {
@@ -76,8 +87,8 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
         bool ok = false;
         const uint port = portText.trimmed().toUInt(&ok);
         if (!ok || port > 65535) {
-            link_.message("Неверный порт сервера: \"" + u(portText) +
-                          "\". Введите число от 0 до 65535");
+            serverBox(link_, "Неверный порт сервера: \"" + u(portText) +
+                                 "\". Введите число от 0 до 65535");
             return isListening();
         }
         if (!ensureTransport()) {
@@ -94,30 +105,30 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
         acceptPaused_ = false;
         QString error;
         if (!transport_->listen(listenAddress.trimmed(), static_cast<quint16>(port), &error)) {
-            link_.message("Не удалось открыть порт " + std::to_string(port) + ": " + u(error));
+            serverBox(link_, "Не удалось открыть порт " + std::to_string(port) + ": " + u(error));
             return false;
         }
         if (setStartCaption) {
             setStartCaption(QString::fromUtf8("Остановить"));
         }
-        link_.linkStatus("Интернет - Ожидается соединение...");
-        link_.logLine("Сервер запущен, порт " + std::to_string(transport_->port()) +
-                      (listenAddress.trimmed().isEmpty()
-                           ? std::string()
-                           : ", адрес " + u(listenAddress.trimmed())));
+        serverStatus(link_, "Интернет - Ожидается соединение...");
+        serverLog(link_, "Сервер запущен, порт " + std::to_string(transport_->port()) +
+                             (listenAddress.trimmed().isEmpty()
+                                  ? std::string()
+                                  : ", адрес " + u(listenAddress.trimmed())));
     } else {
         if (transport_ != nullptr) {
             transport_->close();
         }
         for (const std::string& line : clients_.clear().log) {
-            link_.logLine(line);
+            serverLog(link_, line);
         }
         acceptPaused_ = false;
         syncTick();
         if (setStartCaption) {
             setStartCaption(QString::fromUtf8("Запустить"));
         }
-        link_.linkStatus("Интернет");
+        serverStatus(link_, "Интернет");
     }
     return isListening();
 }
@@ -125,7 +136,7 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
 void InternetLink::ServerSocket1ClientConnect(int connection, const QString& peer) {
     if (acceptPaused_) {
         acceptPaused_ = false;
-        link_.logLine("Интернет - прием соединений возобновлен");
+        serverLog(link_, "Интернет - прием соединений возобновлен");
     }
     const qsizetype colon = peer.lastIndexOf(QLatin1Char(':'));
     apply(clients_.accepted(connection, u(colon < 0 ? peer : peer.left(colon)),
@@ -137,7 +148,7 @@ void InternetLink::ServerSocket1ClientDisconnect(int connection) {
 }
 
 void InternetLink::ServerSocket1ClientError(int code) {
-    link_.message("Ошибка: " + std::to_string(code));
+    serverBox(link_, "Ошибка: " + std::to_string(code));
 }
 
 void InternetLink::acceptFailed(int code) {
@@ -147,8 +158,8 @@ void InternetLink::acceptFailed(int code) {
     lastAcceptTry_ = clock_.elapsed();
     if (!acceptPaused_) {
         acceptPaused_ = true;
-        link_.logLine("Интернет - не удается принять соединение (ошибка " + std::to_string(code) +
-                      "): прием приостановлен, повтор раз в секунду");
+        serverLog(link_, "Интернет - не удается принять соединение (ошибка " +
+                             std::to_string(code) + "): прием приостановлен, повтор раз в секунду");
     }
     syncTick();
 }
@@ -176,13 +187,13 @@ void InternetLink::syncTick() {
 
 void InternetLink::apply(InternetClients::Actions actions) {
     for (const std::string& line : actions.log) {
-        link_.logLine(line);
+        serverLog(link_, line);
     }
     for (const int connection : actions.close) {
         transport_->drop(connection);
     }
     if (!actions.status.empty()) {
-        link_.linkStatus(actions.status);
+        serverStatus(link_, actions.status);
     }
     for (const std::string& chunk : actions.analyse) {
         // Each read of at most 1024 bytes is analysed by itself, at once.
@@ -204,7 +215,7 @@ void InternetLink::readFrom(int connection, const char* bytes, std::size_t count
 int InternetLink::Send_data(const std::uint8_t* bytes, std::size_t count) {
     const int device = clients_.device();
     if (device == 0) {
-        link_.logLine("Прибор не подключен к серверу: команда не отправлена");
+        serverLog(link_, "Прибор не подключен к серверу: команда не отправлена");
         return -1;
     }
     if (bytes == nullptr || count == 0) {

@@ -11,9 +11,6 @@
 
 namespace {
 
-const char* const kLostReply = "Потеряна связь (нет ответа)!";
-const char* const kNoLink = "Установите соединение";
-
 // Log lines show the text without its trailing carriage return.
 std::string forLog(std::string_view bytes1251) {
     while (!bytes1251.empty() && (bytes1251.back() == '\r' || bytes1251.back() == '\n')) {
@@ -37,7 +34,7 @@ int LinkController::sendBytes(const std::uint8_t* bytes, std::size_t count) {
 int LinkController::sendText(std::string_view text) {
     const int result = sendBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     if (state.debugMode) {
-        observer_.logLine(forLog(text));
+        report(events::DiagnosticText{forLog(text)});
     }
     return result;
 }
@@ -120,7 +117,7 @@ WatchdogsFired LinkController::watchdogTick() {
         ++state.replyTimer;
         if (state.replyTimer > 1000) {
             state.replyTimer = 0;
-            observer_.logLine(kLostReply);
+            report(events::ReplyTimedOut{});
             state.remoteConnected = false;
             setPhase(&LinkPhase::linkHeld, false);
             fired.reply = true;
@@ -145,21 +142,21 @@ void LinkController::awaitBootloaderAgain() {
     setPhase(&LinkPhase::bootloaderReady, false);
     state.bootloaderMode = true;
     setPortTimerEnabled(false);
-    observer_.linkStatus("Ожидается соединение с загрузчиком...");
     state.linkUp = false;
     observer_.firmwarePageReset();
-    observer_.logLine(kLostReply);
-    observer_.message(kLostReply);
+    report(events::BootloaderSilent{});
 }
 
-std::string LinkController::reportOpenFailure() {
+void LinkController::reportOpenFailure(bool searching) {
     const comm::OpenFailureText f = comm::describeOpenFailure(lastOpen_, state.portName);
-    // The same cause found again by the next try is not news.
-    if (f.log != lastOpenFailure_) {
+    // The same cause found again by the next try is not news; a port that
+    // is simply not there yet, while it is searched for, is none.
+    bool newCause = false;
+    if (!(searching && lastOpen_.error == comm::OpenError::NotFound) && f.log != lastOpenFailure_) {
         lastOpenFailure_ = f.log;
-        observer_.logLine(f.log);
+        newCause = true;
     }
-    return f.status;
+    report(events::PortNotOpened{state.portName, lastOpen_, newCause, searching});
 }
 
 bool LinkController::openPort(const std::string& path) {
@@ -184,20 +181,14 @@ void LinkController::tick1s() {
         if (openPort(devicePath())) {
             state.portReady = true;
             lostPortSearch_ = false;
-            observer_.portStatus(state.portName);
-            observer_.linkStatus("Порт " + state.portName + " открыт");
+            report(events::PortOpened{state.portName});
         } else if (lostPortSearch_) {
             // The port went away; keep looking for it every second until it
             // comes back or the user chooses something else.
-            observer_.portStatus("NC");
-            observer_.linkStatus("Порт " + state.portName + " отключен. Поиск...");
-            if (lastOpen_.error != comm::OpenError::NotFound) {
-                reportOpenFailure(); // there, but not ours to open
-            }
+            reportOpenFailure(true);
         } else {
             setPortTimerEnabled(false);
-            observer_.portStatus("NC");
-            observer_.linkStatus(reportOpenFailure());
+            reportOpenFailure(false);
         }
     } else if (state.linkUp) {
         setPortTimerEnabled(false);
@@ -205,7 +196,7 @@ void LinkController::tick1s() {
         setPhase(&LinkPhase::linkHeld, true);
     } else {
         sendText(frames::frameGreeting());
-        observer_.linkStatus("Поиск...");
+        report(events::Searching{});
     }
 }
 
@@ -213,7 +204,6 @@ bool LinkController::portLost() {
     if (!port_.isOpen()) {
         return false;
     }
-    observer_.logLine("Потеряна связь с портом " + state.portName + " (устройство отключено)");
     port_.close();
     state.portReady = false;
     state.linkUp = false;
@@ -224,8 +214,7 @@ bool LinkController::portLost() {
     pending_.clear();
     chunk_ = Chunk::None;
     setPhase(&LinkPhase::linkHeld, false);
-    observer_.portStatus("NC");
-    observer_.linkStatus("Порт " + state.portName + " отключен. Поиск...");
+    report(events::PortLost{state.portName});
     if (state.bootloaderMode) {
         // The firmware page opens the port itself when it is selected again.
         notifyTimers();
@@ -242,14 +231,14 @@ void LinkController::connect(const std::string& deviceNumber, const std::string&
     if (!state.portReady) {
         setPortTimerEnabled(true);
     } else if (state.remoteConnected) {
-        observer_.logLine("Соединение уже установлено");
+        report(events::Refused{events::Refusal::AlreadyLinked});
     } else {
         if (state.directDevice) {
             sendText(frames::frameGreeting());
         } else if (state.dialing) {
-            observer_.logLine("Соединение в процессе установки");
+            report(events::Refused{events::Refusal::Dialing});
         } else if (deviceNumber == "00000000000") {
-            observer_.logLine("Введите номер устройства");
+            report(events::Refused{events::Refusal::NoDeviceNumber});
         } else {
             // The server port must be a number that a TCP port can be.
             const std::string& text = serverPortText;
@@ -261,8 +250,7 @@ void LinkController::connect(const std::string& deviceNumber, const std::string&
                 value = -1;
             }
             if (used != text.size() || value < 1 || value > 65535) {
-                observer_.message("Неверный порт сервера: \"" + text +
-                                  "\". Введите число от 1 до 65535");
+                report(events::BadServerPort{text});
             } else {
                 sendText(frames::frameModemCall());
                 state.dialing = true;
@@ -295,7 +283,7 @@ void LinkController::hangUp() {
         }
         state.remoteConnected = false;
     } else {
-        observer_.logLine(kNoLink);
+        report(events::Refused{events::Refusal::NoLink});
     }
     state.replyTimer = 0;
     notifyTimers();
@@ -311,8 +299,7 @@ void LinkController::goOffline() {
     lostPortSearch_ = false;
     state.linkUp = false;
     setPortTimerEnabled(false);
-    observer_.portStatus("NC");
-    observer_.linkStatus("Автономный режим");
+    report(events::Offline{});
     setPhase(&LinkPhase::serialMode, false);
     setPhase(&LinkPhase::manualConnect, true);
     setPhase(&LinkPhase::linkHeld, false);
@@ -329,12 +316,12 @@ void LinkController::setDiagnostics(bool checked) {
 void LinkController::sendDiagnostic(const std::string& command) {
     const auto encoded = cp1251::fromUtf8(command);
     if (!encoded.ok()) {
-        observer_.logLine("Команда не отправлена: " + encoded.error->message());
+        report(events::CommandNotEncoded{encoded.error->message()});
         return;
     }
     const frames::TextFrame frame = frames::frameDiagnostic(encoded.bytes);
     if (!frame.ok()) {
-        observer_.logLine(frame.error);
+        report(events::CommandNotBuilt{frame.error});
         return;
     }
     sendText(frame.bytes);
@@ -361,8 +348,7 @@ void LinkController::choosePort(const std::string& text) {
     }
     state.linkUp = false;
     setPortTimerEnabled(false);
-    observer_.portStatus("NC");
-    observer_.linkStatus("Интернет");
+    report(events::InternetChosen{});
     setPhase(&LinkPhase::serialMode, false);
     setPhase(&LinkPhase::manualConnect, true);
     setPhase(&LinkPhase::linkHeld, false);
@@ -378,27 +364,22 @@ void LinkController::enterBootloader() {
     state.quietTicks = 5;
     state.bootloaderMode = true;
     setPortTimerEnabled(false);
-    observer_.linkStatus("Ожидается соединение с загрузчиком...");
-    observer_.firmwareProgress(0);
+    report(events::AwaitingBootloader{});
     if (port_.isOpen()) {
         return;
     }
     if (openPort(devicePath())) {
         state.portReady = true;
-        observer_.portStatus(state.portName);
-        observer_.linkStatus("Порт " + state.portName + " открыт");
+        report(events::PortOpened{state.portName});
     } else {
         setPortTimerEnabled(false);
-        observer_.portStatus("NC");
-        observer_.linkStatus(reportOpenFailure());
+        reportOpenFailure(false);
     }
 }
 
 void LinkController::leaveBootloader() {
     if (serverUp()) {
-        observer_.portStatus("NC");
-        observer_.linkStatus(state.remoteConnected ? "Интернет - Соединение установлено"
-                                                   : "Интернет - Ожидается соединение...");
+        report(events::InternetWaiting{state.remoteConnected});
     } else if (phase_.serialMode) {
         // A serial link mode.
         if (phase_.bootloaderReady) {
@@ -408,12 +389,10 @@ void LinkController::leaveBootloader() {
         if (!state.linkUp) {
             setPortTimerEnabled(true);
         } else {
-            observer_.linkStatus(state.directDevice ? "Coeдинение установлено: " + state.deviceName
-                                                    : std::string("Coeдинение установлено: модем"));
+            report(events::LinkShown{state.directDevice, state.deviceName});
         }
     } else {
-        observer_.portStatus("NC");
-        observer_.linkStatus("Автономный режим");
+        report(events::Offline{});
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include "comm/port.h"
 #include "link/link_state.h"
+#include "link/session_events.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -42,19 +43,12 @@ struct LinkPhase {
 class LinkObserver {
   public:
     virtual ~LinkObserver() = default;
-    virtual void logLine(const std::string& /*text*/) {}
-    // The port in use ("NC" when none) and the state of the link, for the
-    // status bar.
-    virtual void portStatus(const std::string& /*text*/) {}
-    virtual void linkStatus(const std::string& /*text*/) {}
-    // Something the user must see now (the window shows a message box).
-    virtual void message(const std::string& /*text*/) {}
+    // What happened; session/event_text has its texts.
+    virtual void event(const SessionEvent& /*event*/) {}
     virtual void phaseChanged(const LinkPhase& /*phase*/) {}
     // tickNeeded() or portTimerEnabled() may have changed.
     virtual void timersChanged() {}
-    // The firmware exchange: its progress in percent, and the page set back
-    // to no image and no progress.
-    virtual void firmwareProgress(int /*percent*/) {}
+    // The firmware page set back to no image and no progress.
     virtual void firmwarePageReset() {}
 };
 
@@ -156,10 +150,7 @@ class LinkController {
     void startBootWatchdog();       // bootTimer := 1
     // Reads the announced chunk (at most rxCount bytes, at most capacity).
     std::size_t readChunk(std::uint8_t* buffer, std::size_t capacity);
-    void logLine(const std::string& text) { observer_.logLine(text); }
-    void portStatus(const std::string& text) { observer_.portStatus(text); }
-    void linkStatus(const std::string& text) { observer_.linkStatus(text); }
-    void message(const std::string& text) { observer_.message(text); }
+    void report(const SessionEvent& event) { observer_.event(event); }
     LinkObserver& observer() { return observer_; }
     const LinkPhase& phase() const { return phase_; }
     // Sets one flag of the phase; a change is reported.
@@ -185,9 +176,8 @@ class LinkController {
     void awaitBootloaderAgain();
     // Ends the link with the device (Disconnect).
     void hangUp();
-    // Logs why the port did not open (once for the same cause) and returns
-    // the status text for panel 2.
-    std::string reportOpenFailure();
+    // Reports that the port did not open; its cause is news only once.
+    void reportOpenFailure(bool searching);
     void discardInput(int count);
     // Fast exchange: moves what the port has queued into pending_ and makes
     // the complete reply at its front the ready chunk, or sets the countdown

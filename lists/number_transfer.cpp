@@ -13,7 +13,7 @@ NumberTransfer::NumberTransfer(LinkController& link, DeviceCommands& commands,
 
 bool NumberTransfer::linked() {
     if (!link_.state.remoteConnected) {
-        link_.logLine("Установите соединение");
+        link_.report(events::Refused{events::Refusal::NoLink});
         return false;
     }
     return true;
@@ -39,7 +39,7 @@ void NumberTransfer::readNumbers(const std::string& password) {
     // Until the device says its list is over, the grid is not its whole list.
     protocol_.numberReadPending = true;
     protocol_.numberListComplete = false;
-    link_.logLine("Идет чтение номеров. Ждите...");
+    link_.report(events::Started{events::Operation::NumberRead});
     link_.startReplyWatchdog();
 }
 
@@ -50,7 +50,7 @@ std::optional<int> NumberTransfer::readCut() {
     protocol_.numberReadPending = false;
     protocol_.numberListComplete = false;
     const int rows = std::clamp(protocol_.nextNumberRow - 1, 0, grid_.rowCount());
-    link_.logLine("Чтение номеров прервано: считано " + std::to_string(rows) + " номеров");
+    link_.report(events::NumberReadCut{rows});
     return rows;
 }
 
@@ -73,7 +73,7 @@ void NumberTransfer::addNumber(const std::string& password, const std::string& n
         return;
     }
     link_.startReplyWatchdog();
-    link_.logLine("Идет добавление номера. Ждите...");
+    link_.report(events::Started{events::Operation::NumberAdd});
 }
 
 void NumberTransfer::deleteNumber(const std::string& password, const std::string& number) {
@@ -91,7 +91,7 @@ void NumberTransfer::deleteNumber(const std::string& password, const std::string
         return;
     }
     link_.startReplyWatchdog();
-    link_.logLine("Идет удаление номера. Ждите...");
+    link_.report(events::Started{events::Operation::NumberDelete});
 }
 
 void NumberTransfer::eraseNumbers(const std::string& password) {
@@ -107,5 +107,5 @@ void NumberTransfer::eraseNumbers(const std::string& password) {
         return;
     }
     link_.startReplyWatchdog();
-    link_.logLine("Идет стирание номеров. Ждите...");
+    link_.report(events::Started{events::Operation::NumberErase});
 }

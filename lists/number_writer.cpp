@@ -11,14 +11,6 @@
 
 namespace {
 
-const char* const kStarted = "Идет запись номеров. Ждите...";
-const char* const kWritingRow = "Запись номера ";
-const char* const kInitFree = "Инициализация свободной памяти";
-const char* const kDone = "Запись номеров завершена";
-const char* const kRefused = "Неверное значение ячейки памяти";
-const char* const kNoAnswer = "Нет ответа от прибора !";
-const char* const kAbandoned = "Запись номеров прервана";
-
 // The apartment of a record: an optional sign and decimal digits (blanks
 // before them are allowed), in the range of a 32-bit integer, of which the
 // record keeps the low 16 bits. The empty text is 0.
@@ -139,7 +131,7 @@ void NumberListWriter::step(device_replies::WriterStep step) {
 }
 
 void NumberListWriter::start() {
-    link_.logLine(kStarted);
+    link_.report(events::Started{events::Operation::NumberWrite});
     state.writeRow = 1;
     state.writeCell = 0;
     state.writeLimit = NumberWriteState::kDirectLimit;
@@ -161,7 +153,7 @@ void NumberListWriter::start() {
     // is reported after the same 40 s instead of leaving the write waiting.
     state.writeTicks = 1;
     if (!commands_.sendInternet(frames::frameEraseAll())) {
-        abandon(kAbandoned);
+        abandon(Reason::NotSent);
     }
 }
 
@@ -182,22 +174,20 @@ void NumberListWriter::next() {
         const std::string apartment = grid_.cell(NumberGrid::kApartmentColumn, r);
         const cp1251::EncodeResult number1251 = cp1251::fromUtf8(number);
         if (!number1251.ok()) {
-            abandon(std::string(kAbandoned) + ": " + rowText(r) + ": " +
-                    number1251.error->message());
+            abandon(Reason::BadRow, rowText(r) + ": " + number1251.error->message());
             return;
         }
 
         if (!state.internet) {
             const cp1251::EncodeResult apartment1251 = cp1251::fromUtf8(apartment);
             if (!apartment1251.ok()) {
-                abandon(std::string(kAbandoned) + ": " + rowText(r) + ": " +
-                        apartment1251.error->message());
+                abandon(Reason::BadRow, rowText(r) + ": " + apartment1251.error->message());
                 return;
             }
             const frames::TextFrame frame =
                 frames::frameNtf(state.writeCell, number1251.bytes, apartment1251.bytes);
             if (!frame.ok()) {
-                abandon(std::string(kAbandoned) + ": " + rowText(r) + ": " + frame.error);
+                abandon(Reason::BadRow, rowText(r) + ": " + frame.error);
                 return;
             }
             link_.sendText(frame.bytes);
@@ -205,7 +195,7 @@ void NumberListWriter::next() {
             ++state.writeCell;
             state.writeRow = r + 1;
             state.writeTicks = 1;
-            link_.logLine(kWritingRow + std::to_string(r));
+            link_.report(events::NumberSent{r});
             return;
         }
 
@@ -217,21 +207,19 @@ void NumberListWriter::next() {
         const std::optional<std::int32_t> value = apartmentValue(apartment);
         if (!value) {
             // What was gathered in this call is not sent.
-            const std::string message = "'" + apartment + "' is not a valid integer value";
-            link_.message(message);
-            abandon(std::string(kAbandoned) + ": " + rowText(r) + ": " + message);
+            abandon(Reason::BadApartment, rowText(r), apartment);
             return;
         }
         records.push_back(frames::encodeNumberRecord(
             number1251.bytes, static_cast<std::uint16_t>(static_cast<std::uint32_t>(*value))));
         state.writeRow = r + 1;
         state.writeTicks = 1;
-        link_.logLine(kWritingRow + std::to_string(r));
+        link_.report(events::NumberSent{r});
     }
 
     // The rows are used up.
     if (!state.internet) {
-        link_.logLine(kInitFree);
+        link_.report(events::FreeingRest{});
         state.writeTicks = 0;
         state.active = false;
         const frames::TextFrame frame = frames::frameEfa(state.writeCell);
@@ -244,7 +232,7 @@ void NumberListWriter::next() {
     }
     state.writeTicks = 0;
     state.active = false;
-    link_.logLine(kDone);
+    link_.report(events::NumbersWritten{state.confirmed});
 }
 
 bool NumberListWriter::sendBatch(const std::string& batch) {
@@ -253,14 +241,14 @@ bool NumberListWriter::sendBatch(const std::string& batch) {
     state.batchCount = static_cast<std::uint8_t>(batch[3]);
     state.unconfirmed = state.batchCount;
     if (!commands_.sendInternet(batch)) {
-        abandon(kAbandoned);
+        abandon(Reason::NotSent);
         return false;
     }
     return true;
 }
 
 void NumberListWriter::refused() {
-    link_.logLine(kRefused);
+    link_.report(events::NumberRefused{});
     state.writeTicks = 0;
     state.unconfirmed = 0; // not stored
 }
@@ -301,21 +289,21 @@ void NumberListWriter::tick() {
         if (state.internet) {
             state.active = false;
         }
-        link_.logLine(kNoAnswer);
+        link_.report(events::NumberWriteStopped{Reason::NoAnswer, {}, {}, state.confirmed});
     }
 }
 
-void NumberListWriter::abandon(const std::string& reason) {
+void NumberListWriter::abandon(Reason reason, const std::string& detail, const std::string& value) {
     state.writeRow = 1;
     state.writeCell = 0;
     state.writeTicks = 0;
     state.active = false;
-    link_.logLine(reason);
+    link_.report(events::NumberWriteStopped{reason, detail, value, state.confirmed});
 }
 
 void NumberListWriter::resendLastBatch() {
     if (state.batchCount == 0) {
-        link_.logLine("Повтор пакета номеров не выполнен: пакет еще не отправлялся");
+        link_.report(events::Refused{events::Refusal::NoBatchToResend});
         return;
     }
     const std::size_t size = frames::kNumberRecordSize * state.batchCount + 5;

@@ -14,6 +14,7 @@
 // link, 40 s on the Internet link).
 #pragma once
 
+#include "link/session_events.h"
 #include "lists/number_grid.h"
 #include "protocol/device_replies.h"
 #include "protocol/frames.h"
@@ -95,9 +96,10 @@ class NumberListWriter {
     void next();
     void refused();
     void tick();
-    // Ends the write at once with a line for the log; nothing more is sent
-    // and late replies start nothing.
-    void abandon(const std::string& reason);
+    // Ends the write at once and reports why; nothing more is sent and late
+    // replies start nothing.
+    using Reason = events::NumberWriteStopped::Reason;
+    void abandon(Reason reason, const std::string& detail = {}, const std::string& value = {});
     bool sendBatch(const std::string& batch);
 
     LinkController& link_;

@@ -23,14 +23,11 @@ struct Rule {
     OnLink internet;
 };
 
-constexpr const char* kLinked = "Соединение установлено";
-constexpr const char* kReadDone = "Чтение номеров завершено";
-
-constexpr ReplyMeaning logs(const char* line, bool stops) {
-    return ReplyMeaning{line, stops, WriterStep::None, false};
+constexpr ReplyMeaning logs(bool logged, bool stops) {
+    return ReplyMeaning{logged, stops, WriterStep::None, false};
 }
-constexpr ReplyMeaning logsAndSteps(const char* line, bool stops, WriterStep step) {
-    return ReplyMeaning{line, stops, step, false};
+constexpr ReplyMeaning logsAndSteps(bool logged, bool stops, WriterStep step) {
+    return ReplyMeaning{logged, stops, step, false};
 }
 
 // The one table of replies. The serial column lists them in the order the
@@ -45,67 +42,55 @@ constexpr ReplyMeaning logsAndSteps(const char* line, bool stops, WriterStep ste
 //  - the greeting, the modem's texts and the writer's "+NTF:"/"+EFA:" of the
 //    serial link, and key reports, do not come there.
 constexpr Rule kRules[] = {
-    {ReplyKind::Greeting, "VELIRAN", "", {1, logs(kLinked, false)}, {}},
-    {ReplyKind::NumberPacket, "+IPD", "", {2, logs(nullptr, true)}, {3, logs(nullptr, true)}},
-    {ReplyKind::ConnectionClosed, "CLOSED", "", {3, logs("Соединение прервано", false)}, {}},
-    {ReplyKind::ReadDone, "READOK", "", {4, logs(kReadDone, true)}, {2, logs(kReadDone, true)}},
+    {ReplyKind::Greeting, "VELIRAN", "", {1, logs(true, false)}, {}},
+    {ReplyKind::NumberPacket, "+IPD", "", {2, logs(false, true)}, {3, logs(false, true)}},
+    {ReplyKind::ConnectionClosed, "CLOSED", "", {3, logs(true, false)}, {}},
+    {ReplyKind::ReadDone, "READOK", "", {4, logs(true, true)}, {2, logs(true, true)}},
     {ReplyKind::Connected,
      "CONNECT",
      "",
-     {5, logs(kLinked, false)},
-     {1, ReplyMeaning{kLinked, false, WriterStep::None, true}}},
-    {ReplyKind::Alarm, "Trevoga", "", {6, logs("Сработал датчик охраны", false)}, {}},
+     {5, logs(true, false)},
+     {1, ReplyMeaning{true, false, WriterStep::None, true}}},
+    {ReplyKind::Alarm, "Trevoga", "", {6, logs(true, false)}, {}},
     {ReplyKind::NumberAdded,
      "ADD",
      "Dobavlen",
-     {7, logs("Номер добавлен", true)},
-     {4, logsAndSteps("Номер добавлен", true, WriterStep::Next)}},
+     {7, logs(true, true)},
+     {4, logsAndSteps(true, true, WriterStep::Next)}},
     {ReplyKind::ListFull,
      "FULL",
      "svobo",
-     {8, logs("Номер не добавлен. Нет свободного места", true)},
-     {7, logsAndSteps("Номер не добавлен. Нет свободного места", true, WriterStep::Refused)}},
-    {ReplyKind::NumberDeleted, "DEL", "Ydalen", {9, logs("Номер удален", true)}, {}},
-    {ReplyKind::NumberNotFound, "NOT NUMBER", "ne naiden", {10, logs("Номер не найден", true)}, {}},
+     {8, logs(true, true)},
+     {7, logsAndSteps(true, true, WriterStep::Refused)}},
+    {ReplyKind::NumberDeleted, "DEL", "Ydalen", {9, logs(true, true)}, {}},
+    {ReplyKind::NumberNotFound, "NOT NUMBER", "ne naiden", {10, logs(true, true)}, {}},
     {ReplyKind::ListErased,
      "ERASE",
      "Vse nom",
-     {11, logs("Номера удалены", true)},
-     {6, logsAndSteps(nullptr, false, WriterStep::Next)}},
-    {ReplyKind::WrongPassword,
-     "Not corr",
-     "",
-     {12, logs("Пароль не верный", true)},
-     {8, logs("Пароль не верный", true)}},
+     {11, logs(true, true)},
+     {6, logsAndSteps(false, false, WriterStep::Next)}},
+    {ReplyKind::WrongPassword, "Not corr", "", {12, logs(true, true)}, {8, logs(true, true)}},
     {ReplyKind::PasswordChanged,
      "CHPASS",
      "New pass",
-     {13, logs("Пароль изменен", true)},
-     {9, logs("Пароль изменен", true)}},
-    {ReplyKind::ApnChanged, "APN", "", {14, logs("APN сменен", true)}, {}},
-    {ReplyKind::OnTimeChanged, "TON_SET", "New Ton", {15, logs("Время работы изменено", true)}, {}},
-    {ReplyKind::Disconnected, "DISCON", "", {16, logs("Устройство разъединено", false)}, {}},
-    {ReplyKind::NoGprs, "GPRS ser", "No GPRS", {17, logs("GPRS сервис не доступен", false)}, {}},
-    {ReplyKind::CannotConnect,
-     "Ne yda",
-     "",
-     {18, logs("Устройству не удается установить соединение", false)},
-     {}},
-    {ReplyKind::Busy, "BUSY", "", {19, logs("Устройство занято", false)}, {}},
-    {ReplyKind::ResendBatch, "ADN", "", {}, {5, logs(nullptr, true)}},
+     {13, logs(true, true)},
+     {9, logs(true, true)}},
+    {ReplyKind::ApnChanged, "APN", "", {14, logs(true, true)}, {}},
+    {ReplyKind::OnTimeChanged, "TON_SET", "New Ton", {15, logs(true, true)}, {}},
+    {ReplyKind::Disconnected, "DISCON", "", {16, logs(true, false)}, {}},
+    {ReplyKind::NoGprs, "GPRS ser", "No GPRS", {17, logs(true, false)}, {}},
+    {ReplyKind::CannotConnect, "Ne yda", "", {18, logs(true, false)}, {}},
+    {ReplyKind::Busy, "BUSY", "", {19, logs(true, false)}, {}},
+    {ReplyKind::ResendBatch, "ADN", "", {}, {5, logs(false, true)}},
     {ReplyKind::ConfigWritten,
      "CONFW",
      "",
-     {20, logsAndSteps("Конфигурация записана", true, WriterStep::Start)},
-     {10, logsAndSteps("Конфигурация записана", true, WriterStep::Start)}},
-    {ReplyKind::ConfigRead,
-     "CONFR",
-     "",
-     {21, logs("Конфигурация считана", true)},
-     {11, logs("Конфигурация считана", true)}},
-    {ReplyKind::NumberStepResult, "+NTF:", "", {22, logs(nullptr, false)}, {}},
-    {ReplyKind::NumbersWritten, "+EFA:", "", {23, logs("Запись номеров завершена", false)}, {}},
-    {ReplyKind::KeyReported, "+KEY", "", {24, logs(nullptr, false)}, {}},
+     {20, logsAndSteps(true, true, WriterStep::Start)},
+     {10, logsAndSteps(true, true, WriterStep::Start)}},
+    {ReplyKind::ConfigRead, "CONFR", "", {21, logs(true, true)}, {11, logs(true, true)}},
+    {ReplyKind::NumberStepResult, "+NTF:", "", {22, logs(false, false)}, {}},
+    {ReplyKind::NumbersWritten, "+EFA:", "", {23, logs(true, false)}, {}},
+    {ReplyKind::KeyReported, "+KEY", "", {24, logs(false, false)}, {}},
 };
 
 // The chunk as the tests see it.

@@ -65,7 +65,7 @@ enum class WriterStep : std::int8_t { None = -1, Start = 0, Next = 1, Refused = 
 
 // What a reply means on one link.
 struct ReplyMeaning {
-    const char* log = nullptr; // the line it puts in the log, if any
+    bool logged = false; // it puts a line in the log (the session's event texts say which)
     bool stopsWatchdog = false;
     WriterStep writerStep = WriterStep::None;
     // The Internet device announced itself: it is the device linked now.

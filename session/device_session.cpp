@@ -1,6 +1,11 @@
 #include "session/device_session.h"
 
+#include "config/config_block.h"
+#include "lists/backups.h"
+#include "lists/config_file.h"
 #include "lists/number_list.h"
+
+#include <chrono>
 
 #include <utility>
 
@@ -126,8 +131,7 @@ DeviceSession::LinkSettings DeviceSession::restoreSettings(const LinkSettings& s
     const int baud = stored.baudIndex & 0xFF;
     taken.baudIndex = baud;
     if (baud > kHighestBaudIndex) {
-        link_.logLine("Скорость порта из файла настроек (" + std::to_string(baud) +
-                      ") не поддерживается, установлено 115200");
+        observer_.event(events::StoredBaudRefused{baud});
         taken.baudIndex = br115200;
     }
     link_.state.baudIndex = static_cast<std::uint8_t>(taken.baudIndex);
@@ -135,8 +139,7 @@ DeviceSession::LinkSettings DeviceSession::restoreSettings(const LinkSettings& s
     if (stored.serverPort < 0 || stored.serverPort > 65535) {
         // A server port holds five digits: a larger (or negative) stored
         // value would be shown cut and saved back wrong.
-        link_.logLine("Порт сервера из файла настроек (" + std::to_string(stored.serverPort) +
-                      ") не может быть портом TCP, установлено 2020");
+        observer_.event(events::StoredServerPortRefused{stored.serverPort});
         taken.serverPort = 2020;
     }
     link_.state.serverPort = static_cast<std::uint32_t>(taken.serverPort);
@@ -148,6 +151,7 @@ DeviceSession::LinkSettings DeviceSession::restoreSettings(const LinkSettings& s
 
 void DeviceSession::readConfig(const std::string& password) {
     readPassword_ = password;
+    deviceRead_.reset();
     run([&] { commands_.readConfig(password); });
 }
 
@@ -160,8 +164,7 @@ void DeviceSession::writeConfig(
             // The device's "CONFW" starts the number writer at once: a row it
             // could not send must stop the write before anything goes out.
             if (const std::optional<std::string> problem = listWriteProblem(grid_)) {
-                link_.logLine("Запись конфигурации не начата: " + *problem);
-                observer_.message(*problem);
+                observer_.event(events::ListNotWritable{*problem});
                 return std::nullopt;
             }
             return buildBlock ? buildBlock() : std::nullopt;
@@ -188,12 +191,13 @@ void DeviceSession::restartDevice() {
 void DeviceSession::readNumbers(const std::string& password) {
     readPassword_ = password;
     blockRead_.reset(); // the list alone is not the whole device
+    deviceRead_.reset();
     run([&] { startNumberRead(password); });
 }
 
 void DeviceSession::startNumberRead(const std::string& password) {
     // A read starts with no refused packets, with a link or without.
-    observer_.badPacketCount(0);
+    observer_.event(events::BadPackets{0});
     transfer_.readNumbers(password);
 }
 
@@ -216,8 +220,32 @@ bool DeviceSession::numberListIncomplete() const {
 
 void DeviceSession::addReportedKey(const std::string& utf8) {
     if (number_list::addIfAbsent(grid_, utf8) == number_list::AddResult::Duplicate) {
-        observer_.message(number_list::kDuplicateMessage);
+        observer_.event(events::KeyListed{});
     }
+}
+
+std::optional<std::string> DeviceSession::keepBackup(const std::string& folder) {
+    if (!deviceRead_) {
+        return std::nullopt;
+    }
+    // Every complete read is kept, so that nothing a device held is lost
+    // when it is overwritten.
+    const auto file = config_file::encode(*deviceRead_, grid_);
+    file_io::FileError failure;
+    const auto path =
+        file.ok() ? backups::save(file.bytes, ConfigBlock::decode(*deviceRead_).deviceNumber,
+                                  std::chrono::system_clock::now(), folder, &failure)
+                  : std::nullopt;
+    if (path) {
+        observer_.event(events::BackupKept{*path});
+    } else {
+        observer_.event(events::BackupFailed{file.ok() ? failure.reason : *file.error});
+    }
+    return path;
+}
+
+int DeviceSession::numbersRead() const {
+    return std::max(0, protocol_.nextNumberRow - 1);
 }
 
 // --- the firmware --------------------------------------------------------------
@@ -278,9 +306,9 @@ void DeviceSession::sayGoodbye() {
 // --- what the link reports --------------------------------------------------------
 
 void DeviceSession::cutExchange() {
-    if (const std::optional<int> rows = transfer_.readCut()) {
+    // The transfer reports the cut itself.
+    if (transfer_.readCut()) {
         blockRead_.reset();
-        observer_.numberReadCut(*rows);
     }
 }
 
@@ -319,7 +347,6 @@ void DeviceSession::bootloaderChunk(const std::uint8_t* bytes, std::size_t count
 
 void DeviceSession::configBlockRead(const frames::ConfigBlockBytes& block) {
     blockRead_ = block;
-    observer_.configRead(block);
 }
 
 void DeviceSession::numbersWanted() {
@@ -343,12 +370,13 @@ void DeviceSession::resendBatch() {
 }
 
 void DeviceSession::badPackets(std::uint8_t count) {
-    observer_.badPacketCount(count);
+    observer_.event(events::BadPackets{count});
 }
 
 void DeviceSession::numberListRead() {
     if (const auto block = std::exchange(blockRead_, std::nullopt)) {
-        observer_.deviceRead(*block);
+        deviceRead_ = block;
+        observer_.event(events::DeviceRead{*block});
     }
 }
 
@@ -356,6 +384,24 @@ void DeviceSession::showImage(const std::string& path, const std::string& versio
     observer_.firmwareImage(path, versionText);
 }
 
-void DeviceSession::showFirstPage() {
-    observer_.firmwareDone();
+void DeviceSession::event(const SessionEvent& event) {
+    if (const auto* written = std::get_if<events::NumbersWritten>(&event);
+        written != nullptr && written->count < 0) {
+        // The device's "+EFA:" ends the serial write: the count is the writer's.
+        observer_.event(events::NumbersWritten{writer_.state.confirmed});
+        return;
+    }
+    observer_.event(event);
+}
+
+void DeviceSession::phaseChanged(const LinkPhase& phase) {
+    observer_.phaseChanged(phase);
+}
+
+void DeviceSession::timersChanged() {
+    observer_.timersChanged();
+}
+
+void DeviceSession::firmwarePageReset() {
+    observer_.firmwarePageReset();
 }

@@ -33,29 +33,17 @@ namespace comm {
 class TMainThreadDispatcher;
 }
 
-// Everything a session reports. Every report does nothing unless taken.
+// Everything a session reports: what happened comes as events (event(),
+// session/event_text has their texts); the rest is the state a front end
+// shows. Every report does nothing unless taken.
 class SessionObserver : public LinkObserver {
   public:
-    // A port error ended an operation.
-    virtual void error(const std::string& /*text*/) {}
-    // The configuration block the device sent.
-    virtual void configRead(const frames::ConfigBlockBytes& /*block*/) {}
-    // Number packets refused since the number read started.
-    virtual void badPacketCount(std::uint8_t /*count*/) {}
     // The firmware image held now: its path and "Версия: N" (or an empty
     // path and "Версия:" when none is held).
     virtual void firmwareImage(const std::string& /*path*/, const std::string& /*versionText*/) {}
-    // Programming is done: the front end goes back to its first page.
-    virtual void firmwareDone() {}
-    // A configuration read and the number read after it have both ended
-    // complete: `block` and the number list are all the device held.
-    virtual void deviceRead(const frames::ConfigBlockBytes& /*block*/) {}
-    // The number read was cut short (no answer, the port lost) with `rows`
-    // rows of the list filled; the list keeps them and no backup is made.
-    virtual void numberReadCut(int /*rows*/) {}
 };
 
-class DeviceSession : private ReplyTargets, private FirmwarePageView {
+class DeviceSession : private ReplyTargets, private FirmwarePageView, private LinkObserver {
   public:
     // The dispatcher runs the port's events on the caller's thread (none:
     // the port does not open); the grid holds the number list. Both,
@@ -125,6 +113,25 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
     // whenever its page changes): keys the device reports are added to the
     // list only then. A session starts with no list shown.
     void setNumberListShown(bool shown) { numberListShown_ = shown; }
+    // Keeps the complete read just ended (events::DeviceRead: its block and
+    // the number list) as a backup in `folder` and reports how that went
+    // (BackupKept, BackupFailed). Returns the backup's path; none when it
+    // failed, or when another read started since.
+    std::optional<std::string> keepBackup(const std::string& folder);
+
+    // --- what a front end shows of the exchanges ----------------------------
+    // Rows of the list the number read under way (or the last one) filled.
+    int numbersRead() const;
+    // Whether the device has yet to say that its list is over.
+    bool numberReadPending() const { return protocol_.numberReadPending; }
+    // Numbers the device confirmed in the number write under way or the last one.
+    int numbersConfirmed() const { return writer_.state.confirmed; }
+    bool holdsFirmwareImage() const { return firmware_.holdsImage(); }
+    // Image blocks sent to the bootloader in the programming under way or the last one.
+    std::size_t firmwareBlocksSent() const { return firmware_.blockIndex(); }
+    bool fastExchange() const { return link_.fastExchange(); }
+    // Whether "Интернет" is the link chosen.
+    bool internetChosen() const { return link_.internetChosen(); }
 
     // --- the firmware --------------------------------------------------------
     void openFirmware(const std::string& path); // once the user has chosen a file
@@ -164,7 +171,7 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
         try {
             operation();
         } catch (const std::exception& e) {
-            observer_.error(e.what());
+            observer_.event(events::PortFailed{e.what()});
         }
         observer_.timersChanged();
     }
@@ -213,12 +220,16 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
     void numberListRead() override;
     // FirmwarePageView
     void showImage(const std::string& path, const std::string& versionText) override;
-    void showFirstPage() override;
+    // LinkObserver: the parts report to the session, which passes it on.
+    void event(const SessionEvent& event) override;
+    void phaseChanged(const LinkPhase& phase) override;
+    void timersChanged() override;
+    void firmwarePageReset() override;
 
     SessionObserver& observer_;
     NumberGrid& grid_;
     TComm port_;
-    LinkController link_{port_, observer_};
+    LinkController link_{port_, *this};
     ServerTransport internet_;
     ProtocolState protocol_;
     ReplyHandler replies_;
@@ -232,5 +243,7 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView {
     std::string readPassword_;
     // The block of a configuration read whose number read is under way.
     std::optional<frames::ConfigBlockBytes> blockRead_;
+    // The block of the last complete read, for its backup.
+    std::optional<frames::ConfigBlockBytes> deviceRead_;
     bool numberListShown_ = false;
 };

@@ -34,7 +34,8 @@ void ReplyHandler::analyseChunk(const std::uint8_t* bytes, std::size_t count) {
         act(reply, Channel::Serial);
     }
     if (link_.state.debugMode) {
-        link_.logLine(cp1251::toUtf8(device_replies::chunkText(bytes, count)));
+        link_.report(
+            events::DiagnosticText{cp1251::toUtf8(device_replies::chunkText(bytes, count))});
     }
     link_.notifyTimers();
 }
@@ -57,9 +58,11 @@ void ReplyHandler::act(const Reply& reply, Channel channel) {
         st.linkUp = true;
         st.directDevice = true;
         st.remoteConnected = true;
-        link_.linkStatus("Coeдинение установлено: " + st.deviceName +
-                         ", версия ПО: " + std::to_string(reply.version));
-        break;
+        // The reply's log line is the link's: one event says both.
+        link_.report(
+            events::Linked{channel == Channel::Serial ? events::Via::Serial : events::Via::Internet,
+                           st.deviceName, reply.version});
+        return;
     case ReplyKind::NumberPacket:
         numberPacket(reply.packet, channel);
         return;
@@ -82,7 +85,7 @@ void ReplyHandler::act(const Reply& reply, Channel channel) {
         break;
     case ReplyKind::ConfigRead:
         targets_.configBlockRead(reply.block);
-        link_.logLine(reply.meaning.log);
+        link_.report(events::ConfigRead{reply.block});
         protocol_.configReadPending = false;
         stopWatchdog();
         targets_.numbersWanted();
@@ -96,8 +99,8 @@ void ReplyHandler::act(const Reply& reply, Channel channel) {
     default:
         break;
     }
-    if (reply.meaning.log != nullptr) {
-        link_.logLine(reply.meaning.log);
+    if (reply.meaning.logged) {
+        reportReply(reply.kind);
     }
     if (reply.meaning.stopsWatchdog) {
         stopWatchdog();
@@ -108,7 +111,7 @@ void ReplyHandler::act(const Reply& reply, Channel channel) {
 void ReplyHandler::numberPacket(const NumberPacket& packet, Channel channel) {
     if (channel == Channel::Internet) {
         if (packet.verdict == NumberPacket::Verdict::TooLong) {
-            link_.logLine("Пакет номеров длиннее " + std::to_string(kMaxPacket) + " байт пропущен");
+            link_.report(events::PacketTooLong{kMaxPacket});
             return;
         }
         storePacket(packet);
@@ -152,7 +155,7 @@ void ReplyHandler::numberReadEnded() {
 
 void ReplyHandler::storePacket(const NumberPacket& packet) {
     if (packet.last) {
-        link_.logLine("Чтение номеров завершено");
+        link_.report(events::NumberListEnded{});
     }
     const int rows = numberGrid_ != nullptr ? numberGrid_->rowCount() : 0;
     std::size_t dropped = 0;
@@ -173,8 +176,7 @@ void ReplyHandler::storePacket(const NumberPacket& packet) {
     protocol_.nextNumberRow = static_cast<std::int32_t>(
         std::min<std::int64_t>(next, std::numeric_limits<std::int32_t>::max()));
     if (dropped > 0) {
-        link_.logLine("Номера за пределами списка (строки 1-" + std::to_string(rows) +
-                      ") не записаны: " + std::to_string(dropped));
+        link_.report(events::NumbersOutsideList{rows, dropped});
         // The grid does not hold what the device sent.
         protocol_.numberReadPending = false;
         protocol_.numberListComplete = false;
@@ -182,6 +184,33 @@ void ReplyHandler::storePacket(const NumberPacket& packet) {
     // The end only once the last records are in the grid.
     if (packet.last) {
         numberReadEnded();
+    }
+}
+
+void ReplyHandler::reportReply(ReplyKind kind) {
+    switch (kind) {
+    case ReplyKind::WrongPassword:
+        link_.report(events::WrongPassword{});
+        return;
+    case ReplyKind::PasswordChanged:
+        link_.report(events::PasswordChanged{});
+        return;
+    case ReplyKind::ApnChanged:
+        link_.report(events::ApnSent{});
+        return;
+    case ReplyKind::ConfigWritten:
+        link_.report(events::ConfigWritten{});
+        return;
+    case ReplyKind::ReadDone:
+        link_.report(events::NumberListEnded{});
+        return;
+    case ReplyKind::NumbersWritten:
+        // How many the writer sent is the session's to say.
+        link_.report(events::NumbersWritten{-1});
+        return;
+    default:
+        link_.report(events::DeviceSaid{kind});
+        return;
     }
 }
 

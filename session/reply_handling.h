@@ -72,6 +72,8 @@ class ReplyHandler {
     // Writes the records of an accepted packet into the grid and advances
     // nextNumberRow; logs the end of the list for the kind "E".
     void storePacket(const device_replies::NumberPacket& packet);
+    // The event of a reply whose meaning is a log line.
+    void reportReply(device_replies::ReplyKind kind);
     void stopWatchdog();
     // While the number read is incomplete, the watchdog waits for the next packet.
     void awaitNextPacket();

@@ -29,7 +29,10 @@ struct PageRecord : RecordingView {
         path = p;
         version = v;
     }
-    void firmwareDone() override { ++firstPageShown; }
+    void event(const SessionEvent& e) override {
+        RecordingView::event(e);
+        firstPageShown += std::holds_alternative<events::FirmwareDone>(e) ? 1 : 0;
+    }
 };
 
 bool logged(const std::vector<std::string>& log, const std::string& line) {
