@@ -4,9 +4,9 @@
 // operator choices, and holds the one `configBlock` of the program.
 #pragma once
 
+#include "app/config_pages.h"
 #include "app/relay_chart.h"
 #include "config/config_block.h"
-#include "config/config_pages.h"
 #include "config/operators.h"
 #include "config/relay_timing.h"
 

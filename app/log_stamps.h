@@ -4,7 +4,7 @@
 // nothing more.
 #pragma once
 
-#include "lists/log_file.h"
+#include "files/log_file.h"
 
 #include <QObject>
 #include <vector>

@@ -1,8 +1,8 @@
 #include "app/number_list_binding.h"
 
 #include "app/tform1_ui.h"
-#include "lists/number_list.h"
 #include "session/device_session.h"
+#include "session/number_list.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 // cells and headings wherever they are shown, so the number stays the number.
 #pragma once
 
-#include "lists/number_grid.h"
+#include "files/number_grid.h"
 
 #include <QObject>
 

@@ -1,6 +1,6 @@
 #include "app/settings.h"
 
-#include "lists/ini_file.h"
+#include "files/ini_file.h"
 #include "protocol/cp1251.h"
 
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 // count from 0 and have no fixed row or column of their own).
 #pragma once
 
-#include "lists/number_grid.h"
+#include "files/number_grid.h"
 
 class QTableWidget;
 

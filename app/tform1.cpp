@@ -5,12 +5,12 @@
 #include "app/port_combo_box.h"
 #include "app/settings.h"
 #include "app/tform2.h"
-#include "link/port_discovery.h"
-#include "lists/backups.h"
-#include "lists/config_file.h"
-#include "lists/csv_numbers.h"
-#include "lists/file_io.h"
-#include "lists/log_file.h"
+#include "comm/port_discovery.h"
+#include "files/backups.h"
+#include "files/config_file.h"
+#include "files/csv_numbers.h"
+#include "files/file_io.h"
+#include "files/log_file.h"
 
 #include <algorithm>
 

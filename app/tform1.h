@@ -102,7 +102,7 @@ class TForm1 : public QMainWindow, private SessionObserver, private EventTextSin
     QString executeOpenDialog(int filterIndex, const QString& fileName);
     QString executeSaveDialog(const QString& fileName);
 
-    // Configuration files and CSV: the dialogs here, the work in lists/.
+    // Configuration files and CSV: the dialogs here, the work in files/.
     void N8Click();            // "Сохранить в файл"
     void N3Click();            // "Открыть из файла"
     void RzToolButton7Click(); // "Импорт из CSV"

@@ -6,7 +6,7 @@
 // with the window's exchange and with --fast. The tool's peak memory is
 // "%M" of /usr/bin/time around the one-device write.
 #include "bench/spawn_quiet.h"
-#include "lists/config_file.h"
+#include "files/config_file.h"
 #include "tests/support/sim_process.h"
 
 #include <chrono>

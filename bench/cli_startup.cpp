@@ -8,7 +8,7 @@
 // which starts it from a small process. One warm-up run, then N runs of
 // each; median and [min..max].
 #include "bench/spawn_quiet.h"
-#include "lists/config_file.h"
+#include "files/config_file.h"
 
 #include <algorithm>
 #include <chrono>

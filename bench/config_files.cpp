@@ -14,9 +14,9 @@
 //
 // Run: build/bin/config_files [runs]   (default 41; about 10 s)
 #include "config/config_block.h"
-#include "lists/config_file.h"
-#include "lists/csv_numbers.h"
-#include "lists/file_io.h"
+#include "files/config_file.h"
+#include "files/csv_numbers.h"
+#include "files/file_io.h"
 
 #include <algorithm>
 #include <chrono>

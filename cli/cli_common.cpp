@@ -1,6 +1,6 @@
 #include "cli/cli_common.h"
 
-#include "lists/file_io.h"
+#include "files/file_io.h"
 
 #include <cstdio>
 

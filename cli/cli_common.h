@@ -3,7 +3,7 @@
 #pragma once
 
 #include "cli/json.h"
-#include "lists/config_file.h"
+#include "files/config_file.h"
 
 #include <map>
 #include <optional>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "cli/cli_common.h"
-#include "lists/config_diff.h"
+#include "files/config_diff.h"
 
 #include <string>
 #include <vector>

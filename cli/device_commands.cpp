@@ -6,9 +6,9 @@
 
 #include "cli/device_job.h"
 #include "cli/progress.h"
+#include "comm/port_state.h"
+#include "files/file_io.h"
 #include "firmware/firmware_image.h"
-#include "link/port_state.h"
-#include "lists/file_io.h"
 
 #include <charconv>
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 #include "cli/cli_common.h"
 #include "config/config_block.h"
-#include "lists/backups.h"
+#include "files/backups.h"
 #include "session/event_text.h"
 
 #include <charconv>

@@ -5,9 +5,9 @@
 #pragma once
 
 #include "cli/event_loop.h"
-#include "lists/config_diff.h"
-#include "lists/config_file.h"
-#include "lists/number_grid.h"
+#include "files/config_diff.h"
+#include "files/config_file.h"
+#include "files/number_grid.h"
 #include "session/device_session.h"
 
 #include <chrono>

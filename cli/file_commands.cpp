@@ -2,10 +2,10 @@
 // list between a configuration file and CSV in the window's CSV format.
 #include "cli/commands.h"
 
-#include "lists/config_diff.h"
-#include "lists/csv_numbers.h"
-#include "lists/file_io.h"
-#include "lists/number_grid.h"
+#include "files/config_diff.h"
+#include "files/csv_numbers.h"
+#include "files/file_io.h"
+#include "files/number_grid.h"
 
 namespace cli {
 

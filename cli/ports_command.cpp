@@ -1,7 +1,7 @@
 // `ports`: every serial port and what it is right now.
 #include "cli/commands.h"
 
-#include "link/port_state.h"
+#include "comm/port_state.h"
 
 namespace cli {
 

@@ -324,7 +324,7 @@ const char* openErrorName(OpenError error) {
     case OpenError::NotFound:
         return "not_found";
     case OpenError::NoPermission:
-        return "no_permission";
+        return "no-permission";
     case OpenError::Busy:
         return "busy";
     case OpenError::Gone:

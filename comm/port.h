@@ -36,7 +36,8 @@ struct OpenResult {
 };
 
 // A short, stable name of the reason for scripts ("busy", "not_found", ...);
-// empty for None.
+// empty for None. A cause that the list of ports names too has its name
+// there ("busy", "no-permission").
 const char* openErrorName(OpenError error);
 
 // What the user is told about a failed open, in Russian.

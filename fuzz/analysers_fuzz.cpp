@@ -10,8 +10,8 @@
 //
 // The session's serial port stays closed, so acknowledgements go nowhere;
 // what the replies drive beyond the link is only checked, not carried out.
+#include "files/number_grid.h"
 #include "fuzz/fuzz_chunks.h"
-#include "lists/number_grid.h"
 #include "session/device_session.h"
 
 #include <cstddef>

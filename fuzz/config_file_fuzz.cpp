@@ -4,7 +4,7 @@
 // refused naming a row; a saved file must read back to the same rows, and
 // the same file cut short anywhere behind its section header is refused as
 // incomplete.
-#include "lists/config_file.h"
+#include "files/config_file.h"
 
 #include <cstddef>
 #include <cstdint>

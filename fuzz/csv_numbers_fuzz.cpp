@@ -3,7 +3,7 @@
 // CSV text. The import must keep the rows above its first empty row, account
 // for every line it did not write (a line that is no text too), and whatever
 // the export accepts must import into an empty list as the same rows.
-#include "lists/csv_numbers.h"
+#include "files/csv_numbers.h"
 
 #include <cstddef>
 #include <cstdint>

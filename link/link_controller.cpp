@@ -1,7 +1,7 @@
 #include "link/link_controller.h"
 
-#include "link/port_discovery.h"
-#include "link/port_names.h"
+#include "comm/port_discovery.h"
+#include "comm/port_names.h"
 #include "protocol/cp1251.h"
 #include "protocol/frames.h"
 #include "protocol/reply_end.h"

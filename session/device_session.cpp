@@ -1,9 +1,9 @@
 #include "session/device_session.h"
 
 #include "config/config_block.h"
-#include "lists/backups.h"
-#include "lists/config_file.h"
-#include "lists/number_list.h"
+#include "files/backups.h"
+#include "files/config_file.h"
+#include "session/number_list.h"
 
 #include <chrono>
 

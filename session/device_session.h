@@ -12,15 +12,15 @@
 #pragma once
 
 #include "comm/tcomm.h"
+#include "files/number_grid.h"
 #include "firmware/bootloader_session.h"
 #include "link/device_commands.h"
 #include "link/link_controller.h"
-#include "lists/device_writes.h"
-#include "lists/number_grid.h"
-#include "lists/number_transfer.h"
-#include "lists/number_writer.h"
 #include "protocol/frames.h"
 #include "protocol/protocol_state.h"
+#include "session/device_writes.h"
+#include "session/number_transfer.h"
+#include "session/number_writer.h"
 #include "session/reply_handling.h"
 #include "session/server_transport.h"
 

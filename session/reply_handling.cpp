@@ -1,7 +1,7 @@
 #include "session/reply_handling.h"
 
+#include "files/number_grid.h"
 #include "link/link_controller.h"
-#include "lists/number_grid.h"
 #include "protocol/cp1251.h"
 
 #include <algorithm>

@@ -2,9 +2,9 @@
 // a device's configuration read, changed, saved, changed again, opened and
 // written back, so that the simulator ends up holding what the file held;
 // and every refusal, which must say why and change nothing.
+#include "app/config_pages.h"
 #include "config/config_block.h"
-#include "config/config_pages.h"
-#include "lists/config_file.h"
+#include "files/config_file.h"
 #include "tests/support/full_number_list.h"
 #include "tests/support/read_only_dir.h"
 #include "tests/support/window_run.h"

@@ -1,7 +1,7 @@
 // Reading and writing the configuration, the password and the access point
 // through the real window against the simulator on a pseudo-terminal.
+#include "app/config_pages.h"
 #include "config/config_block.h"
-#include "config/config_pages.h"
 #include "tests/support/window_run.h"
 
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 // The Internet link through the real window: the simulator connects over
 // loopback TCP as a GPRS device does.
+#include "app/config_pages.h"
 #include "config/config_block.h"
-#include "config/config_pages.h"
 #include "tests/support/child_test.h"
 #include "tests/support/window_run.h"
 

@@ -12,7 +12,7 @@
 #include "cli/event_loop.h"
 
 #include "config/config_block.h"
-#include "lists/config_file.h"
+#include "files/config_file.h"
 
 #include <QJsonArray>
 #include <QToolButton>

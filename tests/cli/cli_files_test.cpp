@@ -3,7 +3,7 @@
 #include "tests/cli/cli_run.h"
 
 #include "config/config_block.h"
-#include "lists/config_file.h"
+#include "files/config_file.h"
 #include "protocol/cp1251.h"
 
 #include <QJsonArray>

@@ -3,7 +3,7 @@
 // the test, and the simulator program as the device on a pseudo-terminal.
 // Nothing on this path touches Qt.
 #include "config/config_block.h"
-#include "lists/number_grid.h"
+#include "files/number_grid.h"
 #include "session/device_session.h"
 #include "tests/support/manual_dispatcher.h"
 #include "tests/support/recording_view.h"

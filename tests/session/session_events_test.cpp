@@ -4,7 +4,7 @@
 // the new firmware. What the session says is checked as the sequence of its
 // typed events, not as texts.
 #include "config/config_block.h"
-#include "lists/number_grid.h"
+#include "files/number_grid.h"
 #include "session/device_session.h"
 #include "tests/support/full_number_list.h"
 #include "tests/support/manual_dispatcher.h"

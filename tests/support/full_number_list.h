@@ -4,7 +4,7 @@
 // ("...\r\nN187=91610"), the file a copy broken off in its middle leaves.
 #pragma once
 
-#include "lists/number_grid.h"
+#include "files/number_grid.h"
 
 #include <string>
 

@@ -1,0 +1,103 @@
+#include "files/backups.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace backups {
+
+namespace {
+
+bool fail(file_io::FileError* error, int code) {
+    if (error != nullptr) {
+        error->code = code;
+        error->reason = file_io::reasonText(code);
+    }
+    return false;
+}
+
+} // namespace
+
+std::string folderFor(const char* xdgDataHome, const char* home) {
+    std::string base;
+    if (xdgDataHome != nullptr && xdgDataHome[0] == '/') {
+        base = xdgDataHome;
+    } else if (home != nullptr && home[0] != '\0') {
+        base = std::string(home) + "/.local/share";
+    } else {
+        return {};
+    }
+    while (base.size() > 1 && base.back() == '/') {
+        base.pop_back();
+    }
+    return base + "/vxrt7-config/backups";
+}
+
+std::string folder() {
+    return folderFor(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+}
+
+std::string fileName(unsigned deviceNumber, std::chrono::system_clock::time_point when) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    ::localtime_r(&t, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H-%M-%S", &local);
+    return "device-" + std::to_string(deviceNumber) + "_" + stamp + ".fcd";
+}
+
+std::optional<std::string> save(std::string_view bytes, unsigned deviceNumber,
+                                std::chrono::system_clock::time_point when, const std::string& dir,
+                                file_io::FileError* error) {
+    if (dir.empty()) {
+        fail(error, ENOENT);
+        return std::nullopt;
+    }
+    std::error_code ec;
+    if (std::filesystem::create_directories(dir, ec)) {
+        // Only the user reads what was on the devices (passwords and numbers).
+        ::chmod(dir.c_str(), 0700);
+    }
+    if (ec) {
+        fail(error, ec.value());
+        return std::nullopt;
+    }
+    const std::string name = fileName(deviceNumber, when);
+    // A backup killed before its link leaves the temporary file, which the
+    // next save into the folder removes. Only the user may read it.
+    constexpr mode_t kOwnerOnly = 0600;
+    const auto written = file_io::writeTemporary(dir, name, bytes, &kOwnerOnly, error);
+    if (!written) {
+        return std::nullopt;
+    }
+    const std::string& temp = *written;
+    const std::string stem = name.substr(0, name.size() - 4);
+    for (int copy = 1; copy < 1000; ++copy) {
+        const std::string path =
+            dir + "/" + (copy == 1 ? name : stem + "-" + std::to_string(copy) + ".fcd");
+        if (::link(temp.c_str(), path.c_str()) == 0) {
+            ::unlink(temp.c_str());
+            if (const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                dirFd >= 0) {
+                ::fsync(dirFd);
+                ::close(dirFd);
+            }
+            return path;
+        }
+        if (errno != EEXIST) {
+            const int code = errno;
+            ::unlink(temp.c_str());
+            fail(error, code);
+            return std::nullopt;
+        }
+    }
+    ::unlink(temp.c_str());
+    fail(error, EEXIST);
+    return std::nullopt;
+}
+
+} // namespace backups
