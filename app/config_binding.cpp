@@ -217,7 +217,7 @@ void ConfigBinding::pause_mulChange() {
 void ConfigBinding::Add_grafh() {
     const relay_timing::TimingTexts texts{
         toUtf8(ui_.act_time->text()), toUtf8(ui_.pause_time->text()), toUtf8(ui_.povtor->text())};
-    const relay_timing::RelayTiming::Preview preview = timing_.Add_grafh(texts, configBlock);
+    const relay_timing::RelayTiming::Preview preview = timing_.preview(texts, configBlock);
     switch (preview.status) {
     case relay_timing::RelayTiming::Preview::Status::Disabled:
         break;

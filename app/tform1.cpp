@@ -47,6 +47,10 @@ namespace {
 
 const QString kInternet = QString::fromUtf8(kInternetEntry);
 
+// The pages of PageControl in the order of the navigation tree.
+constexpr int kNumbersPage = 0;
+constexpr int kFirmwarePage = 3;
+
 int signalPipe[2] = {-1, -1};
 
 void onUnixSignal(int signal) {
@@ -104,8 +108,11 @@ TForm1::TForm1(const Options& options, QWidget* parent)
     connect(&Timer, &QTimer::timeout, this, [this] { session->tick20ms(); });
     connect(&Timer_sys, &QTimer::timeout, this, [this] { session->tick1s(); });
 
-    // Only a mouse click on the tree changes the page.
+    // Only a mouse click on the tree changes the page. Keys the device
+    // reports go into the number list only while its page is in front.
     ui.TreeView->viewport()->installEventFilter(this);
+    connect(ui.PageControl, &QStackedWidget::currentChanged, this, [this] { showPageState(); });
+    showPageState();
     connect(ui.Port_Box, &PortComboBox::aboutToDropDown, this, [this] { Port_BoxDropDown(); });
     connect(ui.Port_Box, &QComboBox::currentTextChanged, this, [this] { Port_BoxChange(); });
     connect(ui.Rate, &QComboBox::activated, this, [this] { RateChange(); });
@@ -298,6 +305,10 @@ int TForm1::currentPage() const {
     return ui.PageControl->isHidden() ? -1 : ui.PageControl->currentIndex();
 }
 
+void TForm1::showPageState() {
+    session->setNumberListShown(currentPage() == kNumbersPage);
+}
+
 void TForm1::TreeViewClick() {
     const auto selected = ui.TreeView->selectedItems();
     const int index = selected.isEmpty() ? -1 : ui.TreeView->indexOfTopLevelItem(selected.front());
@@ -307,8 +318,15 @@ void TForm1::TreeViewClick() {
     } else {
         ui.PageControl->setVisible(false);
     }
+    showPageState();
 
-    session->selectPage(index);
+    // The firmware page ("Обновление ПО") hands the line to the bootloader;
+    // every other page gives it back.
+    if (index == kFirmwarePage) {
+        session->enterBootloader();
+    } else {
+        session->leaveBootloader();
+    }
 }
 
 void TForm1::Port_BoxDropDown() {
@@ -659,12 +677,15 @@ void TForm1::linkStatus(const std::string& text) {
     showStatus(2, text);
 }
 
-void TForm1::controlsChanged(const LinkControls& controls) {
-    ui.Connect->setEnabled(controls.connect);
-    ui.Disconnect->setEnabled(controls.disconnect);
-    ui.RzToolButton6->setEnabled(controls.workOffline);
-    ui.Program->setEnabled(controls.program);
-    ui.Open_FW->setEnabled(controls.openFirmware);
+void TForm1::phaseChanged(const LinkPhase& phase) {
+    // Connect links once the port timer no longer does; "Работать автономно"
+    // leaves a serial link mode; the firmware page opens an image once the
+    // bootloader answered and programs one that is held.
+    ui.Connect->setEnabled(phase.manualConnect);
+    ui.Disconnect->setEnabled(phase.linkHeld);
+    ui.RzToolButton6->setEnabled(phase.serialMode);
+    ui.Program->setEnabled(phase.imageReady);
+    ui.Open_FW->setEnabled(phase.bootloaderReady);
 }
 
 void TForm1::message(const std::string& text) {
@@ -710,8 +731,4 @@ void TForm1::event(const SessionEvent& event) {
     if (std::holds_alternative<events::DeviceRead>(event)) {
         session->keepBackup(backups::folder());
     }
-}
-
-bool TForm1::numberListShown() const {
-    return currentPage() == 0;
 }

@@ -87,6 +87,8 @@ class TForm1 : public QMainWindow, private SessionObserver, private EventTextSin
 
     // The page shown: 0..3, or -1 for none.
     int currentPage() const;
+    // Tells the session whether the number list is in front of the user.
+    void showPageState();
 
     // The window's file dialogs, made on first use and kept. OpenDialog is
     // shared by the configuration file, the CSV import and the firmware page;
@@ -129,11 +131,10 @@ class TForm1 : public QMainWindow, private SessionObserver, private EventTextSin
     // SessionObserver: an event's data goes to its page, its texts to the
     // sink below.
     void event(const SessionEvent& event) override;
-    void controlsChanged(const LinkControls& controls) override;
+    void phaseChanged(const LinkPhase& phase) override;
     void firmwarePageReset() override;
     void timersChanged() override;
     void firmwareImage(const std::string& path, const std::string& versionText) override;
-    bool numberListShown() const override;
     // EventTextSink, and the window's own log lines.
     void logLine(const std::string& text) override;
     void portStatus(const std::string& text) override;

@@ -219,7 +219,7 @@ void DeviceJob::step() {
         }
         return;
     case Phase::Restarting:
-        if (bootloaderReady_ && session_.controls().openFirmware) {
+        if (bootloaderReady_ && session_.phase().bootloaderReady) {
             session_.openFirmware(request_.imagePath);
             if (!session_.holdsFirmwareImage()) {
                 failStep("прошивка",
@@ -276,7 +276,7 @@ void DeviceJob::linked() {
     case JobRequest::Kind::Flash:
         phase_ = Phase::Restarting;
         allow(15s);
-        session_.selectPage(3);
+        session_.enterBootloader();
         session_.restartDevice();
         return;
     }

@@ -128,7 +128,7 @@ void RelayTiming::pause_mulChange(int index) {
     }
 }
 
-RelayTiming::Preview RelayTiming::Add_grafh(const TimingTexts& texts, ConfigBlock& block) const {
+RelayTiming::Preview RelayTiming::preview(const TimingTexts& texts, ConfigBlock& block) const {
     Preview preview;
     if (!previewEnabled) {
         return preview;

@@ -1,6 +1,6 @@
 // The relay's pulse train: pulse length and pause length, each a count of a
 // unit ("мсек", "сек", "мин", "час"), and a number of repetitions. The
-// preview routine `Add_grafh` is the one place where these edits become the
+// preview (`preview`) is the one place where these edits become the
 // timing fields of the configuration record, and it also gives the points of
 // the little chart beside them.
 #pragma once
@@ -106,7 +106,7 @@ class RelayTiming {
     // Recomputes the timing fields of `block` from the edits and gives the
     // chart's points. Refused entries leave `block` as it was (and the chart
     // should stay as it is); while the preview is disabled nothing happens.
-    Preview Add_grafh(const TimingTexts& texts, ConfigBlock& block) const;
+    Preview preview(const TimingTexts& texts, ConfigBlock& block) const;
 };
 
 } // namespace relay_timing

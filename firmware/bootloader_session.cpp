@@ -23,7 +23,7 @@ void BootloaderSession::analyse(const std::uint8_t* bytes, std::size_t count) {
         return;
     }
     if (contains(bytes, count, '>')) {
-        link_.SendStr(frames::frameBootPrompt());
+        link_.sendText(frames::frameBootPrompt());
     }
     for (std::size_t i = 0; i + 1 < count; ++i) {
         if (bytes[i] == 'R' && bytes[i + 1] == 'T') {
@@ -31,7 +31,7 @@ void BootloaderSession::analyse(const std::uint8_t* bytes, std::size_t count) {
             link_.report(events::BootloaderReady{static_cast<int>(version)});
             // While an image is being programmed it must stay the one chosen.
             if (phase_ == Phase::Idle) {
-                link_.setControl(LinkButton::OpenFirmware, true);
+                link_.setPhase(&LinkPhase::bootloaderReady, true);
             }
             break;
         }
@@ -78,14 +78,14 @@ void BootloaderSession::holdImage(firmware::Image image, const std::string& path
     }
     image_ = std::move(image);
     page_.showImage(path, "Версия: " + std::to_string(image_->version));
-    link_.setControl(LinkButton::Program, true);
+    link_.setPhase(&LinkPhase::imageReady, true);
 }
 
 bool BootloaderSession::internetInUse() const {
     // Only the server as it is now: the link flags of an Internet session
     // left long ago say nothing about the serial port in front of us.
-    return (link_.serverListening && link_.serverListening()) ||
-           (link_.internetDeviceLinked && link_.internetDeviceLinked());
+    const InternetTransport* internet = link_.internet();
+    return internet != nullptr && (internet->serverListening() || internet->clientLinked());
 }
 
 void BootloaderSession::startProgramming() {
@@ -97,8 +97,8 @@ void BootloaderSession::startProgramming() {
         link_.report(events::Refused{events::Refusal::FirmwareNotOnline});
         return;
     }
-    link_.setControl(LinkButton::Program, false);
-    link_.setControl(LinkButton::OpenFirmware, false);
+    link_.setPhase(&LinkPhase::imageReady, false);
+    link_.setPhase(&LinkPhase::bootloaderReady, false);
     link_.report(events::Started{events::Operation::Programming});
     blockIndex_ = 0;
     errorCount_ = 0;
@@ -112,7 +112,7 @@ void BootloaderSession::sendBlock(bool resend) {
     }
     link_.startBootWatchdog();
     if (resend) {
-        link_.Send(blockFrame_.data(), blockFrame_.size());
+        link_.sendBytes(blockFrame_.data(), blockFrame_.size());
         return;
     }
     if (std::size_t{blockIndex_} * firmware::kBlockSize >= image_->body.size()) {
@@ -121,7 +121,7 @@ void BootloaderSession::sendBlock(bool resend) {
     }
     blockFrame_ = firmware::blockFrame(image_->body, static_cast<std::uint16_t>(blockIndex_));
     ++blockIndex_;
-    link_.Send(blockFrame_.data(), blockFrame_.size());
+    link_.sendBytes(blockFrame_.data(), blockFrame_.size());
     link_.report(events::FirmwareProgress{blockIndex_, image_->blockCount(),
                                           firmware::progress(blockIndex_, image_->fileSize())});
 }
@@ -143,14 +143,14 @@ std::optional<std::string> BootloaderSession::deviceHolds() const {
 void BootloaderSession::finish() {
     blockFrame_[0] = firmware::kEndMarker[0];
     blockFrame_[1] = firmware::kEndMarker[1];
-    link_.Send(blockFrame_.data(), 2);
+    link_.sendBytes(blockFrame_.data(), 2);
     phase_ = Phase::Idle;
     // The device runs its new firmware now: greet it again.
     link_.state.bootloaderMode = false;
     image_.reset();
     link_.state.linkUp = false;
     link_.setPortTimerEnabled(true);
-    link_.setControl(LinkButton::OpenFirmware, false);
+    link_.setPhase(&LinkPhase::bootloaderReady, false);
     link_.state.bootTimer = 0;
     link_.report(events::FirmwareDone{});
     page_.showImage(std::string(), kNoVersion);
@@ -172,14 +172,14 @@ void BootloaderSession::interrupt(const std::string& why) {
         return;
     }
     release();
-    link_.setControl(LinkButton::Program, false);
+    link_.setPhase(&LinkPhase::imageReady, false);
     if (!wasProgramming) {
         // Nothing was sent yet: the page simply lets the image go.
         page_.showImage(std::string(), kNoVersion);
         return;
     }
     link_.state.bootTimer = 0;
-    link_.setControl(LinkButton::OpenFirmware, false);
+    link_.setPhase(&LinkPhase::bootloaderReady, false);
     link_.observer().firmwarePageReset();
     link_.report(events::FirmwareFailed{why});
     link_.notifyTimers();

@@ -25,12 +25,12 @@
 class LinkController;
 
 // What the exchange shows on the firmware page beyond the link's controls
-// and its events (buttons, FW_load, status bar, log and message boxes, the
-// end of programming, which the link reports).
+// (its phase, the progress, status bar, log and message boxes, the end of
+// programming, which the link reports).
 class FirmwarePageView {
   public:
     virtual ~FirmwarePageView() = default;
-    // Firmware_file and FW_ver: the held image's path and "Версия: N", or an
+    // The held image's path and "Версия: N", or an
     // empty path and "Версия:" when none is held.
     virtual void showImage(const std::string& path, const std::string& versionText) = 0;
 };
@@ -42,24 +42,24 @@ class BootloaderSession {
 
     BootloaderSession(LinkController& link, FirmwarePageView& page);
 
-    // Bootloader_analyse: one analysed chunk of the serial port while the
+    // One analysed chunk of the serial port while the
     // firmware page is active. Four independent scans, each acting on its
     // first match: ">" is answered "<"; "RT" and the byte after it (0 past
     // the end of the chunk) identify the bootloader; "!" sends the next
     // block; "@" counts a rejection and sends the same frame again.
     void analyse(const std::uint8_t* bytes, std::size_t count);
 
-    // Open_FWClick once the user has chosen `path` (in the file system's
+    // "Открыть" once the user has chosen `path` (in the file system's
     // encoding; shown as it is): a valid image replaces the held one and
     // enables "Обновить"; a refused file changes nothing.
     void openImage(const std::string& path);
     // Holds an image that passed the check, in place of the one held before.
     void holdImage(firmware::Image image, const std::string& path);
 
-    // ProgramClick: sends the first block of the held image.
+    // "Обновить": sends the first block of the held image.
     void startProgramming();
 
-    // Program_data: the next block (or the end marker after the last one),
+    // The next block (or the end marker after the last one),
     // or, with `resend`, the last frame again.
     void sendBlock(bool resend);
 
@@ -93,9 +93,9 @@ class BootloaderSession {
 
     LinkController& link_;
     FirmwarePageView& page_;
-    std::optional<firmware::Image> image_; // firmwareFile
-    std::uint32_t blockIndex_ = 0;         // blocks sent, and the number of the next
-    int errorCount_ = 0;                   // rejections since programming started
-    firmware::BlockFrame blockFrame_{};    // the frame sent last, for a resend
+    std::optional<firmware::Image> image_;
+    std::uint32_t blockIndex_ = 0;      // blocks sent, and the number of the next
+    int errorCount_ = 0;                // rejections since programming started
+    firmware::BlockFrame blockFrame_{}; // the frame sent last, for a resend
     Phase phase_ = Phase::Idle;
 };

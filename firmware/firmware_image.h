@@ -71,7 +71,7 @@ BlockFrame blockFrame(const std::vector<std::uint8_t>& body, std::uint16_t numbe
 // The end marker after the last block.
 inline constexpr std::array<std::uint8_t, 2> kEndMarker = {0xFF, 0xFF};
 
-// FW_load after `blocksSent` blocks of an image file of `fileSize` bytes, in
+// The progress bar's position after `blocksSent` blocks of an image file of `fileSize` bytes, in
 // thousandths: blocksSent * 128000 / fileSize, at most 1000.
 int progress(std::uint32_t blocksSent, std::uint32_t fileSize);
 

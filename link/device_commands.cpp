@@ -27,12 +27,19 @@ void DeviceCommands::readConfig(const std::string& passwordText) {
 
 void DeviceCommands::writeConfig(const std::string& passwordText,
                                  const frames::ConfigBlockBytes& block) {
-    writeConfig(passwordText, [&block] { return std::optional<frames::ConfigBlockBytes>(block); });
+    startConfigWrite(passwordText,
+                     [&block] { return std::optional<frames::ConfigBlockBytes>(block); });
 }
 
 void DeviceCommands::writeConfig(
     const std::string& passwordText,
-    const std::function<std::optional<frames::ConfigBlockBytes>()>& Write_conf) {
+    const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock) {
+    startConfigWrite(passwordText, buildBlock);
+}
+
+void DeviceCommands::startConfigWrite(
+    const std::string& passwordText,
+    const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock) {
     link_.state.quietTicks = 5;
     if (!link_.state.remoteConnected) {
         link_.report(events::Refused{events::Refusal::NoLink});
@@ -44,7 +51,7 @@ void DeviceCommands::writeConfig(
     if (!passwordOrRefuse(passwordText, events::Operation::ConfigWrite, password)) {
         return;
     }
-    const std::optional<frames::ConfigBlockBytes> block = Write_conf ? Write_conf() : std::nullopt;
+    const std::optional<frames::ConfigBlockBytes> block = buildBlock ? buildBlock() : std::nullopt;
     if (!block) {
         return;
     }
@@ -98,7 +105,7 @@ void DeviceCommands::sendApn(const std::string& passwordText, const std::string&
 
 void DeviceCommands::restartDevice() {
     const std::string reset = frames::frameReset();
-    link_.Send(reinterpret_cast<const std::uint8_t*>(reset.data()), reset.size());
+    link_.sendBytes(reinterpret_cast<const std::uint8_t*>(reset.data()), reset.size());
 }
 
 bool DeviceCommands::toDeviceText(const std::string& utf8, std::string& out) {
@@ -119,19 +126,20 @@ bool DeviceCommands::sendText(const frames::TextFrame& frame, bool internet) {
     if (internet) {
         return sendInternet(frame.bytes);
     }
-    link_.SendStr(frame.bytes);
+    link_.sendText(frame.bytes);
     return true;
 }
 
 bool DeviceCommands::sendInternet(std::string_view bytes) {
-    if (!link_.sendData) {
+    InternetTransport* internet = link_.internet();
+    if (internet == nullptr) {
         link_.report(events::Refused{events::Refusal::NoServer});
         return false;
     }
     const int sent =
-        link_.sendData(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        internet->sendToClient(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     if (sent < 0) {
-        // No device connected to the server; Send_data has said so in the log.
+        // No device connected to the server; the server has said so in the log.
         return false;
     }
     if (static_cast<std::size_t>(sent) < bytes.size()) {
@@ -156,6 +164,6 @@ bool DeviceCommands::sendBinary(const std::string& bytes) {
     if (!link_.state.directDevice) {
         return sendInternet(bytes);
     }
-    link_.Send(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    link_.sendBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     return true;
 }

@@ -9,8 +9,8 @@
 // is refused with a log line and nothing is sent.
 //
 // On the Internet link a command goes to the first connected client through
-// LinkController::sendData. When no client is connected (remoteConnected may
-// outlive the connection) Send_data logs that and returns a negative count;
+// the link's InternetTransport. When no client is connected (remoteConnected
+// may outlive the connection) the server logs that and returns a negative count;
 // the operation then neither starts the watchdog nor marks a configuration
 // read as pending. A send that took only part of the bytes is reported too.
 #pragma once
@@ -33,40 +33,41 @@ class DeviceCommands {
 
     // "Считать с устройства": asks for the configuration block. The password
     // text must be a decimal number up to 65535.
-    void readConfig(const std::string& passwordText); // N6Click
+    void readConfig(const std::string& passwordText);
     // "Записать в устройство": sends the block the window has just built from
-    // its pages (Write_conf). The password text is checked as for readConfig.
-    void writeConfig(const std::string& passwordText,
-                     const frames::ConfigBlockBytes& block); // N7Click
+    // its pages. The password text is checked as for readConfig.
+    void writeConfig(const std::string& passwordText, const frames::ConfigBlockBytes& block);
     // The same, with the block built only once the link is known and the
-    // waiting line is in the log: Write_conf fills configBlock from the pages
-    // and returns it, or nullopt when a control did not convert (it has
-    // reported that itself); then nothing is sent.
+    // waiting line is in the log: buildBlock makes the block from what the
+    // user entered and returns it, or nullopt when a value did not convert
+    // (it has reported that itself); then nothing is sent.
     void writeConfig(const std::string& passwordText,
-                     const std::function<std::optional<frames::ConfigBlockBytes>()>& Write_conf);
-    // "Сменить" beside New_pass.
-    void changePassword(const std::string& passwordText,
-                        const std::string& newPassText); // ChPassClick
-    // "Сменить" beside Dev_prov: sends deviceApn. The command exists only on
+                     const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock);
+    // "Сменить" beside the new password.
+    void changePassword(const std::string& passwordText, const std::string& newPassText);
+    // "Сменить" beside the device's operator: sends deviceApn. The command exists only on
     // the serial link; on the Internet link the button is refused with a log
     // line.
-    void sendApn(const std::string& passwordText, const std::string& deviceApn); // Send_APNClick
+    void sendApn(const std::string& passwordText, const std::string& deviceApn);
     // "Перезагрузить": "!RST" to the serial port, whatever the link state.
-    void restartDevice(); // Reset_butClick
+    void restartDevice();
 
     // --- the send path, for the other command operations ------------------
     // Converts a UTF-8 text to 1251; on failure logs why the command was not
     // sent and returns false.
     bool toDeviceText(const std::string& utf8, std::string& out);
-    // Sends a formatted text command on the serial port (SendStr) or, when
+    // Sends a formatted text command on the serial port (the link's sendText) or, when
     // internet is true, to the Internet client. A refused frame is logged and
     // nothing is sent. Returns whether the bytes went out.
     bool sendText(const frames::TextFrame& frame, bool internet);
     // Sends bytes (zero bytes included) to the Internet client; false when
-    // no client took them (Send_data reports that) or not all of them.
+    // no client took them (the server reports that) or not all of them.
     bool sendInternet(std::string_view bytes);
 
   private:
+    void
+    startConfigWrite(const std::string& passwordText,
+                     const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock);
     // The numeric password of the configuration read and write; a text that
     // is not one is refused with a log line and a message box.
     bool passwordOrRefuse(const std::string& passwordText, events::Operation op,

@@ -7,6 +7,7 @@
 #include "protocol/reply_end.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -23,15 +24,15 @@ std::string forLog(std::string_view bytes1251) {
 LinkController::LinkController(comm::Port& port, LinkObserver& observer)
     : port_(port), observer_(observer) {}
 
-int LinkController::Send(const std::uint8_t* bytes, std::size_t count) {
+int LinkController::sendBytes(const std::uint8_t* bytes, std::size_t count) {
     if (bytes == nullptr || count == 0) {
         return 0;
     }
     return port_.write(bytes, count);
 }
 
-int LinkController::SendStr(std::string_view text) {
-    const int result = Send(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+int LinkController::sendText(std::string_view text) {
+    const int result = sendBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     if (state.debugMode) {
         report(events::DiagnosticText{forLog(text)});
     }
@@ -50,29 +51,67 @@ void LinkController::bytesArrived(std::uint32_t count) {
     notifyTimers();
 }
 
-void LinkController::tick20ms() {
+bool LinkController::receiveTick() {
     // Receive pacing: the chunk is analysed once the line has been quiet for
     // quietTicks - 1 ticks.
     if (state.rxCountdown > 0) {
         --state.rxCountdown;
     }
-    if (state.rxCountdown == 1 && fastExchange_) {
-        fastAnalysis();
-    } else if (state.rxCountdown == 1) {
-        // What is queued now is the chunk and whatever followed it unannounced;
-        // all of it is done with once the chunk is analysed. An answer to a
-        // command the analysis itself sends can arrive before the discard, so
-        // only the bytes that were there before the analysis are dropped:
-        // purging the whole queue would lose that answer.
-        const int queuedBefore = port_.queuedInput();
-        chunkRead_ = 0;
-        if (analyse) {
-            analyse();
-        }
-        state.rxCount = 0;
-        discardInput(queuedBefore - static_cast<int>(chunkRead_));
+    if (state.rxCountdown != 1) {
+        return false;
     }
+    if (fastExchange_) {
+        // Past the quiet time everything taken is one chunk, as without the
+        // fast exchange.
+        pullInput();
+        const std::size_t complete = completeLength();
+        chunk_ = Chunk::Front;
+        chunkSize_ = complete > 0 ? complete : pending_.size();
+        return true;
+    }
+    // What is queued now is the chunk and whatever followed it unannounced;
+    // all of it is done with once the chunk is analysed. An answer to a
+    // command the analysis itself sends can arrive before the discard, so
+    // only the bytes that were there before the analysis are dropped:
+    // purging the whole queue would lose that answer.
+    chunk_ = Chunk::Quiet;
+    queuedBefore_ = port_.queuedInput();
+    return true;
+}
 
+bool LinkController::beginChunk() {
+    if (chunk_ == Chunk::None || analysing_) {
+        return false;
+    }
+    analysing_ = true;
+    chunkRead_ = 0;
+    if (chunk_ == Chunk::Front) {
+        state.rxCount = static_cast<std::uint32_t>(chunkSize_);
+    }
+    return true;
+}
+
+void LinkController::endChunk(bool completed) {
+    const Chunk chunk = std::exchange(chunk_, Chunk::None);
+    analysing_ = false;
+    if (chunk == Chunk::Front) {
+        // The chunk is done with even when the analysis failed (a port error
+        // on its answer): analysing it again would repeat what it did.
+        const std::size_t used = std::min(chunkSize_, pending_.size());
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(used));
+        state.rxCount = static_cast<std::uint32_t>(pending_.size());
+        if (completed) {
+            takeInput(); // bytes that came after it are the next chunk
+        }
+    } else if (chunk == Chunk::Quiet && completed) {
+        state.rxCount = 0;
+        discardInput(queuedBefore_ - static_cast<int>(chunkRead_));
+    }
+    notifyTimers();
+}
+
+WatchdogsFired LinkController::watchdogTick() {
+    WatchdogsFired fired;
     // Reply watchdog: 1000 ticks (20 s) without a reply that stops it.
     if (state.replyTimer > 0) {
         ++state.replyTimer;
@@ -80,10 +119,8 @@ void LinkController::tick20ms() {
             state.replyTimer = 0;
             report(events::ReplyTimedOut{});
             state.remoteConnected = false;
-            setControl(LinkButton::Disconnect, false);
-            if (exchangeCut) {
-                exchangeCut();
-            }
+            setPhase(&LinkPhase::linkHeld, false);
+            fired.reply = true;
         }
     }
 
@@ -91,25 +128,20 @@ void LinkController::tick20ms() {
     if (state.bootTimer > 0) {
         ++state.bootTimer;
         if (state.bootTimer > 100) {
-            bootWatchdogFired();
+            awaitBootloaderAgain();
+            fired.bootloader = true;
         }
     }
-
-    if (writerStep) {
-        writerStep();
-    }
     notifyTimers();
+    return fired;
 }
 
-void LinkController::bootWatchdogFired() {
+void LinkController::awaitBootloaderAgain() {
     state.bootTimer = 0;
-    setControl(LinkButton::Program, false);
-    setControl(LinkButton::OpenFirmware, false);
+    setPhase(&LinkPhase::imageReady, false);
+    setPhase(&LinkPhase::bootloaderReady, false);
     state.bootloaderMode = true;
     setPortTimerEnabled(false);
-    if (closeFirmwareFile) {
-        closeFirmwareFile();
-    }
     state.linkUp = false;
     observer_.firmwarePageReset();
     report(events::BootloaderSilent{});
@@ -127,7 +159,7 @@ void LinkController::reportOpenFailure(bool searching) {
     report(events::PortNotOpened{state.portName, lastOpen_, newCause, searching});
 }
 
-bool LinkController::Open_port(const std::string& path) {
+bool LinkController::openPort(const std::string& path) {
     lastOpen_ = port_.open(path);
     if (lastOpen_.ok()) {
         lastOpenFailure_.clear();
@@ -146,7 +178,7 @@ std::string LinkController::devicePath() const {
 void LinkController::tick1s() {
     if (!state.portReady) {
         state.linkUp = false;
-        if (Open_port(devicePath())) {
+        if (openPort(devicePath())) {
             state.portReady = true;
             lostPortSearch_ = false;
             report(events::PortOpened{state.portName});
@@ -160,17 +192,17 @@ void LinkController::tick1s() {
         }
     } else if (state.linkUp) {
         setPortTimerEnabled(false);
-        setControl(LinkButton::Connect, true);
-        setControl(LinkButton::Disconnect, true);
+        setPhase(&LinkPhase::manualConnect, true);
+        setPhase(&LinkPhase::linkHeld, true);
     } else {
-        SendStr(frames::frameGreeting());
+        sendText(frames::frameGreeting());
         report(events::Searching{});
     }
 }
 
-void LinkController::portLost() {
+bool LinkController::portLost() {
     if (!port_.isOpen()) {
-        return;
+        return false;
     }
     port_.close();
     state.portReady = false;
@@ -180,22 +212,18 @@ void LinkController::portLost() {
     state.rxCountdown = 0;
     state.rxCount = 0;
     pending_.clear();
-    setControl(LinkButton::Disconnect, false);
+    chunk_ = Chunk::None;
+    setPhase(&LinkPhase::linkHeld, false);
     report(events::PortLost{state.portName});
-    if (stopFirmware) {
-        stopFirmware("порт " + state.portName + " отключен");
-    }
-    if (exchangeCut) {
-        exchangeCut();
-    }
     if (state.bootloaderMode) {
         // The firmware page opens the port itself when it is selected again.
         notifyTimers();
-        return;
+        return true;
     }
     lostPortSearch_ = true;
     setPortTimerEnabled(true);
     notifyTimers();
+    return true;
 }
 
 void LinkController::connect(const std::string& deviceNumber, const std::string& serverPortText) {
@@ -206,7 +234,7 @@ void LinkController::connect(const std::string& deviceNumber, const std::string&
         report(events::Refused{events::Refusal::AlreadyLinked});
     } else {
         if (state.directDevice) {
-            SendStr(frames::frameGreeting());
+            sendText(frames::frameGreeting());
         } else if (state.dialing) {
             report(events::Refused{events::Refusal::Dialing});
         } else if (deviceNumber == "00000000000") {
@@ -224,37 +252,33 @@ void LinkController::connect(const std::string& deviceNumber, const std::string&
             if (used != text.size() || value < 1 || value > 65535) {
                 report(events::BadServerPort{text});
             } else {
-                SendStr(frames::frameModemCall());
+                sendText(frames::frameModemCall());
                 state.dialing = true;
                 state.serverPort = static_cast<std::uint32_t>(value);
             }
         }
-        setControl(LinkButton::Disconnect, true);
+        setPhase(&LinkPhase::linkHeld, true);
     }
-    setControl(LinkButton::WorkOffline, true);
+    setPhase(&LinkPhase::serialMode, true);
     notifyTimers();
 }
 
 void LinkController::disconnect() {
+    hangUp();
+}
+
+void LinkController::hangUp() {
     state.quietTicks = 15;
     if (state.remoteConnected || state.dialing) {
         if (state.directDevice) {
-            SendStr(frames::frameClose());
+            sendText(frames::frameClose());
         } else {
             const std::string closed = frames::frameClosed();
-            if (sendData) {
-                sendData(reinterpret_cast<const std::uint8_t*>(closed.data()), closed.size());
-            }
-            // The device needs a moment to take "CLOSED" before the server goes.
-            auto stop = [this] {
-                if (stopServer) {
-                    stopServer();
-                }
-            };
-            if (defer) {
-                defer(100, stop);
-            } else {
-                stop();
+            if (internet_ != nullptr) {
+                internet_->sendToClient(reinterpret_cast<const std::uint8_t*>(closed.data()),
+                                        closed.size());
+                // The device needs a moment to take "CLOSED" before the server goes.
+                internet_->stopServer(100);
             }
         }
         state.remoteConnected = false;
@@ -269,16 +293,16 @@ void LinkController::goOffline() {
     if (state.portReady) {
         state.portReady = false;
         if (state.remoteConnected || state.dialing) {
-            disconnect();
+            hangUp();
         }
     }
     lostPortSearch_ = false;
     state.linkUp = false;
     setPortTimerEnabled(false);
     report(events::Offline{});
-    setControl(LinkButton::WorkOffline, false);
-    setControl(LinkButton::Connect, true);
-    setControl(LinkButton::Disconnect, false);
+    setPhase(&LinkPhase::serialMode, false);
+    setPhase(&LinkPhase::manualConnect, true);
+    setPhase(&LinkPhase::linkHeld, false);
     if (port_.isOpen()) {
         port_.close();
     }
@@ -300,7 +324,7 @@ void LinkController::sendDiagnostic(const std::string& command) {
         report(events::CommandNotBuilt{frame.error});
         return;
     }
-    SendStr(frame.bytes);
+    sendText(frame.bytes);
 }
 
 void LinkController::choosePort(const std::string& text) {
@@ -310,8 +334,8 @@ void LinkController::choosePort(const std::string& text) {
         state.portReady = false;
         setPortTimerEnabled(true); // its next tick closes the old port and opens this one
         internetChosen_ = false;
-        if (serverListening && serverListening() && stopServer) {
-            stopServer();
+        if (serverUp()) {
+            internet_->stopServer(0);
         }
         notifyTimers();
         return;
@@ -319,15 +343,15 @@ void LinkController::choosePort(const std::string& text) {
     if (state.portReady) {
         state.portReady = false;
         if (state.remoteConnected || state.dialing) {
-            disconnect();
+            hangUp();
         }
     }
     state.linkUp = false;
     setPortTimerEnabled(false);
     report(events::InternetChosen{});
-    setControl(LinkButton::WorkOffline, false);
-    setControl(LinkButton::Connect, true);
-    setControl(LinkButton::Disconnect, false);
+    setPhase(&LinkPhase::serialMode, false);
+    setPhase(&LinkPhase::manualConnect, true);
+    setPhase(&LinkPhase::linkHeld, false);
     if (port_.isOpen()) {
         port_.close();
     }
@@ -335,34 +359,31 @@ void LinkController::choosePort(const std::string& text) {
     notifyTimers();
 }
 
-void LinkController::selectPage(int pageIndex) {
-    if (pageIndex == 3) {
-        // The firmware page: the line belongs to the bootloader from now on.
-        state.quietTicks = 5;
-        state.bootloaderMode = true;
-        setPortTimerEnabled(false);
-        report(events::AwaitingBootloader{});
-        if (port_.isOpen()) {
-            return;
-        }
-        if (Open_port(devicePath())) {
-            state.portReady = true;
-            report(events::PortOpened{state.portName});
-        } else {
-            setPortTimerEnabled(false);
-            reportOpenFailure(false);
-        }
+void LinkController::enterBootloader() {
+    // The line belongs to the bootloader from now on.
+    state.quietTicks = 5;
+    state.bootloaderMode = true;
+    setPortTimerEnabled(false);
+    report(events::AwaitingBootloader{});
+    if (port_.isOpen()) {
         return;
     }
-    if (stopFirmware) {
-        stopFirmware("выбрана другая страница");
+    if (openPort(devicePath())) {
+        state.portReady = true;
+        report(events::PortOpened{state.portName});
+    } else {
+        setPortTimerEnabled(false);
+        reportOpenFailure(false);
     }
-    if (serverListening && serverListening()) {
+}
+
+void LinkController::leaveBootloader() {
+    if (serverUp()) {
         report(events::InternetWaiting{state.remoteConnected});
-    } else if (controlEnabled(LinkButton::WorkOffline)) {
+    } else if (phase_.serialMode) {
         // A serial link mode.
-        if (controlEnabled(LinkButton::OpenFirmware)) {
-            setControl(LinkButton::OpenFirmware, false);
+        if (phase_.bootloaderReady) {
+            setPhase(&LinkPhase::bootloaderReady, false);
         }
         state.bootloaderMode = false;
         if (!state.linkUp) {
@@ -408,16 +429,15 @@ void LinkController::takeInput() {
         // the front; what came since is taken once it is done.
         return;
     }
-    // Every complete reply is analysed now, while the receive event that
-    // brought its last byte is handled, each alone and in order; whatever is
-    // left waits for more bytes or for the line to be quiet.
-    for (;;) {
-        pullInput();
-        const std::size_t complete = completeLength();
-        if (complete == 0) {
-            break;
-        }
-        analyseFront(complete);
+    // Every complete reply is analysed while the receive event that brought
+    // its last byte is handled, each alone and in order; whatever is left
+    // waits for more bytes or for the line to be quiet.
+    pullInput();
+    const std::size_t complete = completeLength();
+    if (complete > 0) {
+        chunk_ = Chunk::Front;
+        chunkSize_ = complete;
+        return;
     }
     state.rxCountdown = pending_.empty() ? 0 : state.quietTicks;
 }
@@ -438,37 +458,6 @@ void LinkController::pullInput() {
 
 std::size_t LinkController::completeLength() const {
     return reply_end::completeReplyLength(pending_.data(), pending_.size(), state.bootloaderMode);
-}
-
-void LinkController::fastAnalysis() {
-    pullInput();
-    const std::size_t complete = completeLength();
-    // Past the quiet time everything taken is one chunk, as without the fast
-    // exchange.
-    analyseFront(complete > 0 ? complete : pending_.size());
-    // Bytes that came after it are the next chunk.
-    takeInput();
-}
-
-void LinkController::analyseFront(std::size_t chunk) {
-    // The chunk is done with even when the analysis throws (a port error on
-    // its answer): analysing it again would repeat what it did.
-    struct Done {
-        LinkController& self;
-        std::size_t chunk;
-        ~Done() {
-            auto& p = self.pending_;
-            p.erase(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(std::min(chunk, p.size())));
-            self.state.rxCount = static_cast<std::uint32_t>(p.size());
-            self.analysing_ = false;
-        }
-    } done{*this, chunk};
-    analysing_ = true;
-    state.rxCount = static_cast<std::uint32_t>(chunk);
-    chunkRead_ = 0;
-    if (analyse) {
-        analyse();
-    }
 }
 
 std::size_t LinkController::readChunk(std::uint8_t* buffer, std::size_t capacity) {
@@ -518,56 +507,25 @@ void LinkController::setPortTimerEnabled(bool enabled) {
         return;
     }
     portTimerEnabled_ = enabled;
-    if (timersChanged) {
-        timersChanged();
-    }
+    observer_.timersChanged();
 }
 
 bool LinkController::tickNeeded() const {
-    return state.rxCountdown > 0 || state.replyTimer > 0 || state.bootTimer > 0 ||
-           (writerBusy && writerBusy());
+    return state.rxCountdown > 0 || state.replyTimer > 0 || state.bootTimer > 0;
 }
 
 void LinkController::notifyTimers() {
     const bool needed = tickNeeded();
     if (needed != lastTickNeeded_) {
         lastTickNeeded_ = needed;
-        if (timersChanged) {
-            timersChanged();
-        }
+        observer_.timersChanged();
     }
 }
 
-namespace {
-
-// The flag of a control in the controls' state.
-template <typename Controls> auto& flagOf(Controls& controls, LinkButton button) {
-    switch (button) {
-    case LinkButton::Connect:
-        return controls.connect;
-    case LinkButton::Disconnect:
-        return controls.disconnect;
-    case LinkButton::Program:
-        return controls.program;
-    case LinkButton::OpenFirmware:
-        return controls.openFirmware;
-    case LinkButton::WorkOffline:
-        break;
-    }
-    return controls.workOffline;
-}
-
-} // namespace
-
-bool LinkController::controlEnabled(LinkButton button) const {
-    return flagOf(controls_, button);
-}
-
-void LinkController::setControl(LinkButton button, bool enabled) {
-    bool& flag = flagOf(controls_, button);
-    if (flag == enabled) {
+void LinkController::setPhase(bool LinkPhase::*flag, bool on) {
+    if (phase_.*flag == on) {
         return;
     }
-    flag = enabled;
-    observer_.controlsChanged(controls_);
+    phase_.*flag = on;
+    observer_.phaseChanged(phase_);
 }

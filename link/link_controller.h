@@ -2,11 +2,13 @@
 // watchdogs), the 1 s port tick (open the port, greet the device), the send
 // path, Connect / Disconnect / work offline and the diagnostic mode.
 //
-// Time is explicit: the session calls tick20ms() every 20 ms and
-// tick1s() every second while the port timer is enabled; tests call
-// them directly. To let an idle configurator sleep, the 20 ms tick is only
+// Time is explicit: the session calls receiveTick() and watchdogTick()
+// every 20 ms and tick1s() every second while the port timer is enabled;
+// tests call them directly. The link reports nothing to its clients: what
+// happened comes back from these calls, and the one who drives the link
+// acts on it. To let an idle configurator sleep, the 20 ms tick is only
 // needed while something counts (tickNeeded()); every change of that, and of
-// the port timer, is announced through timersChanged.
+// the port timer, is announced through LinkObserver::timersChanged.
 #pragma once
 
 #include "comm/port.h"
@@ -15,20 +17,25 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// The controls whose state follows from the link: which of them can be used
-// now. A front end enables its buttons from these, never the other way round.
-enum class LinkButton { Connect, Disconnect, WorkOffline, Program, OpenFirmware };
-struct LinkControls {
-    bool connect = false;
-    bool disconnect = false;
-    bool workOffline = true; // "Работать автономно"
-    bool program = false;    // "Обновить" on the firmware page
-    bool openFirmware = false;
+// Where the link stands, as far as what the user can do next goes. The front
+// end derives from it which of its controls can be used; nothing here names
+// a control.
+struct LinkPhase {
+    // The port timer no longer links by itself: the user links with connect()
+    // (after the first link, offline, or on the Internet link).
+    bool manualConnect = false;
+    // A link to the device is up or being made: there is something to end.
+    bool linkHeld = false;
+    // A serial port is the link chosen: neither offline nor the Internet link.
+    bool serialMode = true;
+    // A firmware image is held and no programming is under way.
+    bool imageReady = false;
+    // The bootloader has identified itself and no programming is under way.
+    bool bootloaderReady = false;
 };
 
 // What the link logic reports; every report does nothing unless a front end
@@ -38,9 +45,35 @@ class LinkObserver {
     virtual ~LinkObserver() = default;
     // What happened; session/event_text has its texts.
     virtual void event(const SessionEvent& /*event*/) {}
-    virtual void controlsChanged(const LinkControls& /*controls*/) {}
+    virtual void phaseChanged(const LinkPhase& /*phase*/) {}
+    // tickNeeded() or portTimerEnabled() may have changed.
+    virtual void timersChanged() {}
     // The firmware page set back to no image and no progress.
     virtual void firmwarePageReset() {}
+};
+
+// What a 20 ms tick of the watchdogs found: each that ran out has done what
+// the link does about it; what it means for an exchange under way is for the
+// one who drives the link.
+struct WatchdogsFired {
+    // 20 s without a reply: the device is marked as not connected.
+    bool reply = false;
+    // The bootloader stayed silent for 2 s: the link waits for it again.
+    bool bootloader = false;
+};
+
+// The server of the Internet link, as the link uses it.
+class InternetTransport {
+  public:
+    virtual ~InternetTransport() = default;
+    // Sends to the device connected to the server: the count taken, or a
+    // negative count when no device is connected (the server logs that).
+    virtual int sendToClient(const std::uint8_t* bytes, std::size_t count) = 0;
+    // Stops the server, at once or after the given milliseconds.
+    virtual void stopServer(int afterMs) = 0;
+    virtual bool serverListening() const = 0;
+    // A device is connected to the server now.
+    virtual bool clientLinked() const = 0;
 };
 
 class LinkController {
@@ -49,55 +82,59 @@ class LinkController {
 
     LinkState state;
 
-    // Calls into the rest of the program, set by the window.
-    std::function<void()> analyse;    // Receive_analyse: reads the chunk with readChunk()
-    std::function<void()> writerStep; // the number writer's tick, once per tick
-    std::function<bool()> writerBusy; // the number writer waits for something
-    std::function<int(const std::uint8_t*, std::size_t)> sendData; // Send_data
-    std::function<void()> stopServer;                              // Start_server_fun(false)
-    std::function<bool()> serverListening;                         // the Internet server listens
-    std::function<bool()> internetDeviceLinked; // a device is connected to the server now
-    std::function<void()> closeFirmwareFile;    // the firmware session's open image
-    // The firmware exchange must end now (another page, the port lost): the
-    // text says why.
-    std::function<void(const std::string& why)> stopFirmware;
-    // Runs a call after the given milliseconds without blocking the window.
-    std::function<void(int ms, std::function<void()> call)> defer;
-    std::function<void()> timersChanged; // tickNeeded() or portTimerEnabled() changed
-    // The device stopped answering (reply watchdog) or went away (unplug):
-    // whatever exchange was under way is cut short.
-    std::function<void()> exchangeCut;
+    // The Internet link's server, when the one who drives the link runs one
+    // (none: nothing is sent to the Internet link and no server is stopped).
+    void attachInternet(InternetTransport* internet) { internet_ = internet; }
+    InternetTransport* internet() const { return internet_; }
 
     // --- send path -------------------------------------------------------
     // Writes the bytes to the serial port; -1 when it is not open, 0 for nothing.
-    int Send(const std::uint8_t* bytes, std::size_t count);
+    int sendBytes(const std::uint8_t* bytes, std::size_t count);
     // Sends code-page-1251 text; in diagnostic mode the text also goes to the log.
-    int SendStr(std::string_view text);
+    int sendText(std::string_view text);
 
     // --- events ----------------------------------------------------------
-    void bytesArrived(std::uint32_t count); // Comm_portRxChar
-    void tick20ms();                        // TimerTimer
-    void tick1s();                          // Timer_sysTimer
+    // The driver calls these and then analyses every chunk the link has
+    // ready: while beginChunk() says one is ready, it reads it with
+    // readChunk() and ends it with endChunk().
+    void bytesArrived(std::uint32_t count);
+    // The first half of the 20 ms tick: the receive pacing. True when the
+    // line has been quiet long enough and a chunk is ready.
+    bool receiveTick();
+    // The second half: the reply and the bootloader watchdogs.
+    WatchdogsFired watchdogTick();
+    void tick1s();
     // The port's device went away (adapter unplugged): report it once, close
-    // the port and search for it again every second.
-    void portLost();
+    // the port and search for it again every second. True when the port was
+    // open until now: whatever exchange used it is cut short.
+    bool portLost();
+
+    // A chunk is ready and no analysis is under way: the analysis starts.
+    bool beginChunk();
+    // The analysis of the chunk is over; `completed` is false when it
+    // ended with an error. A chunk is never analysed twice.
+    void endChunk(bool completed);
 
     // --- buttons ---------------------------------------------------------
     // The device number and the server port as typed; both only matter for a
     // modem call.
-    void connect(const std::string& deviceNumber,
-                 const std::string& serverPortText); // ConnectClick
-    void disconnect();                               // DisconnectClick
-    void goOffline();             // RzToolButton6Click, "Работать автономно"
-    void setDiagnostics(bool on); // Debug_enClick
-    // Sends the diagnostic command (UTF-8 text of Comand_box) followed by \r.
-    void sendDiagnostic(const std::string& command); // Button1Click
-    // A port name, or "Интернет", chosen or typed in Port_Box (UTF-8).
-    void choosePort(const std::string& text); // Port_BoxChange
+    void connect(const std::string& deviceNumber, const std::string& serverPortText);
+    void disconnect();
+    void goOffline(); // "Работать автономно"
+    void setDiagnostics(bool on);
+    // Sends the diagnostic command (UTF-8, as typed) followed by \r.
+    void sendDiagnostic(const std::string& command);
+    // A port name, or "Интернет", chosen or typed by the user (UTF-8).
+    void choosePort(const std::string& text);
     // Whether "Интернет" is the link chosen (the server's controls are shown).
     bool internetChosen() const { return internetChosen_; }
-    // What selecting a page does to the link: 0..3, or -1 for no page.
-    void selectPage(int pageIndex); // TreeViewClick
+    // The line is handed to the bootloader (the firmware page is in front):
+    // the port is opened now when it is closed, the port timer stops.
+    void enterBootloader();
+    // The user is at anything but the firmware page: on a serial link the
+    // line is the device's again and the port timer looks for it unless it is
+    // linked; the status bar says which link is in use.
+    void leaveBootloader();
 
     // The fast exchange: a reply that is complete (reply_end) is analysed as
     // soon as the receive event that brought its last byte is handled,
@@ -107,7 +144,7 @@ class LinkController {
     bool fastExchange() const { return fastExchange_; }
 
     // --- helpers for the other parts -------------------------------------
-    bool Open_port(const std::string& devicePath);
+    bool openPort(const std::string& devicePath);
     std::string devicePath() const; // the device behind state.portName
     void startReplyWatchdog();      // replyTimer := 1
     void startBootWatchdog();       // bootTimer := 1
@@ -115,12 +152,12 @@ class LinkController {
     std::size_t readChunk(std::uint8_t* buffer, std::size_t capacity);
     void report(const SessionEvent& event) { observer_.event(event); }
     LinkObserver& observer() { return observer_; }
-    const LinkControls& controls() const { return controls_; }
-    bool controlEnabled(LinkButton button) const;
-    void setControl(LinkButton button, bool enabled);
+    const LinkPhase& phase() const { return phase_; }
+    // Sets one flag of the phase; a change is reported.
+    void setPhase(bool LinkPhase::*flag, bool on);
     comm::Port& port() { return port_; }
 
-    // Timer_sys.
+    // The port timer: tick1s() is needed while it is enabled.
     bool portTimerEnabled() const { return portTimerEnabled_; }
     // How the last try to open the port went.
     const comm::OpenResult& lastOpen() const { return lastOpen_; }
@@ -135,21 +172,31 @@ class LinkController {
     void notifyTimers();
 
   private:
-    void bootWatchdogFired();
+    bool serverUp() const { return internet_ != nullptr && internet_->serverListening(); }
+    void awaitBootloaderAgain();
+    // Ends the link with the device (Disconnect).
+    void hangUp();
     // Reports that the port did not open; its cause is news only once.
     void reportOpenFailure(bool searching);
     void discardInput(int count);
-    // Fast exchange: moves what the port has queued into pending_, analyses
-    // the complete replies at its front and sets the countdown for the rest.
+    // Fast exchange: moves what the port has queued into pending_ and makes
+    // the complete reply at its front the ready chunk, or sets the countdown
+    // for what is left.
     void takeInput();
-    void pullInput(); // only the move, for the analysis itself
+    void pullInput(); // only the move
     std::size_t completeLength() const;
-    void fastAnalysis();                  // the quiet time is over
-    void analyseFront(std::size_t chunk); // the first `chunk` bytes of pending_
+
+    // The chunk ready for the analysis, and how it was cut.
+    enum class Chunk {
+        None,
+        Quiet, // the quiet time: everything announced
+        Front  // fast exchange: the first chunkSize_ bytes of pending_
+    };
 
     comm::Port& port_;
     LinkObserver& observer_;
-    LinkControls controls_;
+    InternetTransport* internet_ = nullptr;
+    LinkPhase phase_;
     bool internetChosen_ = false;
     bool portTimerEnabled_ = true;
     bool lostPortSearch_ = false;
@@ -161,5 +208,8 @@ class LinkController {
     // Fast exchange: bytes taken from the port, not yet analysed; the
     // analysis reads from here first.
     std::vector<std::uint8_t> pending_;
-    bool analysing_ = false; // fast exchange: an analysis of pending_ is under way
+    Chunk chunk_ = Chunk::None;
+    std::size_t chunkSize_ = 0; // Chunk::Front
+    int queuedBefore_ = 0;      // Chunk::Quiet: bytes queued when the chunk was cut
+    bool analysing_ = false;    // an analysis of the ready chunk is under way
 };

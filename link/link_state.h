@@ -18,7 +18,7 @@ struct LinkState {
     bool bootloaderMode = false;  // the firmware page is active
     std::uint32_t replyTimer = 0; // reply watchdog in ticks, 0 = idle
     std::uint32_t bootTimer = 0;  // bootloader watchdog in ticks, 0 = idle
-    std::string portName;         // as shown in Port_Box: "COM1", "ttyUSB0" or a full path
+    std::string portName;         // as the user named it: "COM1", "ttyUSB0" or a full path
     std::uint8_t baudIndex = 12;  // index into the baud-rate list, 12 = 115200
     std::uint32_t serverPort = 2020;
     std::string deviceName = "\"Велиран\"";

@@ -46,7 +46,7 @@ std::string frameModemCall();  // "AT\r"
 std::string frameReset();      // "!RST", no terminator
 std::string frameBootPrompt(); // "<", the answer to the bootloader's prompt
 
-// The diagnostic command: the text of Comand_box followed by "\r". An empty
+// The diagnostic command: the text the user typed followed by "\r". An empty
 // text sends "\r" alone.
 TextFrame frameDiagnostic(std::string_view command);
 

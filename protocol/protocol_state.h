@@ -14,7 +14,7 @@ struct ProtocolState {
     // number read request puts it back to 1.
     std::int32_t nextNumberRow = 1;
     // Number packets refused on the serial link since the last number read
-    // request (wraps after 255); shown in Label7.
+    // request (wraps after 255); shown beside the number list.
     std::uint8_t badPacketCount = 0;
     // A configuration write went out and its "CONFW" has not come back.
     bool configWritePending = false;

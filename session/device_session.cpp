@@ -33,27 +33,19 @@ DeviceSession::DeviceSession(comm::TMainThreadDispatcher* dispatcher, NumberGrid
     port_.SetBaudRate(br115200);
     // With the fast exchange a receive event may run the analysis itself, so
     // it is run as any operation is.
-    port_.setReceivedHandler(
-        [this](std::uint32_t count) { run([&] { link_.bytesArrived(count); }); });
-    port_.setLostHandler([this] { run([this] { link_.portLost(); }); });
-
-    link_.analyse = [this] { replies_.analyseSerial(); };
-    link_.writerStep = [this] { writer_.step(device_replies::WriterStep::Tick); };
-    link_.writerBusy = [this] { return writer_.busy(); };
-    link_.timersChanged = [this] { observer_.timersChanged(); };
-    // The firmware exchange: the link's watchdog lets its image go; another
-    // page or a lost port end it.
-    link_.closeFirmwareFile = [this] { firmware_.watchdogReset(); };
-    link_.stopFirmware = [this](const std::string& why) { firmware_.interrupt(why); };
-    // A cut read leaves a list that must not silently replace the device's.
-    link_.exchangeCut = [this] {
-        if (transfer_.readCut()) {
-            blockRead_.reset();
-        }
-    };
-    transfer_.setLabel7Caption = [this](const std::string&) {
-        observer_.event(events::BadPackets{protocol_.badPacketCount});
-    };
+    port_.setReceivedHandler([this](std::uint32_t count) {
+        run([&] {
+            link_.bytesArrived(count);
+            analyseChunks();
+        });
+    });
+    port_.setLostHandler([this] {
+        run([this] {
+            if (link_.portLost()) {
+                portWentAway();
+            }
+        });
+    });
 
     // Writes that closing the program would cut, and how each is stopped.
     // Closing mid-way leaves the device in its bootloader with part of the image.
@@ -118,8 +110,15 @@ void DeviceSession::sendDiagnostic(const std::string& command) {
     run([&] { link_.sendDiagnostic(command); });
 }
 
-void DeviceSession::selectPage(int index) {
-    run([&] { link_.selectPage(index); });
+void DeviceSession::enterBootloader() {
+    run([this] { link_.enterBootloader(); });
+}
+
+void DeviceSession::leaveBootloader() {
+    run([this] {
+        firmware_.interrupt("выбрана другая страница");
+        link_.leaveBootloader();
+    });
 }
 
 void DeviceSession::setFastExchange(bool on) {
@@ -193,7 +192,13 @@ void DeviceSession::readNumbers(const std::string& password) {
     readPassword_ = password;
     blockRead_.reset(); // the list alone is not the whole device
     deviceRead_.reset();
-    run([&] { transfer_.readNumbers(password); });
+    run([&] { startNumberRead(password); });
+}
+
+void DeviceSession::startNumberRead(const std::string& password) {
+    // A read starts with no refused packets, with a link or without.
+    observer_.event(events::BadPackets{0});
+    transfer_.readNumbers(password);
 }
 
 void DeviceSession::addNumber(const std::string& password, const std::string& number,
@@ -256,10 +261,8 @@ void DeviceSession::programFirmware() {
 // --- the Internet link -----------------------------------------------------------
 
 void DeviceSession::attachInternet(InternetServer server) {
-    link_.sendData = std::move(server.send);
-    link_.stopServer = std::move(server.stop);
-    link_.serverListening = std::move(server.listening);
-    link_.internetDeviceLinked = std::move(server.deviceLinked);
+    internet_.server = std::move(server);
+    link_.attachInternet(&internet_);
 }
 
 void DeviceSession::internetRead(const std::uint8_t* bytes, std::size_t count) {
@@ -268,10 +271,10 @@ void DeviceSession::internetRead(const std::uint8_t* bytes, std::size_t count) {
 
 void DeviceSession::setDeferral(std::function<void(int ms, std::function<void()> call)> defer) {
     if (!defer) {
-        link_.defer = nullptr;
+        internet_.defer = nullptr;
         return;
     }
-    link_.defer = [this, defer = std::move(defer)](int ms, std::function<void()> call) {
+    internet_.defer = [this, defer = std::move(defer)](int ms, std::function<void()> call) {
         defer(ms, [this, call = std::move(call)] { run(call); });
     };
 }
@@ -279,7 +282,13 @@ void DeviceSession::setDeferral(std::function<void(int ms, std::function<void()>
 // --- time ------------------------------------------------------------------------
 
 void DeviceSession::tick20ms() {
-    run([this] { link_.tick20ms(); });
+    run([this] {
+        if (link_.receiveTick()) {
+            analyseChunks();
+        }
+        watchdogsFired(link_.watchdogTick());
+        writer_.step(device_replies::WriterStep::Tick);
+    });
 }
 
 void DeviceSession::tick1s() {
@@ -290,8 +299,44 @@ void DeviceSession::tick1s() {
 
 void DeviceSession::sayGoodbye() {
     if (link_.state.linkUp && link_.state.directDevice) {
-        link_.SendStr(frames::frameClose());
+        link_.sendText(frames::frameClose());
     }
+}
+
+// --- what the link reports --------------------------------------------------------
+
+void DeviceSession::cutExchange() {
+    // The transfer reports the cut itself.
+    if (transfer_.readCut()) {
+        blockRead_.reset();
+    }
+}
+
+void DeviceSession::analyseChunks() {
+    while (link_.beginChunk()) {
+        try {
+            replies_.analyseSerial();
+        } catch (...) {
+            link_.endChunk(false);
+            throw;
+        }
+        link_.endChunk(true);
+    }
+}
+
+void DeviceSession::watchdogsFired(const WatchdogsFired& fired) {
+    if (fired.reply) {
+        cutExchange();
+    }
+    if (fired.bootloader) {
+        // The link has reset the page; the image is let go.
+        firmware_.watchdogReset();
+    }
+}
+
+void DeviceSession::portWentAway() {
+    firmware_.interrupt("порт " + link_.state.portName + " отключен");
+    cutExchange();
 }
 
 // --- what the replies drive --------------------------------------------------------
@@ -305,7 +350,7 @@ void DeviceSession::configBlockRead(const frames::ConfigBlockBytes& block) {
 }
 
 void DeviceSession::numbersWanted() {
-    transfer_.readNumbers(readPassword_);
+    startNumberRead(readPassword_);
 }
 
 void DeviceSession::writerStep(device_replies::WriterStep step) {
@@ -317,7 +362,7 @@ void DeviceSession::keyReported(const std::string& utf8) {
 }
 
 bool DeviceSession::numberListShown() const {
-    return observer_.numberListShown();
+    return numberListShown_;
 }
 
 void DeviceSession::resendBatch() {
@@ -349,8 +394,12 @@ void DeviceSession::event(const SessionEvent& event) {
     observer_.event(event);
 }
 
-void DeviceSession::controlsChanged(const LinkControls& controls) {
-    observer_.controlsChanged(controls);
+void DeviceSession::phaseChanged(const LinkPhase& phase) {
+    observer_.phaseChanged(phase);
+}
+
+void DeviceSession::timersChanged() {
+    observer_.timersChanged();
 }
 
 void DeviceSession::firmwarePageReset() {

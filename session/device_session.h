@@ -22,6 +22,7 @@
 #include "session/number_transfer.h"
 #include "session/number_writer.h"
 #include "session/reply_handling.h"
+#include "session/server_transport.h"
 
 #include <cstdint>
 #include <functional>
@@ -37,14 +38,9 @@ class TMainThreadDispatcher;
 // shows. Every report does nothing unless taken.
 class SessionObserver : public LinkObserver {
   public:
-    // tickNeeded() or portTickNeeded() may have changed.
-    virtual void timersChanged() {}
     // The firmware image held now: its path and "Версия: N" (or an empty
     // path and "Версия:" when none is held).
     virtual void firmwareImage(const std::string& /*path*/, const std::string& /*versionText*/) {}
-    // Whether the number list is in front of the user: keys the device
-    // reports are added to the list only then.
-    virtual bool numberListShown() const { return false; }
 };
 
 class DeviceSession : private ReplyTargets, private FirmwarePageView, private LinkObserver {
@@ -63,20 +59,22 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
 
     // --- the link ----------------------------------------------------------
     // A serial port by name ("ttyUSB0", a full path) or "Интернет"
-    // (Port_BoxChange).
+    // chosen by the user.
     void choosePort(const std::string& name);
-    // The line speed as an index into the baud-rate list (RateChange).
+    // The line speed as an index into the baud-rate list.
     void setBaudIndex(int index);
-    // Greets the device, or on the Internet link calls the modem (ConnectClick).
+    // Greets the device, or on the Internet link calls the modem.
     void connect(const std::string& deviceNumber, const std::string& serverPortText);
-    void disconnect(); // DisconnectClick
-    void goOffline();  // RzToolButton6Click, "Работать автономно"
-    // Diagnostic mode: sent and received text go to the log (Debug_enClick).
+    void disconnect();
+    void goOffline(); // "Работать автономно"
+    // Diagnostic mode: sent and received text go to the log.
     void setDiagnostics(bool on);
-    void sendDiagnostic(const std::string& command); // Button1Click
-    // The page the user went to: 3 hands the line to the bootloader, -1 is
-    // no page (TreeViewClick).
-    void selectPage(int index);
+    void sendDiagnostic(const std::string& command);
+    // The firmware page came to the front: the line is the bootloader's.
+    void enterBootloader();
+    // Any other page (or none) is in front: a firmware exchange under way
+    // ends, and on a serial link the line is the device's again.
+    void leaveBootloader();
     void setFastExchange(bool on);
 
     // The stored settings of the link, checked: a speed or server port that
@@ -91,26 +89,30 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     LinkSettings restoreSettings(const LinkSettings& stored);
 
     // --- the device ----------------------------------------------------------
-    void readConfig(const std::string& password); // N6Click
-    // Sends the block `buildBlock` makes once the link is known (N7Click);
+    void readConfig(const std::string& password);
+    // Sends the block `buildBlock` makes once the link is known;
     // nullopt from it sends nothing, and so does a number list with a row
     // the writer could not send (listWriteProblem), which is reported.
     void writeConfig(const std::string& password,
                      const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock);
-    void changePassword(const std::string& password, const std::string& newPassword); // ChPassClick
-    void sendApn(const std::string& password, const std::string& apn); // Send_APNClick
-    void restartDevice();                                              // Reset_butClick
-    // Empties the list and asks the device for its list (Read_numbersClick).
+    void changePassword(const std::string& password, const std::string& newPassword);
+    void sendApn(const std::string& password, const std::string& apn);
+    void restartDevice();
+    // Empties the list and asks the device for its list.
     void readNumbers(const std::string& password);
     void addNumber(const std::string& password, const std::string& number,
-                   const std::string& apartment);                              // AddClick
-    void deleteNumber(const std::string& password, const std::string& number); // DelClick
-    void eraseNumbers(const std::string& password);                            // Erase_numbersClick
+                   const std::string& apartment);
+    void deleteNumber(const std::string& password, const std::string& number);
+    void eraseNumbers(const std::string& password);
     // Whether writing the list would replace the device's list with one whose
     // read was cut short.
     bool numberListIncomplete() const;
     // A key the device reported for the list: added unless it is listed.
     void addReportedKey(const std::string& utf8);
+    // Whether the number list is in front of the user (the window says so
+    // whenever its page changes): keys the device reports are added to the
+    // list only then. A session starts with no list shown.
+    void setNumberListShown(bool shown) { numberListShown_ = shown; }
     // Keeps the complete read just ended (events::DeviceRead: its block and
     // the number list) as a backup in `folder` and reports how that went
     // (BackupKept, BackupFailed). Returns the backup's path; none when it
@@ -132,32 +134,27 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     bool internetChosen() const { return link_.internetChosen(); }
 
     // --- the firmware --------------------------------------------------------
-    void openFirmware(const std::string& path); // Open_FWClick, once a file is chosen
-    void programFirmware();                     // ProgramClick
+    void openFirmware(const std::string& path); // once the user has chosen a file
+    void programFirmware();
 
     // --- the Internet link ---------------------------------------------------
     // The server a front end runs: how to send to its device, stop it, and
     // whether it listens. Without one the Internet link sends nothing.
-    struct InternetServer {
-        std::function<int(const std::uint8_t*, std::size_t)> send;
-        std::function<void()> stop;
-        std::function<bool()> listening;
-        std::function<bool()> deviceLinked; // a device is connected to it now
-    };
+    using InternetServer = ServerTransport::Server;
     void attachInternet(InternetServer server);
-    // One read of the Internet device (ServerSocket1ClientRead).
+    // One read of the Internet device.
     void internetRead(const std::uint8_t* bytes, std::size_t count);
     // Runs `call` after `ms` milliseconds; without one, at once.
     void setDeferral(std::function<void(int ms, std::function<void()> call)> defer);
 
     // --- time ---------------------------------------------------------------
-    void tick20ms(); // TimerTimer
-    void tick1s();   // Timer_sysTimer
+    void tick20ms();
+    void tick1s();
     // Starts the reply watchdog for a wait that nothing else supervises: the
     // device has 20 s to answer what it was sent last.
     void expectReply();
     // Whether the 20 ms tick, and the 1 s tick, are needed now.
-    bool tickNeeded() const { return link_.tickNeeded(); }
+    bool tickNeeded() const { return link_.tickNeeded() || writer_.busy(); }
     bool portTickNeeded() const { return link_.portTimerEnabled(); }
 
     // --- the end ---------------------------------------------------------------
@@ -185,7 +182,8 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     const LinkState& state() const { return link_.state; }
     // Why the port did not open, when it did not.
     const comm::OpenResult& lastOpen() const { return link_.lastOpen(); }
-    const LinkControls& controls() const { return link_.controls(); }
+    // Where the link stands: the front end enables its controls from it.
+    const LinkPhase& phase() const { return link_.phase(); }
     ProtocolState& protocol() { return protocol_; }
     ReplyHandler& replies() { return replies_; }
     DeviceCommands& commands() { return commands_; }
@@ -197,6 +195,18 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
   private:
     // The port with the front end's dispatcher, or none.
     static TComm makePort(comm::TMainThreadDispatcher* dispatcher);
+
+    // Empties the list and asks the device for its list.
+    void startNumberRead(const std::string& password);
+    // Analyses every chunk the link has ready.
+    void analyseChunks();
+    // What the link's events and ticks leave: the port went away, a
+    // watchdog ran out.
+    void portWentAway();
+    void watchdogsFired(const WatchdogsFired& fired);
+    // A read cut short (no answer, the port lost) leaves a list that must not
+    // silently replace the device's.
+    void cutExchange();
 
     // ReplyTargets: what the replies drive.
     void bootloaderChunk(const std::uint8_t* bytes, std::size_t count) override;
@@ -212,13 +222,15 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     void showImage(const std::string& path, const std::string& versionText) override;
     // LinkObserver: the parts report to the session, which passes it on.
     void event(const SessionEvent& event) override;
-    void controlsChanged(const LinkControls& controls) override;
+    void phaseChanged(const LinkPhase& phase) override;
+    void timersChanged() override;
     void firmwarePageReset() override;
 
     SessionObserver& observer_;
     NumberGrid& grid_;
     TComm port_;
     LinkController link_{port_, *this};
+    ServerTransport internet_;
     ProtocolState protocol_;
     ReplyHandler replies_;
     DeviceCommands commands_{link_, protocol_};
@@ -233,4 +245,5 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     std::optional<frames::ConfigBlockBytes> blockRead_;
     // The block of the last complete read, for its backup.
     std::optional<frames::ConfigBlockBytes> deviceRead_;
+    bool numberListShown_ = false;
 };

@@ -25,9 +25,6 @@ void NumberTransfer::readNumbers(const std::string& password) {
     protocol_.numberListComplete = true; // the user's own (empty) list, until a read starts
     protocol_.nextNumberRow = 1;
     protocol_.badPacketCount = 0;
-    if (setLabel7Caption) {
-        setLabel7Caption("0");
-    }
     if (!linked()) {
         return;
     }

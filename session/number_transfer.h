@@ -13,7 +13,6 @@
 #include "files/number_grid.h"
 #include "protocol/protocol_state.h"
 
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -26,14 +25,11 @@ class NumberTransfer {
     NumberTransfer(LinkController& link, DeviceCommands& commands, ProtocolState& protocol,
                    NumberGrid& grid);
 
-    // The caption of Label7 (the bad packet count); unset does nothing.
-    std::function<void(const std::string&)> setLabel7Caption;
-
     // Empties the number and apartment columns, starts the read position at
     // row 1 with no bad packets, then asks the device for its list ("READ"
     // with the password on the serial link, "READ" alone on the Internet
     // link). The columns are emptied even without a link.
-    void readNumbers(const std::string& password); // Read_numbersClick
+    void readNumbers(const std::string& password);
     // The read was cut short (no answer, unplug): the grid is marked as not
     // the device's whole list, and the log says how many rows it holds. Gives
     // that count, or nothing when no read was under way.
@@ -48,9 +44,9 @@ class NumberTransfer {
     void addNumber(const std::string& password, const std::string& number,
                    const std::string& apartment);
     // "DEL" of one number.
-    void deleteNumber(const std::string& password, const std::string& number); // DelClick
+    void deleteNumber(const std::string& password, const std::string& number);
     // "ERASE": the device forgets its whole list.
-    void eraseNumbers(const std::string& password); // Erase_numbersClick
+    void eraseNumbers(const std::string& password);
 
   private:
     // Whether a device is linked; logs "Установите соединение" when not.

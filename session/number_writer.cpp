@@ -190,7 +190,7 @@ void NumberListWriter::next() {
                 abandon(Reason::BadRow, rowText(r) + ": " + frame.error);
                 return;
             }
-            link_.SendStr(frame.bytes);
+            link_.sendText(frame.bytes);
             state.unconfirmed = 1;
             ++state.writeCell;
             state.writeRow = r + 1;
@@ -223,7 +223,7 @@ void NumberListWriter::next() {
         state.writeTicks = 0;
         state.active = false;
         const frames::TextFrame frame = frames::frameEfa(state.writeCell);
-        link_.SendStr(frame.bytes);
+        link_.sendText(frame.bytes);
         return;
     }
     if (!records.empty()) {

@@ -70,7 +70,7 @@ void ReplyHandler::act(const Reply& reply, Channel channel) {
         if (reply.meaning.linksRemoteDevice) {
             st.remoteConnected = true;
             st.directDevice = false;
-            link_.setControl(LinkButton::Disconnect, true);
+            link_.setPhase(&LinkPhase::linkHeld, true);
         }
         break;
     case ReplyKind::ReadDone:
@@ -116,8 +116,8 @@ void ReplyHandler::numberPacket(const NumberPacket& packet, Channel channel) {
         }
         storePacket(packet);
         const std::string ok = frames::frameReceiveOk();
-        if (link_.sendData) {
-            link_.sendData(reinterpret_cast<const std::uint8_t*>(ok.data()), ok.size());
+        if (InternetTransport* internet = link_.internet()) {
+            internet->sendToClient(reinterpret_cast<const std::uint8_t*>(ok.data()), ok.size());
         }
         stopWatchdog();
         awaitNextPacket();
@@ -131,11 +131,11 @@ void ReplyHandler::numberPacket(const NumberPacket& packet, Channel channel) {
     switch (packet.verdict) {
     case NumberPacket::Verdict::Accepted:
         storePacket(packet);
-        link_.SendStr(frames::frameReceiveOk());
+        link_.sendText(frames::frameReceiveOk());
         awaitNextPacket();
         return;
     case NumberPacket::Verdict::Refused:
-        link_.SendStr(frames::frameReceiveFail());
+        link_.sendText(frames::frameReceiveFail());
         ++protocol_.badPacketCount;
         targets_.badPackets(protocol_.badPacketCount);
         awaitNextPacket();

@@ -3,8 +3,8 @@
 // checks them: log lines, the link flags, acknowledgements of number packets,
 // the number list, the configuration read and the number writer.
 //
-// analyseSerial (Receive_analyse) takes a quiet chunk of the serial port;
-// analyseInternetRead (ServerSocket1ClientRead) one read of the Internet link.
+// analyseSerial takes a quiet chunk of the serial port; analyseInternetRead
+// one read of the Internet link.
 #pragma once
 
 #include "link/link_state.h"

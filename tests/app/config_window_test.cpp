@@ -166,7 +166,7 @@ TEST_P(ConfigWindowFlow, DeviceThatNeverAnswersIsLostAfterTheWatchdog) {
     EXPECT_EQ(run.form->session->link().state.replyTimer, 1u);
     // The 20 ms ticks, driven here rather than waited for.
     for (int i = 0; i < 1000 && run.form->session->link().state.replyTimer != 0; ++i) {
-        run.form->session->link().tick20ms();
+        run.form->session->tick20ms();
     }
     EXPECT_TRUE(run.log().contains(QString::fromUtf8("Потеряна связь (нет ответа)!")));
     EXPECT_FALSE(run.form->session->link().state.remoteConnected);

@@ -97,7 +97,7 @@ template <typename Pred> bool driveTicks(TForm1& form, Pred done, int maxTicks =
         QCoreApplication::processEvents();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         QCoreApplication::processEvents();
-        form.session->link().tick20ms();
+        form.session->tick20ms();
     }
     return done();
 }
@@ -134,7 +134,7 @@ void expectReadCutAt63(WindowRun& run) {
     LinkController& link = run.form->session->link();
     EXPECT_NE(link.state.replyTimer, 0u) << "nothing waits for the rest of the list";
     for (int i = 0; i < 1000 && link.state.replyTimer != 0; ++i) {
-        link.tick20ms();
+        run.form->session->tick20ms();
     }
     QCoreApplication::processEvents();
     const QString log = run.log();

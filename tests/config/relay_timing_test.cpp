@@ -12,7 +12,7 @@ using Status = RelayTiming::Preview::Status;
 
 RelayTiming::Preview draw(RelayTiming& timing, ConfigBlock& block, const char* pulse,
                           const char* pause, const char* repetitions) {
-    return timing.Add_grafh({pulse, pause, repetitions}, block);
+    return timing.preview({pulse, pause, repetitions}, block);
 }
 
 TEST(RelayPreview, StartValuesDrawOnePulse) {

@@ -73,7 +73,7 @@ struct Rig {
         std::string pattern = (std::filesystem::temp_directory_path() / "fwses-XXXXXX").string();
         dir = ::mkdtemp(pattern.data());
         link.state.portName = device.slavePath;
-        link.selectPage(3); // the firmware page opens the port
+        parts.enterBootloader(); // the firmware page opens the port
         EXPECT_TRUE(port.Enabled());
     }
     ~Rig() {
@@ -83,7 +83,7 @@ struct Rig {
 
     void ticks(int n) {
         for (int i = 0; i < n; ++i) {
-            link.tick20ms();
+            parts.tick20ms();
         }
     }
     // The bootloader sends; the line goes quiet until the analysis tick.
@@ -115,7 +115,7 @@ struct Rig {
         reply(">");
         EXPECT_EQ(sent(1), "<");
         reply("RT\x05");
-        ASSERT_TRUE(view.buttons[LinkButton::OpenFirmware]);
+        ASSERT_TRUE(view.phase.bootloaderReady);
     }
 };
 
@@ -129,11 +129,11 @@ TEST(BootloaderSession, ProgramsTheLargestImageBlockByBlockAndReturnsToTheFirmwa
     r.session.openImage(path);
     EXPECT_EQ(r.page.path, path);
     EXPECT_EQ(r.page.version, "Версия: 9");
-    ASSERT_TRUE(r.view.buttons[LinkButton::Program]);
+    ASSERT_TRUE(r.view.phase.imageReady);
 
     r.session.startProgramming();
-    EXPECT_FALSE(r.view.buttons[LinkButton::Program]);
-    EXPECT_FALSE(r.view.buttons[LinkButton::OpenFirmware]) << "the image must not change now";
+    EXPECT_FALSE(r.view.phase.imageReady);
+    EXPECT_FALSE(r.view.phase.bootloaderReady) << "the image must not change now";
     EXPECT_TRUE(logged(r.view.log, "Идет программирование. Ждите..."));
     for (std::size_t n = 0; n < 120; ++n) {
         ASSERT_EQ(r.sent(131), expectedFrame(n, 15360)) << "block " << n;
@@ -151,8 +151,8 @@ TEST(BootloaderSession, ProgramsTheLargestImageBlockByBlockAndReturnsToTheFirmwa
     EXPECT_FALSE(r.link.state.linkUp);
     EXPECT_EQ(r.link.state.bootTimer, 0u);
     EXPECT_TRUE(r.link.portTimerEnabled());
-    EXPECT_FALSE(r.view.buttons[LinkButton::OpenFirmware]);
-    EXPECT_FALSE(r.view.buttons[LinkButton::Program]);
+    EXPECT_FALSE(r.view.phase.bootloaderReady);
+    EXPECT_FALSE(r.view.phase.imageReady);
     EXPECT_EQ(r.page.firstPageShown, 1);
     EXPECT_EQ(r.page.path, "");
     EXPECT_EQ(r.page.version, "Версия:");
@@ -166,12 +166,12 @@ TEST(BootloaderSession, ScansOfAChunk) {
     // An "R" that ends a chunk is no greeting, whatever comes next.
     r.reply("xxR");
     r.reply("T\x05");
-    EXPECT_FALSE(r.view.buttons[LinkButton::OpenFirmware]);
+    EXPECT_FALSE(r.view.phase.bootloaderReady);
     EXPECT_EQ(r.view.panels[2], "Порт " + r.device.slavePath + " открыт");
     // A chunk that ends with "RT" gives version 0; ">" is answered once a chunk.
     r.reply(">>RT");
     EXPECT_EQ(r.view.panels[2], "Coeдинение установлено: Загрузчик v.0");
-    EXPECT_TRUE(r.view.buttons[LinkButton::OpenFirmware]);
+    EXPECT_TRUE(r.view.phase.bootloaderReady);
     EXPECT_EQ(r.sent(1), "<");
     // Outside programming "!" and "@" have nothing to send.
     r.reply("!@");
@@ -185,7 +185,7 @@ TEST(BootloaderSession, ScansOfAChunk) {
 
     // A 200-byte body in two blocks; a chunk with both "!" and "@" sends the
     // next block, then the same block again, and counts one rejection.
-    r.link.selectPage(3);
+    r.parts.enterBootloader();
     r.identify();
     r.session.openImage(r.imageFile(200));
     r.session.startProgramming();
@@ -229,8 +229,8 @@ TEST(BootloaderSession, HundredRejectionsThenTheWatchdogResetsThePage) {
     EXPECT_EQ(r.view.log.back(), kLost);
     EXPECT_TRUE(r.link.state.bootloaderMode);
     EXPECT_EQ(r.view.panels[2], "Ожидается соединение с загрузчиком...");
-    EXPECT_FALSE(r.view.buttons[LinkButton::Program]);
-    EXPECT_FALSE(r.view.buttons[LinkButton::OpenFirmware]);
+    EXPECT_FALSE(r.view.phase.imageReady);
+    EXPECT_FALSE(r.view.phase.bootloaderReady);
     EXPECT_FALSE(r.session.holdsImage());
     r.chunk("!");
     EXPECT_EQ(r.nothingMore(), "");
@@ -249,7 +249,7 @@ TEST(BootloaderSession, TheHeldImageIsOnlyEverReplacedByAValidOne) {
     EXPECT_EQ(r.view.messages, std::vector<std::string>{"Некорректный файл прошивки"});
     EXPECT_EQ(r.page.path, path);
     EXPECT_EQ(r.page.version, "Версия: 1");
-    EXPECT_TRUE(r.view.buttons[LinkButton::Program]);
+    EXPECT_TRUE(r.view.phase.imageReady);
 
     // What was checked is what is programmed, even when the file changes.
     std::ofstream(path, std::ios::binary) << "VXRT\x02" << std::string(5000, 'z');
@@ -266,7 +266,7 @@ TEST(BootloaderSession, LeavingThePageLosingThePortOrUsingTheInternetEndsOrRefus
     r.session.openImage(r.imageFile(1000));
     r.session.startProgramming();
     r.sent(131);
-    r.link.selectPage(1);
+    r.parts.leaveBootloader();
     const std::string left = "Программирование прервано: выбрана другая страница";
     EXPECT_EQ(r.view.messages, std::vector<std::string>{left});
     EXPECT_EQ(r.view.log.back(), left);
@@ -274,7 +274,7 @@ TEST(BootloaderSession, LeavingThePageLosingThePortOrUsingTheInternetEndsOrRefus
     r.chunk("!@");
     EXPECT_EQ(r.nothingMore(), "") << "nothing is sent once the exchange is over";
 
-    r.link.selectPage(3);
+    r.parts.enterBootloader();
     r.identify();
     r.session.openImage(r.imageFile(1000));
     r.session.startProgramming();
@@ -291,14 +291,15 @@ TEST(BootloaderSession, ProgrammingIsRefusedWhileTheInternetLinkIsInUse) {
     Rig r;
     r.identify();
     std::vector<std::string> socketSends;
-    r.link.sendData = [&](const std::uint8_t* b, std::size_t n) {
-        socketSends.emplace_back(reinterpret_cast<const char*>(b), n);
-        return static_cast<int>(n);
-    };
     bool listening = true;
     bool deviceLinked = false;
-    r.link.serverListening = [&] { return listening; };
-    r.link.internetDeviceLinked = [&] { return deviceLinked; };
+    r.parts.attachInternet({[&](const std::uint8_t* b, std::size_t n) {
+                                socketSends.emplace_back(reinterpret_cast<const char*>(b), n);
+                                return static_cast<int>(n);
+                            },
+                            {},
+                            [&] { return listening; },
+                            [&] { return deviceLinked; }});
     r.session.openImage(r.imageFile(300));
     for (const bool linked : {false, true}) {
         listening = !linked;

@@ -260,7 +260,7 @@ TEST(DeviceCommands, InternetCommandsWithoutAClientStartNothing) {
     EXPECT_EQ(tcp.received(100), "");
 
     // Without any Internet send path at all the operation says so itself.
-    h.link.sendData = nullptr;
+    h.link.attachInternet(nullptr);
     h.view.log.clear();
     h.commands.changePassword("1234", "5678");
     ASSERT_EQ(h.view.log.size(), 1u);

@@ -73,32 +73,94 @@ struct Device {
 
 const std::string kGreeting = std::string("VELIRAN ") + char(30) + "#";
 
-struct Harness {
+// The link alone, driven as the session drives it: this harness is the
+// link's client. Its chunks go to the real reply analysis (so the greeting
+// links), and it records what the ticks and events handed back.
+struct Harness : InternetTransport, ReplyTargets {
     Device device;
     ManualDispatcher dispatcher;
     RecordingView view;
     MemoryNumberGrid grid;
-    DeviceSession session{&dispatcher, grid, view};
-    TComm& port = session.port();
-    LinkController& link = session.link();
+    TComm port{dispatcher};
+    LinkController link{port, view};
+    ProtocolState protocol;
+    ReplyHandler replies{link, protocol, &grid, *this};
+    // What a chunk ready does; by default the reply analysis reads it.
+    std::function<void()> analyse = [this] { replies.analyseSerial(); };
     int analyses = 0;
+    // The watchdogs and the lost port, in the order the link handed them back.
+    std::vector<std::string> reports;
+    // The Internet server this client runs, once attached.
+    std::string serverSent;
+    std::vector<int> serverStops; // the delay of each stop asked for
+    bool listening = false;
     // What Connect is given: the device number and the server port typed.
     std::string number = "00000000000";
     std::string serverPort = "2020";
 
     Harness() {
-        // Counts the analyses the link starts.
-        link.analyse = [this, analyse = link.analyse] {
-            ++analyses;
-            analyse();
-        };
+        port.setReceivedHandler([this](std::uint32_t count) { bytesArrived(count); });
+        port.setLostHandler([this] {
+            if (link.portLost()) {
+                reports.emplace_back("port gone");
+            }
+        });
         link.state.portName = device.path;
     }
+    ~Harness() override { port.Close(); }
+
+    // Every chunk the link has ready, analysed as the session does.
+    void analyseChunks() {
+        while (link.beginChunk()) {
+            ++analyses;
+            try {
+                analyse();
+            } catch (...) {
+                link.endChunk(false);
+                throw;
+            }
+            link.endChunk(true);
+        }
+    }
+    void bytesArrived(std::uint32_t count) {
+        link.bytesArrived(count);
+        analyseChunks();
+    }
+    void tick() {
+        if (link.receiveTick()) {
+            analyseChunks();
+        }
+        const WatchdogsFired fired = link.watchdogTick();
+        if (fired.reply) {
+            reports.emplace_back("reply watchdog");
+        }
+        if (fired.bootloader) {
+            reports.emplace_back("boot watchdog");
+        }
+    }
+    // InternetTransport
+    int sendToClient(const std::uint8_t* bytes, std::size_t count) override {
+        serverSent.append(reinterpret_cast<const char*>(bytes), count);
+        return static_cast<int>(count);
+    }
+    void stopServer(int afterMs) override { serverStops.push_back(afterMs); }
+    bool serverListening() const override { return listening; }
+    bool clientLinked() const override { return false; }
+    // ReplyTargets: nothing beyond the link is driven here.
+    void bootloaderChunk(const std::uint8_t*, std::size_t) override {}
+    void configBlockRead(const frames::ConfigBlockBytes&) override {}
+    void numbersWanted() override {}
+    void writerStep(device_replies::WriterStep) override {}
+    void keyReported(const std::string&) override {}
+    bool numberListShown() const override { return false; }
+    void resendBatch() override {}
+    void badPackets(std::uint8_t) override {}
+
     void connect() { link.connect(number, serverPort); }
 
     void ticks(int n) {
         for (int i = 0; i < n; ++i) {
-            link.tick20ms();
+            tick();
         }
     }
     // Runs the receive events until the controller has counted `bytes`.
@@ -149,8 +211,8 @@ TEST(LinkController, PortTimerOpensGreetsAndLinks) {
     // The next port tick stops the greeting and enables the link buttons.
     h.link.tick1s();
     EXPECT_FALSE(h.link.portTimerEnabled());
-    EXPECT_TRUE(h.view.buttons[LinkButton::Connect]);
-    EXPECT_TRUE(h.view.buttons[LinkButton::Disconnect]);
+    EXPECT_TRUE(h.view.phase.manualConnect);
+    EXPECT_TRUE(h.view.phase.linkHeld);
     EXPECT_EQ(h.device.received(100), "");
 }
 
@@ -204,7 +266,7 @@ TEST(LinkController, AnalysisRunsOnTheQuietTick) {
 
     // With the quiet time of a configuration write, the 4th tick.
     h.link.state.quietTicks = 5;
-    h.link.bytesArrived(1);
+    h.bytesArrived(1);
     h.ticks(3);
     EXPECT_EQ(h.analyses, 1);
     h.ticks(1);
@@ -215,7 +277,7 @@ TEST(LinkController, ReceiveEventsPostponeTheAnalysisAndCapTheCount) {
     Harness h;
     // An event every 10 ticks (200 ms) keeps the analysis from running at all.
     for (int i = 0; i < 20; ++i) {
-        h.link.bytesArrived(1);
+        h.bytesArrived(1);
         h.ticks(10);
     }
     EXPECT_EQ(h.analyses, 0);
@@ -224,10 +286,10 @@ TEST(LinkController, ReceiveEventsPostponeTheAnalysisAndCapTheCount) {
     h.ticks(1); // 14 ticks after the last event
     EXPECT_EQ(h.analyses, 1);
 
-    h.link.bytesArrived(700);
-    h.link.bytesArrived(600);
+    h.bytesArrived(700);
+    h.bytesArrived(600);
     EXPECT_EQ(h.link.state.rxCount, 1024u);
-    h.link.bytesArrived(0xFFFFFFFFu);
+    h.bytesArrived(0xFFFFFFFFu);
     EXPECT_EQ(h.link.state.rxCount, 1024u);
 }
 
@@ -249,7 +311,7 @@ TEST(LinkController, AnAnswerArrivingDuringTheAnalysisIsKeptForTheNextChunk) {
     Harness h;
     h.link.tick1s();
     std::vector<std::string> chunks;
-    h.link.analyse = [&] {
+    h.analyse = [&] {
         std::uint8_t buf[1100] = {};
         const std::size_t n = h.link.readChunk(buf, 1024);
         chunks.emplace_back(reinterpret_cast<const char*>(buf), n);
@@ -287,7 +349,8 @@ TEST(LinkController, ReplyWatchdogFiresOnThe1000thTick) {
     EXPECT_EQ(h.link.state.replyTimer, 0u);
     EXPECT_FALSE(h.link.state.remoteConnected);
     EXPECT_EQ(h.view.log, std::vector<std::string>{"Потеряна связь (нет ответа)!"});
-    EXPECT_FALSE(h.view.buttons[LinkButton::Disconnect]);
+    EXPECT_EQ(h.reports, std::vector<std::string>{"reply watchdog"});
+    EXPECT_FALSE(h.view.phase.linkHeld);
     // Nothing else changes: the port, linkUp and the port timer stay.
     EXPECT_TRUE(h.link.state.linkUp);
     EXPECT_TRUE(h.port.Enabled());
@@ -297,7 +360,7 @@ TEST(LinkController, ReplyWatchdogFiresOnThe1000thTick) {
     // Connect sends the greeting again and the greeting restores the link.
     h.connect();
     EXPECT_EQ(h.device.received(), "CONFO");
-    EXPECT_TRUE(h.view.buttons[LinkButton::Disconnect]);
+    EXPECT_TRUE(h.view.phase.linkHeld);
     h.device.send(kGreeting);
     h.deliver(10);
     h.ticks(14);
@@ -307,22 +370,20 @@ TEST(LinkController, ReplyWatchdogFiresOnThe1000thTick) {
 TEST(LinkController, BootloaderWatchdogFiresOnThe100thTick) {
     Harness h;
     h.linkUp();
-    int firmwareClosed = 0;
-    h.link.closeFirmwareFile = [&] { ++firmwareClosed; };
-    h.link.setControl(LinkButton::Program, true);
-    h.link.setControl(LinkButton::OpenFirmware, true);
+    h.link.setPhase(&LinkPhase::imageReady, true);
+    h.link.setPhase(&LinkPhase::bootloaderReady, true);
     h.link.setPortTimerEnabled(true);
     h.link.startBootWatchdog();
     h.ticks(99);
     EXPECT_TRUE(h.view.messages.empty());
     h.ticks(1);
     EXPECT_EQ(h.link.state.bootTimer, 0u);
-    EXPECT_FALSE(h.view.buttons[LinkButton::Program]);
-    EXPECT_FALSE(h.view.buttons[LinkButton::OpenFirmware]);
+    EXPECT_FALSE(h.view.phase.imageReady);
+    EXPECT_FALSE(h.view.phase.bootloaderReady);
     EXPECT_TRUE(h.link.state.bootloaderMode);
     EXPECT_FALSE(h.link.portTimerEnabled());
     EXPECT_EQ(h.view.panels[2], "Ожидается соединение с загрузчиком...");
-    EXPECT_EQ(firmwareClosed, 1);
+    EXPECT_EQ(h.reports, std::vector<std::string>{"boot watchdog"});
     EXPECT_FALSE(h.link.state.linkUp);
     EXPECT_EQ(h.view.firmwareResets, 1);
     EXPECT_EQ(h.view.log, std::vector<std::string>{"Потеряна связь (нет ответа)!"});
@@ -361,14 +422,14 @@ TEST(LinkController, ConnectDisconnectAndOfflineInEachState) {
     EXPECT_FALSE(h.link.portTimerEnabled());
     EXPECT_EQ(h.view.panels[1], "NC");
     EXPECT_EQ(h.view.panels[2], "Автономный режим");
-    EXPECT_FALSE(h.view.buttons[LinkButton::WorkOffline]);
-    EXPECT_TRUE(h.view.buttons[LinkButton::Connect]);
-    EXPECT_FALSE(h.view.buttons[LinkButton::Disconnect]);
+    EXPECT_FALSE(h.view.phase.serialMode);
+    EXPECT_TRUE(h.view.phase.manualConnect);
+    EXPECT_FALSE(h.view.phase.linkHeld);
 
     // Connect from offline searches again.
     h.connect();
     EXPECT_TRUE(h.link.portTimerEnabled());
-    EXPECT_TRUE(h.view.buttons[LinkButton::WorkOffline]);
+    EXPECT_TRUE(h.view.phase.serialMode);
 }
 
 TEST(LinkController, ModemCallNeedsANumberAndAServerPort) {
@@ -378,7 +439,7 @@ TEST(LinkController, ModemCallNeedsANumberAndAServerPort) {
     h.connect();
     EXPECT_EQ(h.view.log.back(), "Введите номер устройства");
     EXPECT_EQ(h.device.received(100), "");
-    EXPECT_TRUE(h.view.buttons[LinkButton::Disconnect]);
+    EXPECT_TRUE(h.view.phase.linkHeld);
 
     h.number = "89001234567";
     h.serverPort = "70000";
@@ -398,28 +459,19 @@ TEST(LinkController, ModemCallNeedsANumberAndAServerPort) {
 
 TEST(LinkController, DisconnectOnTheInternetLinkSendsClosedThenStopsTheServer) {
     Harness h;
-    std::string sent;
-    int stops = 0;
-    std::function<void()> pending;
-    int delay = 0;
-    h.link.sendData = [&](const std::uint8_t* b, std::size_t n) {
-        sent.append(reinterpret_cast<const char*>(b), n);
-        return static_cast<int>(n);
-    };
-    h.link.stopServer = [&] { ++stops; };
-    h.link.defer = [&](int ms, std::function<void()> call) {
-        delay = ms;
-        pending = std::move(call);
-    };
     h.link.state.remoteConnected = true;
     h.link.state.directDevice = false;
+    // Without a server nothing goes anywhere.
     h.link.disconnect();
-    EXPECT_EQ(sent, "CLOSED");
-    EXPECT_EQ(stops, 0); // not yet: the device gets 100 ms to take it
-    EXPECT_EQ(delay, 100);
-    ASSERT_TRUE(pending);
-    pending();
-    EXPECT_EQ(stops, 1);
+    EXPECT_EQ(h.serverSent, "");
+    EXPECT_FALSE(h.link.state.remoteConnected);
+
+    h.link.attachInternet(&h);
+    h.link.state.remoteConnected = true;
+    h.link.disconnect();
+    EXPECT_EQ(h.serverSent, "CLOSED");
+    // The device gets 100 ms to take it before the server goes.
+    EXPECT_EQ(h.serverStops, std::vector<int>{100});
     EXPECT_FALSE(h.link.state.remoteConnected);
     EXPECT_EQ(h.device.received(100), "");
 }
@@ -471,18 +523,17 @@ TEST(LinkController, ChoosingInternetWhileLinkedSaysGoodbyeAndBackToAPort) {
     EXPECT_FALSE(h.link.portTimerEnabled());
     EXPECT_EQ(h.view.panels[1], "NC");
     EXPECT_EQ(h.view.panels[2], "Интернет");
-    EXPECT_FALSE(h.view.buttons[LinkButton::WorkOffline]);
-    EXPECT_TRUE(h.view.buttons[LinkButton::Connect]);
-    EXPECT_FALSE(h.view.buttons[LinkButton::Disconnect]);
+    EXPECT_FALSE(h.view.phase.serialMode);
+    EXPECT_TRUE(h.view.phase.manualConnect);
+    EXPECT_FALSE(h.view.phase.linkHeld);
     EXPECT_TRUE(h.link.internetChosen());
     EXPECT_EQ(h.link.state.portName, h.device.path); // kept in Internet mode
 
     // A serial port again: the server stops, the search restarts.
-    int stops = 0;
-    h.link.serverListening = [] { return true; };
-    h.link.stopServer = [&] { ++stops; };
+    h.link.attachInternet(&h);
+    h.listening = true;
     h.link.choosePort(h.device.path);
-    EXPECT_EQ(stops, 1);
+    EXPECT_EQ(h.serverStops, std::vector<int>{0});
     EXPECT_FALSE(h.link.internetChosen());
     EXPECT_TRUE(h.link.portTimerEnabled());
     h.link.tick1s();
@@ -516,7 +567,7 @@ TEST(LinkController, PortThatAnotherProgramHasOpenIsBusyUntilItLetsGo) {
 TEST(LinkController, FirmwarePageTakesTheLineAndLeavingItGivesItBack) {
     Harness h;
     // With the port closed the firmware page opens it itself.
-    h.link.selectPage(3);
+    h.link.enterBootloader();
     EXPECT_TRUE(h.port.Enabled());
     EXPECT_TRUE(h.link.state.bootloaderMode);
     EXPECT_EQ(h.link.state.quietTicks, 5);
@@ -524,23 +575,23 @@ TEST(LinkController, FirmwarePageTakesTheLineAndLeavingItGivesItBack) {
     EXPECT_EQ(h.view.progress, 0);
     EXPECT_EQ(h.view.panels[2], "Порт " + h.device.path + " открыт");
     // Already open: only the bootloader text.
-    h.link.selectPage(3);
+    h.link.enterBootloader();
     EXPECT_EQ(h.view.panels[2], "Ожидается соединение с загрузчиком...");
 
     // Back to a page in a serial mode with no device answering: the search
     // restarts and the status bar is left to the port timer.
-    h.link.setControl(LinkButton::OpenFirmware, true);
+    h.link.setPhase(&LinkPhase::bootloaderReady, true);
     h.view.panels[2] = "unchanged";
-    h.link.selectPage(0);
+    h.link.leaveBootloader();
     EXPECT_FALSE(h.link.state.bootloaderMode);
-    EXPECT_FALSE(h.view.buttons[LinkButton::OpenFirmware]);
+    EXPECT_FALSE(h.view.phase.bootloaderReady);
     EXPECT_TRUE(h.link.portTimerEnabled());
     EXPECT_EQ(h.view.panels[2], "unchanged");
 
     // Offline, leaving the firmware page keeps the bootloader mode.
     h.link.goOffline();
-    h.link.selectPage(3);
-    h.link.selectPage(-1);
+    h.link.enterBootloader();
+    h.link.leaveBootloader();
     EXPECT_TRUE(h.link.state.bootloaderMode);
     EXPECT_EQ(h.view.panels[2], "Автономный режим");
 }
@@ -571,7 +622,7 @@ TEST(LinkController, UnpluggedPortIsReportedOnceAndFoundAgain) {
         ASSERT_TRUE(
             dispatcher.runUntil([&] { return ctl.state.rxCount >= kGreeting.size(); }, 2000));
         for (int i = 0; i < 14; ++i) {
-            ctl.tick20ms();
+            session.tick20ms();
         }
         ASSERT_TRUE(ctl.state.remoteConnected);
         ASSERT_TRUE(ctl.state.linkUp);
@@ -619,8 +670,7 @@ struct FastHarness : Harness {
     std::size_t sent = 0;            // bytes the device sent
     std::size_t analysed = 0;        // bytes the analyses read
     FastHarness() {
-        link.analyse = [this] {
-            ++analyses;
+        analyse = [this] {
             std::uint8_t buffer[kRxBufferSize] = {};
             const std::size_t n = link.readChunk(buffer, sizeof buffer);
             chunks.emplace_back(reinterpret_cast<const char*>(buffer), n);
@@ -691,14 +741,14 @@ TEST(LinkControllerFast, WhatNeverEndsWaitsForTheQuietTimeAndNothingIsAnalysedTw
     // An analysis that fails (a port error while answering) has still used
     // its reply: the next one does not bring it back.
     h.link.state.bootloaderMode = false;
-    const auto analyse = h.link.analyse;
-    h.link.analyse = [] { throw std::runtime_error("port gone"); };
+    const auto analyse = h.analyse;
+    h.analyse = [] { throw std::runtime_error("port gone"); };
     h.device.send("+NTF:1");
     for (int i = 0; i < 200 && h.port.InQueCount() < 6; ++i) {
         ::usleep(5000);
     }
-    EXPECT_THROW(h.link.bytesArrived(6), std::runtime_error);
-    h.link.analyse = analyse;
+    EXPECT_THROW(h.bytesArrived(6), std::runtime_error);
+    h.analyse = analyse;
     h.sent += 6;
     h.analysed += 6;
     h.arrive("+EFA:1");
@@ -708,7 +758,7 @@ TEST(LinkControllerFast, WhatNeverEndsWaitsForTheQuietTimeAndNothingIsAnalysedTw
     // The quiet time's analysis runs on the tick and may let events run: a
     // reply whose receive event comes meanwhile waits until that analysis is
     // done, and each is analysed once, in order.
-    h.link.analyse = [&] {
+    h.analyse = [&] {
         analyse();
         if (h.chunks.back() == "BUSY2") {
             h.device.send("+NTF:0");
@@ -721,7 +771,7 @@ TEST(LinkControllerFast, WhatNeverEndsWaitsForTheQuietTimeAndNothingIsAnalysedTw
     h.sent += 6;
     EXPECT_EQ(std::vector<std::string>(h.chunks.begin() + 4, h.chunks.end()),
               (std::vector<std::string>{"BUSY2", "+NTF:0"}));
-    h.link.analyse = analyse;
+    h.analyse = analyse;
 
     // Switched off, bytes already taken are not lost: they lead the next chunk.
     h.link.state.bootloaderMode = true;

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -116,8 +117,8 @@ TEST(DeviceSession, TwoSessionsReadTheirDevicesWithoutAWindow) {
     ASSERT_TRUE(both(
         [](Device& d) { return d.session->state().linkUp && !d.session->portTickNeeded(); }, 300))
         << one.seen.panels[2] << " / " << two.seen.panels[2];
-    EXPECT_TRUE(one.session->controls().connect);
-    EXPECT_TRUE(one.session->controls().disconnect);
+    EXPECT_TRUE(one.session->phase().manualConnect);
+    EXPECT_TRUE(one.session->phase().linkHeld);
     EXPECT_EQ(one.seen.panels[1], one.sim->slavePath());
 
     // A wrong password is the device's to refuse; the session says so.
@@ -155,9 +156,61 @@ TEST(DeviceSession, TwoSessionsReadTheirDevicesWithoutAWindow) {
     one.session->goOffline();
     EXPECT_FALSE(one.session->port().Enabled());
     EXPECT_EQ(one.seen.panels[2], "Автономный режим");
-    EXPECT_FALSE(one.session->controls().workOffline);
+    EXPECT_FALSE(one.session->phase().serialMode);
     EXPECT_TRUE(two.session->port().Enabled());
     EXPECT_TRUE(two.session->state().linkUp);
+}
+
+// A firmware update as a program without a window drives it: the session
+// enters the bootloader by name, and the phase it reports says at each step
+// what the user could do next (open an image once the bootloader answered,
+// program one that is held), until the device runs its new firmware and the
+// session is back on the serial link.
+TEST(DeviceSession, AFirmwareUpdateWithoutAWindowFollowsTheLinkPhase) {
+    Device d("a", ConfigBlock{}, 0);
+    ASSERT_TRUE(d.sim->ok()) << d.sim->error();
+    const auto until = [&](const std::function<bool()>& done, int limit) {
+        for (int i = 0; i < limit && !done(); ++i) {
+            d.step();
+        }
+        return done();
+    };
+    d.session->choosePort(d.sim->slavePath());
+    ASSERT_TRUE(
+        until([&] { return d.session->state().linkUp && !d.session->portTickNeeded(); }, 300))
+        << d.seen.panels[2];
+    EXPECT_TRUE(d.seen.phase.serialMode);
+    EXPECT_FALSE(d.seen.phase.bootloaderReady);
+
+    d.session->enterBootloader();
+    EXPECT_TRUE(d.session->state().bootloaderMode);
+    EXPECT_FALSE(d.session->portTickNeeded()) << "the line is the bootloader's";
+    d.session->restartDevice();
+    ASSERT_TRUE(until([&] { return d.seen.phase.bootloaderReady; }, 500)) << d.seen.panels[2];
+    EXPECT_FALSE(d.seen.phase.imageReady);
+
+    const std::string image = tempPath("fw.bin");
+    std::ofstream(image, std::ios::binary) << "VXRT\x07" << std::string(300, '\x5A');
+    d.session->openFirmware(image);
+    std::remove(image.c_str());
+    EXPECT_TRUE(d.seen.phase.imageReady);
+    EXPECT_EQ(d.session->phase().imageReady, d.seen.phase.imageReady);
+
+    d.session->programFirmware();
+    EXPECT_FALSE(d.seen.phase.imageReady) << "nothing to start while programming";
+    EXPECT_FALSE(d.seen.phase.bootloaderReady) << "no other image while programming";
+    ASSERT_TRUE(until([&] { return d.logged("Программирование завершено"); }, 1000))
+        << "progress " << d.seen.progress;
+    EXPECT_FALSE(d.session->state().bootloaderMode);
+    EXPECT_FALSE(d.seen.phase.imageReady);
+    EXPECT_FALSE(d.seen.phase.bootloaderReady);
+    EXPECT_TRUE(d.session->portTickNeeded()) << "the new firmware is greeted again";
+    EXPECT_TRUE(d.seen.errors.empty());
+
+    // The user is back at the first page: the line stays the device's.
+    d.session->leaveBootloader();
+    ASSERT_TRUE(until([&] { return d.session->state().linkUp; }, 300)) << d.seen.panels[2];
+    EXPECT_TRUE(d.seen.phase.serialMode);
 }
 
 } // namespace

@@ -77,7 +77,7 @@ struct Parts {
     }
     void ticks(int n) {
         for (int i = 0; i < n; ++i) {
-            link.tick20ms();
+            session.tick20ms();
         }
     }
     void tcp(const std::string& bytes) {
@@ -123,7 +123,7 @@ TEST(NumberRead, WithoutALinkTheColumnsAreStillEmptied) {
     p.fillAll();
     p.protocol.nextNumberRow = 40;
     p.protocol.badPacketCount = 3;
-    p.transfer.readNumbers("1234");
+    p.session.readNumbers("1234");
     EXPECT_TRUE(p.gridEmpty());
     EXPECT_EQ(p.protocol.nextNumberRow, 1);
     EXPECT_EQ(p.protocol.badPacketCount, 0);
@@ -137,7 +137,7 @@ TEST(NumberRead, SerialReadFillsRowsPacketByPacketAndAcknowledgesEach) {
     Serial s;
     s.fillAll();
     s.protocol.badPacketCount = 9;
-    s.transfer.readNumbers("1234");
+    s.session.readNumbers("1234");
     EXPECT_EQ(s.sent(), "READ 1234\r");
     EXPECT_TRUE(s.gridEmpty());
     EXPECT_EQ(s.label7, "0");
@@ -166,7 +166,7 @@ TEST(NumberRead, SerialReadFillsRowsPacketByPacketAndAcknowledgesEach) {
     s.reply("+IPD,26:" + first.substr(0, 25) + "#");
     EXPECT_EQ(s.sent(), "RFAIL\r");
     EXPECT_EQ(s.label7, "1");
-    s.transfer.readNumbers("1234");
+    s.session.readNumbers("1234");
     EXPECT_EQ(s.label7, "0");
     EXPECT_EQ(s.protocol.badPacketCount, 0);
     EXPECT_EQ(s.sent(), "READ 1234\r");
@@ -174,10 +174,10 @@ TEST(NumberRead, SerialReadFillsRowsPacketByPacketAndAcknowledgesEach) {
 
 TEST(NumberRead, PasswordGoesAsCodePage1251AndOneItCannotHoldSendsNothing) {
     Serial s;
-    s.transfer.readNumbers("пароль");
+    s.session.readNumbers("пароль");
     EXPECT_EQ(s.sent(), "READ \xEF\xE0\xF0\xEE\xEB\xFC\r");
     s.view.log.clear();
-    s.transfer.readNumbers("€☎");
+    s.session.readNumbers("€☎");
     EXPECT_EQ(s.sent(100), "");
     ASSERT_EQ(s.view.log.size(), 1u);
     EXPECT_EQ(s.view.log[0].rfind("Команда не отправлена", 0), 0u) << s.view.log[0];
@@ -186,7 +186,7 @@ TEST(NumberRead, PasswordGoesAsCodePage1251AndOneItCannotHoldSendsNothing) {
 TEST(NumberRead, InternetReadSendsReadAloneAndTakesWholeReadsAsPackets) {
     Internet n;
     n.fillAll();
-    n.transfer.readNumbers("1234");
+    n.session.readNumbers("1234");
     EXPECT_EQ(n.sends, std::vector<std::string>{"READ"});
     EXPECT_TRUE(n.gridEmpty());
     EXPECT_EQ(n.link.state.replyTimer, 1u);
@@ -200,7 +200,7 @@ TEST(NumberRead, InternetReadSendsReadAloneAndTakesWholeReadsAsPackets) {
 
 TEST(NumberRead, RecordsBeyondRow650AreDroppedWithALogLine) {
     Internet n;
-    n.transfer.readNumbers("1234");
+    n.session.readNumbers("1234");
     // 31 packets of 21 records: 651 records for 650 rows.
     int next = 1;
     for (int k = 0; k < 31; ++k) {

@@ -41,7 +41,7 @@ struct Parts {
     }
     void ticks(int n) {
         for (int i = 0; i < n; ++i) {
-            link.tick20ms();
+            session.tick20ms();
         }
     }
 };
@@ -81,10 +81,13 @@ struct Internet : Parts {
     int sendResult = -2; // -2: take everything; anything else is returned as is
 
     Internet() {
-        link.sendData = [this](const std::uint8_t* bytes, std::size_t count) {
-            sends.emplace_back(reinterpret_cast<const char*>(bytes), count);
-            return sendResult == -2 ? static_cast<int>(count) : sendResult;
-        };
+        session.attachInternet({[this](const std::uint8_t* bytes, std::size_t count) {
+                                    sends.emplace_back(reinterpret_cast<const char*>(bytes), count);
+                                    return sendResult == -2 ? static_cast<int>(count) : sendResult;
+                                },
+                                {},
+                                {},
+                                {}});
         reply("CONNECT");
         EXPECT_TRUE(link.state.remoteConnected);
         EXPECT_FALSE(link.state.directDevice);

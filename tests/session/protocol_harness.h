@@ -126,7 +126,7 @@ struct Harness {
 
     void ticks(int n) {
         for (int i = 0; i < n; ++i) {
-            link.tick20ms();
+            session.tick20ms();
         }
     }
     // The device writes bytes; the receive events run and the line goes
@@ -161,12 +161,16 @@ struct Harness {
     LoopbackConnection* tcp = nullptr;
     void linkInternet(LoopbackConnection& connection) {
         tcp = &connection;
-        link.sendData = [this](const std::uint8_t* bytes, std::size_t n) -> int {
-            if (tcp->server < 0) {
-                return -1; // no client in the server's list
-            }
-            return static_cast<int>(::send(tcp->server, bytes, n, MSG_NOSIGNAL | MSG_DONTWAIT));
-        };
+        session.attachInternet({[this](const std::uint8_t* bytes, std::size_t n) -> int {
+                                    if (tcp->server < 0) {
+                                        return -1; // no client in the server's list
+                                    }
+                                    return static_cast<int>(
+                                        ::send(tcp->server, bytes, n, MSG_NOSIGNAL | MSG_DONTWAIT));
+                                },
+                                {},
+                                {},
+                                {}});
         tcpSays("CONNECT");
         ASSERT_TRUE(link.state.remoteConnected);
         ASSERT_FALSE(link.state.directDevice);

@@ -230,7 +230,7 @@ TEST(SessionEvents, ReadWriteAllNumbersAndUpdateFirmwareWithoutAWindow) {
     const std::string image = v.dir.path() + "/fw.bin";
     std::ofstream(image, std::ios::binary) << "VXRT\x09" << std::string(1000, '\x5A');
     from = v.log.seen.size();
-    v.session->selectPage(3);
+    v.session->enterBootloader();
     v.session->restartDevice();
     ASSERT_TRUE(v.until([&] { return v.seen<events::BootloaderReady>(from); }, 500))
         << joined(v.log.names(from));

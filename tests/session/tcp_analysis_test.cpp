@@ -28,7 +28,7 @@ TEST(InternetAnalysisLink, ConnectAnnouncesTheDevice) {
     EXPECT_TRUE(h.link.state.remoteConnected);
     EXPECT_FALSE(h.link.state.directDevice);
     EXPECT_FALSE(h.link.state.linkUp); // only the serial greeting sets it
-    EXPECT_TRUE(h.session.controls().disconnect);
+    EXPECT_TRUE(h.session.phase().linkHeld);
 }
 
 TEST_F(InternetAnalysis, EachReplyOfItsTable) {

@@ -1,13 +1,12 @@
 // An observer for driving a device session, or the link logic alone, without
 // a window: it keeps what was reported (the events, and their log lines,
-// status texts and message boxes as the window shows them, the controls) for
+// status texts and message boxes as the window shows them, the phase) for
 // the test to read.
 #pragma once
 
 #include "session/device_session.h"
 #include "session/event_text.h"
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -15,18 +14,13 @@ struct RecordingView : SessionObserver, EventTextSink {
     std::vector<SessionEvent> events;
     std::vector<std::string> log;
     std::string panels[3]; // 1: the port, 2: the link, as the status bar shows them
-    std::map<LinkButton, bool> buttons{{LinkButton::Connect, false},
-                                       {LinkButton::Disconnect, false},
-                                       {LinkButton::WorkOffline, true},
-                                       {LinkButton::Program, false},
-                                       {LinkButton::OpenFirmware, false}};
+    LinkPhase phase;       // as last reported
     std::vector<std::string> messages;
     std::vector<std::string> errors;
     int firmwareResets = 0;
     int progress = -1;
     std::vector<frames::ConfigBlockBytes> configs;
     std::string label7 = "untouched"; // the bad packet count as shown
-    bool listShown = true;
 
     void event(const SessionEvent& e) override {
         events.push_back(e);
@@ -44,15 +38,8 @@ struct RecordingView : SessionObserver, EventTextSink {
     void logLine(const std::string& text) override { log.push_back(text); }
     void portStatus(const std::string& text) override { panels[1] = text; }
     void linkStatus(const std::string& text) override { panels[2] = text; }
-    void controlsChanged(const LinkControls& c) override {
-        buttons = {{LinkButton::Connect, c.connect},
-                   {LinkButton::Disconnect, c.disconnect},
-                   {LinkButton::WorkOffline, c.workOffline},
-                   {LinkButton::Program, c.program},
-                   {LinkButton::OpenFirmware, c.openFirmware}};
-    }
+    void phaseChanged(const LinkPhase& p) override { phase = p; }
     void message(const std::string& text) override { messages.push_back(text); }
     void error(const std::string& text) override { errors.push_back(text); }
     void firmwarePageReset() override { ++firmwareResets; }
-    bool numberListShown() const override { return listShown; }
 };

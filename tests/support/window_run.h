@@ -56,7 +56,7 @@ template <typename Pred> bool hurryQuietTime(TForm1& form, Pred done, int second
         QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
         // With the fast exchange a countdown means a reply still arriving.
         if (form.session->link().state.rxCountdown > 1 && !form.session->link().fastExchange()) {
-            form.session->link().tick20ms();
+            form.session->tick20ms();
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
