@@ -5,7 +5,8 @@ Input layout (see analysers_fuzz.cpp): one flags byte, then chunks, each a
 16-bit little-endian length and that many bytes.
 
 Flags: 0x01 Internet link analyser (else serial), 0x02 configuration read
-pending, 0x04 diagnostic mode, 0x08 a page other than the number list,
+pending, 0x04 diagnostic mode, 0x08 (once a page other than the number
+list; the page is the session's to weigh now, so it changes nothing),
 0x10 read position near the last row, 0x20 firmware page (bootloader),
 0x40 device on the Internet link, 0x80 read position before the first row.
 

@@ -21,9 +21,8 @@ constexpr int kHighestBaudIndex = br256000;
 } // namespace
 
 DeviceSession::DeviceSession(comm::TMainThreadDispatcher* dispatcher, NumberGrid& grid,
-                             SessionObserver& observer, ReplyTargets* replyTargets)
+                             SessionObserver& observer)
     : observer_(observer), grid_(grid), port_(makePort(dispatcher)),
-      replies_(link_, protocol_, &grid, replyTargets != nullptr ? *replyTargets : *this),
       readPassword_(kFactoryPassword) {
     // The serial port as the window description has it.
     port_.SetDeviceName("Com1");
@@ -190,7 +189,7 @@ void DeviceSession::restartDevice() {
 
 void DeviceSession::readNumbers(const std::string& password) {
     readPassword_ = password;
-    blockRead_.reset(); // the list alone is not the whole device
+    replies_.forgetConfigRead(); // the list alone is not the whole device
     deviceRead_.reset();
     run([&] { startNumberRead(password); });
 }
@@ -266,7 +265,14 @@ void DeviceSession::attachInternet(InternetServer server) {
 }
 
 void DeviceSession::internetRead(const std::uint8_t* bytes, std::size_t count) {
-    run([&] { replies_.analyseInternetRead(bytes, count); });
+    run([&] {
+        replies_.takeInternetRead(bytes, count);
+        actOnReplies();
+    });
+}
+
+void DeviceSession::serialChunk(const std::uint8_t* bytes, std::size_t count) {
+    run([&] { analyseSerial(replies_.takeSerial(bytes, count)); });
 }
 
 void DeviceSession::setDeferral(std::function<void(int ms, std::function<void()> call)> defer) {
@@ -308,14 +314,17 @@ void DeviceSession::sayGoodbye() {
 void DeviceSession::cutExchange() {
     // The transfer reports the cut itself.
     if (transfer_.readCut()) {
-        blockRead_.reset();
+        replies_.forgetConfigRead();
     }
 }
 
 void DeviceSession::analyseChunks() {
     while (link_.beginChunk()) {
         try {
-            replies_.analyseSerial();
+            const std::span<const std::uint8_t> chunk = replies_.takeSerial();
+            if (!chunk.empty()) {
+                analyseSerial(chunk);
+            }
         } catch (...) {
             link_.endChunk(false);
             throw;
@@ -339,44 +348,27 @@ void DeviceSession::portWentAway() {
     cutExchange();
 }
 
-// --- what the replies drive --------------------------------------------------------
+// --- what the replies ask --------------------------------------------------------
 
-void DeviceSession::bootloaderChunk(const std::uint8_t* bytes, std::size_t count) {
-    firmware_.analyse(bytes, count);
+void DeviceSession::analyseSerial(std::span<const std::uint8_t> chunk) {
+    if (link_.state.bootloaderMode) {
+        firmware_.analyse(chunk.data(), chunk.size());
+    }
+    actOnReplies();
 }
 
-void DeviceSession::configBlockRead(const frames::ConfigBlockBytes& block) {
-    blockRead_ = block;
-}
-
-void DeviceSession::numbersWanted() {
-    startNumberRead(readPassword_);
-}
-
-void DeviceSession::writerStep(device_replies::WriterStep step) {
-    writer_.step(step);
-}
-
-void DeviceSession::keyReported(const std::string& utf8) {
-    addReportedKey(utf8);
-}
-
-bool DeviceSession::numberListShown() const {
-    return numberListShown_;
-}
-
-void DeviceSession::resendBatch() {
-    writer_.resendLastBatch();
-}
-
-void DeviceSession::badPackets(std::uint8_t count) {
-    observer_.event(events::BadPackets{count});
-}
-
-void DeviceSession::numberListRead() {
-    if (const auto block = std::exchange(blockRead_, std::nullopt)) {
-        deviceRead_ = block;
-        observer_.event(events::DeviceRead{*block});
+void DeviceSession::actOnReplies() {
+    while (const std::optional<ReplyRequest> request = replies_.next()) {
+        if (std::holds_alternative<reply_requests::ReadNumbers>(*request)) {
+            startNumberRead(readPassword_);
+        } else if (const auto* writer = std::get_if<reply_requests::StepWriter>(&*request)) {
+            writer_.step(writer->step);
+        } else if (std::holds_alternative<reply_requests::ResendBatch>(*request)) {
+            writer_.resendLastBatch();
+        } else if (const auto* key = std::get_if<reply_requests::AddKey>(&*request);
+                   key != nullptr && numberListShown_) {
+            addReportedKey(key->utf8);
+        }
     }
 }
 
@@ -385,6 +377,10 @@ void DeviceSession::showImage(const std::string& path, const std::string& versio
 }
 
 void DeviceSession::event(const SessionEvent& event) {
+    if (const auto* read = std::get_if<events::DeviceRead>(&event)) {
+        // The backup keeps the last complete read.
+        deviceRead_ = read->block;
+    }
     if (const auto* written = std::get_if<events::NumbersWritten>(&event);
         written != nullptr && written->count < 0) {
         // The device's "+EFA:" ends the serial write: the count is the writer's.

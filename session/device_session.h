@@ -43,15 +43,13 @@ class SessionObserver : public LinkObserver {
     virtual void firmwareImage(const std::string& /*path*/, const std::string& /*versionText*/) {}
 };
 
-class DeviceSession : private ReplyTargets, private FirmwarePageView, private LinkObserver {
+class DeviceSession : private FirmwarePageView, private LinkObserver {
   public:
     // The dispatcher runs the port's events on the caller's thread (none:
     // the port does not open); the grid holds the number list. Both,
-    // and the observer, must outlive the session. `replyTargets` replaces what the replies drive
-    // (the number list, the writer, the firmware exchange, the configuration shown) for tests of
-    // the reply handling alone; normally it is left out.
+    // and the observer, must outlive the session.
     DeviceSession(comm::TMainThreadDispatcher* dispatcher, NumberGrid& grid,
-                  SessionObserver& observer, ReplyTargets* replyTargets = nullptr);
+                  SessionObserver& observer);
     ~DeviceSession() override;
 
     DeviceSession(const DeviceSession&) = delete;
@@ -144,6 +142,9 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     void attachInternet(InternetServer server);
     // One read of the Internet device.
     void internetRead(const std::uint8_t* bytes, std::size_t count);
+    // A chunk of the serial port already read, acted on as one the port
+    // delivered (at most 1024 bytes are looked at).
+    void serialChunk(const std::uint8_t* bytes, std::size_t count);
     // Runs `call` after `ms` milliseconds; without one, at once.
     void setDeferral(std::function<void(int ms, std::function<void()> call)> defer);
 
@@ -185,7 +186,6 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     // Where the link stands: the front end enables its controls from it.
     const LinkPhase& phase() const { return link_.phase(); }
     ProtocolState& protocol() { return protocol_; }
-    ReplyHandler& replies() { return replies_; }
     DeviceCommands& commands() { return commands_; }
     NumberListWriter& numberWriter() { return writer_; }
     NumberTransfer& numberTransfer() { return transfer_; }
@@ -200,6 +200,10 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     void startNumberRead(const std::string& password);
     // Analyses every chunk the link has ready.
     void analyseChunks();
+    // Acts on a serial chunk taken by the reply handling.
+    void analyseSerial(std::span<const std::uint8_t> chunk);
+    // Acts on the replies of the chunk taken, carrying out what each asks.
+    void actOnReplies();
     // What the link's events and ticks leave: the port went away, a
     // watchdog ran out.
     void portWentAway();
@@ -208,16 +212,6 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     // silently replace the device's.
     void cutExchange();
 
-    // ReplyTargets: what the replies drive.
-    void bootloaderChunk(const std::uint8_t* bytes, std::size_t count) override;
-    void configBlockRead(const frames::ConfigBlockBytes& block) override;
-    void numbersWanted() override;
-    void writerStep(device_replies::WriterStep step) override;
-    void keyReported(const std::string& utf8) override;
-    bool numberListShown() const override;
-    void resendBatch() override;
-    void badPackets(std::uint8_t count) override;
-    void numberListRead() override;
     // FirmwarePageView
     void showImage(const std::string& path, const std::string& versionText) override;
     // LinkObserver: the parts report to the session, which passes it on.
@@ -232,7 +226,7 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     LinkController link_{port_, *this};
     ServerTransport internet_;
     ProtocolState protocol_;
-    ReplyHandler replies_;
+    ReplyHandler replies_{link_, protocol_, &grid_};
     DeviceCommands commands_{link_, protocol_};
     NumberListWriter writer_{link_, commands_, grid_};
     NumberTransfer transfer_{link_, commands_, protocol_, grid_};
@@ -241,8 +235,6 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     // The password of the last configuration read: its reply reads the
     // number list with it.
     std::string readPassword_;
-    // The block of a configuration read whose number read is under way.
-    std::optional<frames::ConfigBlockBytes> blockRead_;
     // The block of the last complete read, for its backup.
     std::optional<frames::ConfigBlockBytes> deviceRead_;
     bool numberListShown_ = false;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <limits>
 #include <string>
+#include <utility>
 
 using device_replies::Channel;
 using device_replies::NumberPacket;
@@ -14,44 +15,60 @@ using device_replies::Reply;
 using device_replies::ReplyKind;
 using device_replies::WriterStep;
 
-ReplyHandler::ReplyHandler(LinkController& link, ProtocolState& protocol, NumberGrid* numberGrid,
-                           ReplyTargets& targets)
-    : link_(link), protocol_(protocol), numberGrid_(numberGrid), targets_(targets) {}
+ReplyHandler::ReplyHandler(LinkController& link, ProtocolState& protocol, NumberGrid* numberGrid)
+    : link_(link), protocol_(protocol), numberGrid_(numberGrid) {}
 
-void ReplyHandler::analyseSerial() {
+std::span<const std::uint8_t> ReplyHandler::takeSerial() {
     const std::size_t count = link_.readChunk(rxBuffer_.data(), kRxBufferSize);
-    if (count > 0) {
-        analyseChunk(rxBuffer_.data(), count);
+    if (count == 0) {
+        return {};
     }
+    return takeSerial(rxBuffer_.data(), count);
 }
 
-void ReplyHandler::analyseChunk(const std::uint8_t* bytes, std::size_t count) {
+std::span<const std::uint8_t> ReplyHandler::takeSerial(const std::uint8_t* bytes,
+                                                       std::size_t count) {
     count = bytes == nullptr ? 0 : std::min<std::size_t>(count, kRxBufferSize);
-    if (link_.state.bootloaderMode) {
-        targets_.bootloaderChunk(bytes, count);
-    }
-    for (const Reply& reply : device_replies::parse(bytes, count, Channel::Serial)) {
-        act(reply, Channel::Serial);
-    }
-    if (link_.state.debugMode) {
-        link_.report(
-            events::DiagnosticText{cp1251::toUtf8(device_replies::chunkText(bytes, count))});
-    }
-    link_.notifyTimers();
+    take(bytes, count, Channel::Serial);
+    echo_ = device_replies::chunkText(bytes, count);
+    return {bytes, count};
 }
 
-void ReplyHandler::analyseInternetRead(const std::uint8_t* bytes, std::size_t count) {
+void ReplyHandler::takeInternetRead(const std::uint8_t* bytes, std::size_t count) {
     count = std::min<std::size_t>(count, kRxBufferSize);
     if (bytes == nullptr || count == 0) {
+        replies_.clear();
+        chunkOpen_ = false;
         return;
     }
-    for (const Reply& reply : device_replies::parse(bytes, count, Channel::Internet)) {
-        act(reply, Channel::Internet);
-    }
-    link_.notifyTimers();
+    take(bytes, count, Channel::Internet);
 }
 
-void ReplyHandler::act(const Reply& reply, Channel channel) {
+void ReplyHandler::take(const std::uint8_t* bytes, std::size_t count, Channel channel) {
+    replies_ = device_replies::parse(bytes, count, channel);
+    nextReply_ = 0;
+    channel_ = channel;
+    chunkOpen_ = true;
+    echo_.clear();
+}
+
+std::optional<ReplyRequest> ReplyHandler::next() {
+    while (chunkOpen_ && nextReply_ < replies_.size()) {
+        if (std::optional<ReplyRequest> request = act(replies_[nextReply_++])) {
+            return request;
+        }
+    }
+    if (chunkOpen_) {
+        chunkOpen_ = false;
+        if (channel_ == Channel::Serial && link_.state.debugMode) {
+            link_.report(events::DiagnosticText{cp1251::toUtf8(echo_)});
+        }
+        link_.notifyTimers();
+    }
+    return std::nullopt;
+}
+
+std::optional<ReplyRequest> ReplyHandler::act(const Reply& reply) {
     LinkState& st = link_.state;
     switch (reply.kind) {
     case ReplyKind::Greeting:
@@ -59,13 +76,13 @@ void ReplyHandler::act(const Reply& reply, Channel channel) {
         st.directDevice = true;
         st.remoteConnected = true;
         // The reply's log line is the link's: one event says both.
-        link_.report(
-            events::Linked{channel == Channel::Serial ? events::Via::Serial : events::Via::Internet,
-                           st.deviceName, reply.version});
-        return;
+        link_.report(events::Linked{channel_ == Channel::Serial ? events::Via::Serial
+                                                                : events::Via::Internet,
+                                    st.deviceName, reply.version});
+        return std::nullopt;
     case ReplyKind::NumberPacket:
-        numberPacket(reply.packet, channel);
-        return;
+        numberPacket(reply.packet);
+        return std::nullopt;
     case ReplyKind::Connected:
         if (reply.meaning.linksRemoteDevice) {
             st.remoteConnected = true;
@@ -78,24 +95,22 @@ void ReplyHandler::act(const Reply& reply, Channel channel) {
         break;
     case ReplyKind::ResendBatch:
         stopWatchdog();
-        targets_.resendBatch();
-        return;
+        return reply_requests::ResendBatch{};
     case ReplyKind::ConfigWritten:
         protocol_.configWritePending = false;
         break;
     case ReplyKind::ConfigRead:
-        targets_.configBlockRead(reply.block);
+        blockRead_ = reply.block;
         link_.report(events::ConfigRead{reply.block});
         protocol_.configReadPending = false;
         stopWatchdog();
-        targets_.numbersWanted();
-        return;
+        return reply_requests::ReadNumbers{};
     case ReplyKind::KeyReported:
         // A report without a key has nothing to add.
-        if (!reply.key.empty() && targets_.numberListShown()) {
-            targets_.keyReported(cp1251::toUtf8(reply.key));
+        if (reply.key.empty()) {
+            return std::nullopt;
         }
-        return;
+        return reply_requests::AddKey{cp1251::toUtf8(reply.key)};
     default:
         break;
     }
@@ -105,11 +120,14 @@ void ReplyHandler::act(const Reply& reply, Channel channel) {
     if (reply.meaning.stopsWatchdog) {
         stopWatchdog();
     }
-    writeNumbers(reply.meaning.writerStep);
+    if (reply.meaning.writerStep != WriterStep::None) {
+        return reply_requests::StepWriter{reply.meaning.writerStep};
+    }
+    return std::nullopt;
 }
 
-void ReplyHandler::numberPacket(const NumberPacket& packet, Channel channel) {
-    if (channel == Channel::Internet) {
+void ReplyHandler::numberPacket(const NumberPacket& packet) {
+    if (channel_ == Channel::Internet) {
         if (packet.verdict == NumberPacket::Verdict::TooLong) {
             link_.report(events::PacketTooLong{kMaxPacket});
             return;
@@ -137,7 +155,7 @@ void ReplyHandler::numberPacket(const NumberPacket& packet, Channel channel) {
     case NumberPacket::Verdict::Refused:
         link_.sendText(frames::frameReceiveFail());
         ++protocol_.badPacketCount;
-        targets_.badPackets(protocol_.badPacketCount);
+        link_.report(events::BadPackets{protocol_.badPacketCount});
         awaitNextPacket();
         return;
     default:
@@ -149,7 +167,9 @@ void ReplyHandler::numberReadEnded() {
     if (protocol_.numberReadPending) {
         protocol_.numberReadPending = false;
         protocol_.numberListComplete = true;
-        targets_.numberListRead();
+        if (const auto block = std::exchange(blockRead_, std::nullopt)) {
+            link_.report(events::DeviceRead{*block});
+        }
     }
 }
 
@@ -224,11 +244,5 @@ void ReplyHandler::awaitNextPacket() {
     // that stops answering.
     if (protocol_.numberReadPending) {
         link_.startReplyWatchdog();
-    }
-}
-
-void ReplyHandler::writeNumbers(WriterStep step) {
-    if (step != WriterStep::None) {
-        targets_.writerStep(step);
     }
 }

@@ -1,10 +1,13 @@
 // Acting on what the device sends back: the replies that device_replies
 // recognised in a chunk are carried out one by one, in the order the link
-// checks them: log lines, the link flags, acknowledgements of number packets,
-// the number list, the configuration read and the number writer.
+// checks them: log lines, the link flags, acknowledgements of number packets
+// and the number list. What a reply asks of the rest of the session (the
+// number read after a configuration read, the number writer, a key for the
+// list) is handed back as a request; the session carries it out before the
+// next reply of the chunk is acted on.
 //
-// analyseSerial takes a quiet chunk of the serial port; analyseInternetRead
-// one read of the Internet link.
+// The session takes a chunk (a quiet chunk of the serial port, or one read of
+// the Internet link) and then calls next() until it answers nothing.
 #pragma once
 
 #include "link/link_state.h"
@@ -15,60 +18,67 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
+#include <variant>
+#include <vector>
 
 class LinkController;
 class NumberGrid;
 
-// What the replies drive beyond the link: the session's number list, its
-// writer, its firmware exchange and the configuration it shows.
-class ReplyTargets {
-  public:
-    virtual ~ReplyTargets() = default;
-    // Every serial chunk while the firmware page is active.
-    virtual void bootloaderChunk(const std::uint8_t* bytes, std::size_t count) = 0;
-    // The 68 bytes of a configuration reply.
-    virtual void configBlockRead(const frames::ConfigBlockBytes& block) = 0;
-    // A configuration read is answered: the number list is read next.
-    virtual void numbersWanted() = 0;
-    virtual void writerStep(device_replies::WriterStep step) = 0;
-    // A key the device reported, as UTF-8 (only while the list is shown).
-    virtual void keyReported(const std::string& utf8) = 0;
-    virtual bool numberListShown() const = 0;
-    // The Internet link's "ADN": the writer's last batch again.
-    virtual void resendBatch() = 0;
-    // Number packets refused since the number read started.
-    virtual void badPackets(std::uint8_t count) = 0;
-    // The number read ended with the device's whole list in the grid.
-    virtual void numberListRead() {}
+// What a reply asks of the session beyond the link and the number list.
+namespace reply_requests {
+// A configuration read is answered: the number list is read next.
+struct ReadNumbers {};
+struct StepWriter {
+    device_replies::WriterStep step = device_replies::WriterStep::None;
 };
+// The Internet link's "ADN": the writer's last batch again.
+struct ResendBatch {};
+// A key the device reported, as UTF-8: it belongs in the list while the list
+// is in front of the user.
+struct AddKey {
+    std::string utf8;
+};
+} // namespace reply_requests
+
+using ReplyRequest = std::variant<reply_requests::ReadNumbers, reply_requests::StepWriter,
+                                  reply_requests::ResendBatch, reply_requests::AddKey>;
 
 class ReplyHandler {
   public:
     // The grid that number packets are written into; none means the records
     // have nowhere to go and are dropped with a log line.
-    ReplyHandler(LinkController& link, ProtocolState& protocol, NumberGrid* numberGrid,
-                 ReplyTargets& targets);
+    ReplyHandler(LinkController& link, ProtocolState& protocol, NumberGrid* numberGrid);
 
-    // Reads the announced chunk from the serial port and acts on it. Called
-    // by the 20 ms tick once the line has been quiet.
-    void analyseSerial();
-    // Acts on a serial chunk already read (the part of analyseSerial after
-    // the read). At most 1024 bytes are looked at.
-    void analyseChunk(const std::uint8_t* bytes, std::size_t count);
+    // Reads the announced chunk from the serial port and takes it. Returns
+    // its bytes (empty when none came): while the bootloader has the line,
+    // it sees the whole chunk before the replies are acted on.
+    std::span<const std::uint8_t> takeSerial();
+    // Takes a serial chunk already read; at most 1024 bytes are looked at.
+    std::span<const std::uint8_t> takeSerial(const std::uint8_t* bytes, std::size_t count);
+    // Takes one read of the Internet link client (at most 1024 bytes are
+    // looked at; the server reads no more at a time).
+    void takeInternetRead(const std::uint8_t* bytes, std::size_t count);
 
-    // Acts on the bytes of one read of the Internet link client (at most
-    // 1024 are looked at; the server reads no more at a time).
-    void analyseInternetRead(const std::uint8_t* bytes, std::size_t count);
+    // Acts on the replies of the chunk taken, up to the first one that asks
+    // something of the session, and returns what it asks. Nothing: the
+    // chunk is done (in diagnostic mode its text went to the log, and the
+    // ticks were adjusted).
+    std::optional<ReplyRequest> next();
 
-    ProtocolState& protocol() { return protocol_; }
+    // A number read without a configuration read before it, or a read cut
+    // short: its end reports no DeviceRead.
+    void forgetConfigRead() { blockRead_.reset(); }
 
     // Packets longer than this are not number packets (21 records).
     static constexpr std::size_t kMaxPacket = device_replies::kMaxPacket;
 
   private:
-    void act(const device_replies::Reply& reply, device_replies::Channel channel);
-    void numberPacket(const device_replies::NumberPacket& packet, device_replies::Channel channel);
+    void take(const std::uint8_t* bytes, std::size_t count, device_replies::Channel channel);
+    std::optional<ReplyRequest> act(const device_replies::Reply& reply);
+    void numberPacket(const device_replies::NumberPacket& packet);
     // Writes the records of an accepted packet into the grid and advances
     // nextNumberRow; logs the end of the list for the kind "E".
     void storePacket(const device_replies::NumberPacket& packet);
@@ -77,14 +87,21 @@ class ReplyHandler {
     void stopWatchdog();
     // While the number read is incomplete, the watchdog waits for the next packet.
     void awaitNextPacket();
-    void writeNumbers(device_replies::WriterStep step);
     // The device said its list is over ("E" packet or "READOK").
     void numberReadEnded();
 
     LinkController& link_;
     ProtocolState& protocol_;
     NumberGrid* numberGrid_;
-    ReplyTargets& targets_;
     // The serial chunk read from the port.
     std::array<std::uint8_t, kRxBufferSize> rxBuffer_{};
+    // The chunk taken: its replies, the next one to act on, and its text
+    // for the diagnostic echo of a serial chunk.
+    std::vector<device_replies::Reply> replies_;
+    std::size_t nextReply_ = 0;
+    device_replies::Channel channel_ = device_replies::Channel::Serial;
+    bool chunkOpen_ = false;
+    std::string echo_;
+    // The block of a configuration read whose number read is under way.
+    std::optional<frames::ConfigBlockBytes> blockRead_;
 };

@@ -67,8 +67,8 @@ class NumberListWindow : public ::testing::Test {
     // The device reports a key while the list is shown.
     void keyReport(const std::string& key) {
         const std::string chunk = "+KEY: " + key + "\r\n";
-        form->session->replies().analyseChunk(reinterpret_cast<const std::uint8_t*>(chunk.data()),
-                                              chunk.size());
+        form->session->serialChunk(reinterpret_cast<const std::uint8_t*>(chunk.data()),
+                                   chunk.size());
     }
     // Types the search text over the old one as a user does: select it all
     // and type, a character at a time (text beyond ASCII as an input method
@@ -224,8 +224,7 @@ TEST_F(NumberListWindow, DraggedColumnsKeepTheirMeaningForEveryOperation) {
     // A packet read from the device puts numbers and apartments in their columns.
     std::string packet = "+IPD,14:E";
     packet += std::string("5551234\0\0\0", 10) + char(44) + char(1) + "@";
-    form->session->replies().analyseChunk(reinterpret_cast<const std::uint8_t*>(packet.data()),
-                                          packet.size());
+    form->session->serialChunk(reinterpret_cast<const std::uint8_t*>(packet.data()), packet.size());
     EXPECT_EQ(number(1), QStringLiteral("5551234"));
     EXPECT_EQ(apartment(1), QStringLiteral("300"));
 

@@ -2,6 +2,7 @@
 // component on a pseudo-terminal whose master plays the device.
 #include "session/device_session.h"
 #include "tests/support/device_holder.h"
+#include "tests/support/link_parts.h"
 #include "tests/support/manual_dispatcher.h"
 #include "tests/support/recording_view.h"
 #include "tests/support/temp_dir.h"
@@ -76,17 +77,15 @@ const std::string kGreeting = std::string("VELIRAN ") + char(30) + "#";
 // The link alone, driven as the session drives it: this harness is the
 // link's client. Its chunks go to the real reply analysis (so the greeting
 // links), and it records what the ticks and events handed back.
-struct Harness : InternetTransport, ReplyTargets {
+struct Harness : InternetTransport, LinkParts {
     Device device;
-    ManualDispatcher dispatcher;
-    RecordingView view;
-    MemoryNumberGrid grid;
-    TComm port{dispatcher};
-    LinkController link{port, view};
-    ProtocolState protocol;
-    ReplyHandler replies{link, protocol, &grid, *this};
     // What a chunk ready does; by default the reply analysis reads it.
-    std::function<void()> analyse = [this] { replies.analyseSerial(); };
+    // What the replies ask of the rest of the session is not carried out.
+    std::function<void()> analyse = [this] {
+        replies.takeSerial();
+        while (replies.next()) {
+        }
+    };
     int analyses = 0;
     // The watchdogs and the lost port, in the order the link handed them back.
     std::vector<std::string> reports;
@@ -146,15 +145,6 @@ struct Harness : InternetTransport, ReplyTargets {
     void stopServer(int afterMs) override { serverStops.push_back(afterMs); }
     bool serverListening() const override { return listening; }
     bool clientLinked() const override { return false; }
-    // ReplyTargets: nothing beyond the link is driven here.
-    void bootloaderChunk(const std::uint8_t*, std::size_t) override {}
-    void configBlockRead(const frames::ConfigBlockBytes&) override {}
-    void numbersWanted() override {}
-    void writerStep(device_replies::WriterStep) override {}
-    void keyReported(const std::string&) override {}
-    bool numberListShown() const override { return false; }
-    void resendBatch() override {}
-    void badPackets(std::uint8_t) override {}
 
     void connect() { link.connect(number, serverPort); }
 

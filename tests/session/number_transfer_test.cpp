@@ -1,7 +1,7 @@
 // Reading the device's number list into the grid, and the single-number
 // commands. The serial side runs the real port component on a
 // pseudo-terminal whose master plays the device; the Internet side goes
-// through the link's Send_data hook and the Internet analyser.
+// through the link's Send_data hook and the Internet link's reply analysis.
 #include "comm/tcomm.h"
 #include "files/number_grid.h"
 #include "link/link_controller.h"
@@ -44,7 +44,6 @@ struct Parts {
     DeviceSession session{&dispatcher, grid, view};
     LinkController& link = session.link();
     ProtocolState& protocol = session.protocol();
-    ReplyHandler& analyser = session.replies();
     NumberTransfer& transfer = session.numberTransfer();
     std::string& label7 = view.label7;
     std::vector<std::string> sends; // Send_data
@@ -81,8 +80,7 @@ struct Parts {
         }
     }
     void tcp(const std::string& bytes) {
-        analyser.analyseInternetRead(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                     bytes.size());
+        session.internetRead(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     }
 };
 

@@ -2,7 +2,7 @@
 // component runs on a pseudo-terminal whose master plays the device and the
 // replies go through the reply analysis as they would in the program; on the
 // Internet link the bytes go through the link's Send_data hook and the
-// device's replies through the Internet analyser.
+// device's replies through the Internet link's reply analysis.
 #include "files/number_grid.h"
 #include "session/device_session.h"
 #include "tests/support/manual_dispatcher.h"
@@ -32,7 +32,6 @@ struct Parts {
     DeviceSession session{&dispatcher, grid, view};
     LinkController& link = session.link();
     ProtocolState& protocol = session.protocol();
-    ReplyHandler& analyser = session.replies();
     NumberListWriter& writer = session.numberWriter();
 
     void entry(int row, const std::string& number, const std::string& apartment) {
@@ -94,8 +93,7 @@ struct Internet : Parts {
         view.log.clear();
     }
     void reply(const std::string& bytes) {
-        analyser.analyseInternetRead(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                     bytes.size());
+        session.internetRead(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     }
 };
 

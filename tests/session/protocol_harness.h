@@ -3,19 +3,24 @@
 // connection whose far end plays a device on the Internet link.
 #pragma once
 
-#include "files/number_grid.h"
-#include "session/device_session.h"
-#include "tests/support/manual_dispatcher.h"
+#include "comm/tcomm.h"
+#include "link/device_commands.h"
+#include "link/link_controller.h"
+#include "session/reply_handling.h"
+#include "tests/support/link_parts.h"
 #include "tests/support/pty_pair.h"
-#include "tests/support/recording_view.h"
 
 #include <arpa/inet.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
+#include <span>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <variant>
 #include <vector>
 
 namespace protocol_test {
@@ -74,59 +79,70 @@ struct LoopbackConnection {
     }
 };
 
-// What the replies asked of the rest of the session, in order, in place of
-// the number list, the writer and the configuration pages.
-struct ReplyCalls : ReplyTargets {
+// The link and its reply handling, driven as the session drives them, with
+// the requests the replies make of the rest of the session (the number list,
+// the writer, the firmware exchange) recorded in order instead of carried out.
+struct Harness : InternetTransport, LinkParts {
+    PtyPair device;
+    DeviceCommands commands{link, protocol};
+
+    // What the replies handed to the rest of the program, in order, by the
+    // names of the design's handlers that carry it out.
     std::vector<std::string> calls;
+    // The block of the last configuration reply that asked for the numbers.
     frames::ConfigBlockBytes lastBlock{};
-    int page = 0;
+    int page = 0; // 0: the number list is in front
+    // Sees every serial chunk while the bootloader has the line.
     std::function<void(const std::uint8_t*, std::size_t)> bootloader;
 
-    void bootloaderChunk(const std::uint8_t* bytes, std::size_t count) override {
-        if (bootloader) {
-            bootloader(bytes, count);
+    Harness() {
+        link.state.portName = device.slavePath;
+        port.setReceivedHandler([this](std::uint32_t count) {
+            link.bytesArrived(count);
+            analyseChunks();
+        });
+    }
+    ~Harness() override { port.Close(); }
+
+    void analyseChunks() {
+        while (link.beginChunk()) {
+            const std::span<const std::uint8_t> chunk = replies.takeSerial();
+            if (!chunk.empty()) {
+                if (link.state.bootloaderMode && bootloader) {
+                    bootloader(chunk.data(), chunk.size());
+                }
+                noteRequests();
+            }
+            link.endChunk(true);
         }
     }
-    void configBlockRead(const frames::ConfigBlockBytes& block) override {
-        lastBlock = block;
-        calls.push_back("Read_conf");
+    void noteRequests() {
+        while (const std::optional<ReplyRequest> request = replies.next()) {
+            if (std::holds_alternative<reply_requests::ReadNumbers>(*request)) {
+                EXPECT_FALSE(view.configs.empty());
+                if (!view.configs.empty()) {
+                    lastBlock = view.configs.back();
+                }
+                calls.push_back("Read_conf");
+                calls.push_back("Read_numbersClick");
+            } else if (const auto* writer = std::get_if<reply_requests::StepWriter>(&*request)) {
+                calls.push_back("WriteNumbers(" + std::to_string(static_cast<int>(writer->step)) +
+                                ")");
+            } else if (std::holds_alternative<reply_requests::ResendBatch>(*request)) {
+                calls.push_back("resendLastBatch");
+            } else if (const auto* key = std::get_if<reply_requests::AddKey>(&*request);
+                       key != nullptr && page == 0) {
+                calls.push_back("AddToNumListString(" + key->utf8 + ")");
+            }
+        }
     }
-    void numbersWanted() override { calls.push_back("Read_numbersClick"); }
-    void writerStep(device_replies::WriterStep step) override {
-        calls.push_back("WriteNumbers(" + std::to_string(static_cast<int>(step)) + ")");
-    }
-    void keyReported(const std::string& text) override {
-        calls.push_back("AddToNumListString(" + text + ")");
-    }
-    bool numberListShown() const override { return page == 0; }
-    void resendBatch() override { calls.push_back("resendLastBatch"); }
-    void badPackets(std::uint8_t count) override {
-        calls.push_back("Label7(" + std::to_string(count) + ")");
-    }
-};
-
-struct Harness {
-    PtyPair device;
-    ManualDispatcher dispatcher;
-    RecordingView view;
-    MemoryNumberGrid grid;
-    ReplyCalls replies;
-    DeviceSession session{&dispatcher, grid, view, &replies};
-    LinkController& link = session.link();
-    ProtocolState& protocol = session.protocol();
-    ReplyHandler& analyser = session.replies();
-    DeviceCommands& commands = session.commands();
-
-    // What the replies handed to the rest of the program, in order.
-    std::vector<std::string>& calls = replies.calls;
-    frames::ConfigBlockBytes& lastBlock = replies.lastBlock;
-    int& page = replies.page;
-
-    Harness() { link.state.portName = device.slavePath; }
 
     void ticks(int n) {
         for (int i = 0; i < n; ++i) {
-            session.tick20ms();
+            if (link.receiveTick()) {
+                analyseChunks();
+            }
+            link.watchdogTick();
         }
     }
     // The device writes bytes; the receive events run and the line goes
@@ -161,16 +177,7 @@ struct Harness {
     LoopbackConnection* tcp = nullptr;
     void linkInternet(LoopbackConnection& connection) {
         tcp = &connection;
-        session.attachInternet({[this](const std::uint8_t* bytes, std::size_t n) -> int {
-                                    if (tcp->server < 0) {
-                                        return -1; // no client in the server's list
-                                    }
-                                    return static_cast<int>(
-                                        ::send(tcp->server, bytes, n, MSG_NOSIGNAL | MSG_DONTWAIT));
-                                },
-                                {},
-                                {},
-                                {}});
+        link.attachInternet(this);
         tcpSays("CONNECT");
         ASSERT_TRUE(link.state.remoteConnected);
         ASSERT_FALSE(link.state.directDevice);
@@ -190,8 +197,20 @@ struct Harness {
         // Loopback delivers a small write in one read.
         ASSERT_EQ(n, static_cast<ssize_t>(bytes.size()));
         const std::string got(buf, static_cast<std::size_t>(n));
-        analyser.analyseInternetRead(reinterpret_cast<const std::uint8_t*>(got.data()), got.size());
+        replies.takeInternetRead(reinterpret_cast<const std::uint8_t*>(got.data()), got.size());
+        noteRequests();
     }
+
+    // InternetTransport: the server's side of the loopback connection.
+    int sendToClient(const std::uint8_t* bytes, std::size_t n) override {
+        if (tcp == nullptr || tcp->server < 0) {
+            return -1; // no client in the server's list
+        }
+        return static_cast<int>(::send(tcp->server, bytes, n, MSG_NOSIGNAL | MSG_DONTWAIT));
+    }
+    void stopServer(int) override {}
+    bool serverListening() const override { return false; }
+    bool clientLinked() const override { return false; }
 };
 
 // A 12-byte number record as the device sends it.

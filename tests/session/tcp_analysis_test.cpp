@@ -28,7 +28,7 @@ TEST(InternetAnalysisLink, ConnectAnnouncesTheDevice) {
     EXPECT_TRUE(h.link.state.remoteConnected);
     EXPECT_FALSE(h.link.state.directDevice);
     EXPECT_FALSE(h.link.state.linkUp); // only the serial greeting sets it
-    EXPECT_TRUE(h.session.phase().linkHeld);
+    EXPECT_TRUE(h.link.phase().linkHeld);
 }
 
 TEST_F(InternetAnalysis, EachReplyOfItsTable) {
@@ -111,7 +111,7 @@ TEST_F(InternetAnalysis, AMalformedPacketIsIgnored) {
         EXPECT_EQ(tcp.received(50), "");
         EXPECT_FALSE(watchdogStopped());
         EXPECT_EQ(h.protocol.badPacketCount, 0);
-        EXPECT_TRUE(h.calls.empty()); // no Label7
+        EXPECT_TRUE(h.calls.empty());
         EXPECT_EQ(h.grid.cell(1, 1), "");
     }
     // A read longer than any packet cannot be told apart into records.
