@@ -15,6 +15,3 @@ std::vector<std::string> Find_Ports(const std::string& sysClassTty = "/sys/class
 
 // The entry that switches to the Internet link; always last in the list.
 inline constexpr const char* kInternetEntry = "Интернет";
-
-// Orders port names by their letters and then by their number: ttyS2 before ttyS10.
-bool portNameLess(const std::string& a, const std::string& b);

@@ -11,3 +11,6 @@ inline constexpr const char* kDevicePrefix = "/dev/";
 // Windows) means the n-th on-board port, /dev/ttyS(n-1). Case is ignored in
 // "COM". An empty name gives an empty path.
 std::string devicePathForPort(const std::string& portName);
+
+// Orders port names by their letters and then by their number: ttyS2 before ttyS10.
+bool portNameLess(const std::string& a, const std::string& b);

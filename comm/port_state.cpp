@@ -1,7 +1,7 @@
 #include "comm/port_state.h"
 
 #include "comm/port.h"
-#include "comm/port_discovery.h"
+#include "comm/port_names.h"
 
 #include <algorithm>
 #include <cerrno>
