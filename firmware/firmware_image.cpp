@@ -1,10 +1,10 @@
 #include "firmware/firmware_image.h"
 
+#include "files/file_io.h"
+
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <utility>
 
 namespace firmware {
 
@@ -21,36 +21,17 @@ std::optional<Image> checkImage(const std::uint8_t* bytes, std::size_t count) {
 
 ImageFile readImageFile(const std::string& path) {
     ImageFile result;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return result;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return result;
-    }
-    // One byte more than an image may have tells a file that is too long,
-    // whatever the file system says of its size (a pipe says nothing).
-    std::vector<std::uint8_t> bytes(kMaxImageSize + 1);
-    std::size_t got = 0;
-    bool failed = false;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (n > 0) {
-            got += static_cast<std::size_t>(n);
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            failed = true;
-            break;
+    file_io::FileError error;
+    // A file longer than an image is refused without reading it all.
+    const std::optional<std::string> bytes = file_io::readWholeFile(path, kMaxImageSize, &error);
+    if (!bytes) {
+        if (error.code == EFBIG) {
+            result.status = ImageFile::Status::Invalid;
         }
-    }
-    ::close(fd);
-    if (failed) {
         return result;
     }
-    if (auto image = checkImage(bytes.data(), got)) {
+    if (auto image =
+            checkImage(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size())) {
         result.status = ImageFile::Status::Ok;
         result.image = std::move(*image);
     } else {

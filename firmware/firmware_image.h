@@ -51,14 +51,16 @@ std::optional<Image> checkImage(const std::uint8_t* bytes, std::size_t count);
 struct ImageFile {
     enum class Status {
         Ok,
-        CannotOpen, // missing, unreadable, a folder, or a read that failed
+        CannotOpen, // missing, unreadable, not a regular file, or a read that failed
         Invalid     // not an image (see checkImage)
     };
     Status status = Status::CannotOpen;
     Image image; // when Ok
 };
-// Reads the file at `path` (in the file system's encoding). A file longer
-// than an image is refused without reading it all.
+// Reads the file at `path` (in the file system's encoding) with the one read
+// of a whole file (files/file_io): a folder, a device or a pipe is refused
+// rather than read or waited on, and a file longer than an image is Invalid
+// without being read all.
 ImageFile readImageFile(const std::string& path);
 
 using BlockFrame = std::array<std::uint8_t, kFrameSize>;

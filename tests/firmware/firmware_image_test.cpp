@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -61,6 +64,16 @@ TEST(FirmwareImage, CheckOfFilesOnDisk) {
     EXPECT_EQ(firmware::readImageFile((dir.path / "missing.bin").string()).status,
               ImageFile::Status::CannotOpen);
     EXPECT_EQ(firmware::readImageFile(dir.path.string()).status, ImageFile::Status::CannotOpen);
+    // A pipe is no file, even with a whole image waiting in it.
+    const std::string fifo = (dir.path / "image.fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int writer = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    const std::string waiting = image(10);
+    ASSERT_EQ(::write(writer, waiting.data(), waiting.size()),
+              static_cast<ssize_t>(waiting.size()));
+    EXPECT_EQ(firmware::readImageFile(fifo).status, ImageFile::Status::CannotOpen);
+    ::close(writer);
 }
 
 TEST(FirmwareImage, FramesChecksumsAndProgress) {
