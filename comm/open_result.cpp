@@ -322,7 +322,7 @@ const char* openErrorName(OpenError error) {
     case OpenError::None:
         return "";
     case OpenError::NotFound:
-        return "not_found";
+        return "missing";
     case OpenError::NoPermission:
         return "no-permission";
     case OpenError::Busy:
@@ -330,9 +330,9 @@ const char* openErrorName(OpenError error) {
     case OpenError::Gone:
         return "gone";
     case OpenError::NotSerial:
-        return "not_serial";
+        return "not-serial";
     case OpenError::LineSettingsRefused:
-        return "line_settings_refused";
+        return "line-settings-refused";
     case OpenError::Failed:
         break;
     }

@@ -35,9 +35,10 @@ struct OpenResult {
     static OpenResult fromErrno(int code, const std::string& device);
 };
 
-// A short, stable name of the reason for scripts ("busy", "not_found", ...);
-// empty for None. A cause that the list of ports names too has its name
-// there ("busy", "no-permission").
+// A short, stable name of the reason for scripts: "missing", "no-permission",
+// "busy", "gone", "not-serial", "line-settings-refused", "failed"; empty for
+// None. A state the list of ports names too has the same name there
+// (comm/port_state.h accessKey).
 const char* openErrorName(OpenError error);
 
 // What the user is told about a failed open, in Russian.

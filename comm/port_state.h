@@ -47,5 +47,6 @@ std::vector<PortStatus> describePorts(const std::string& sysClassTty = "/sys/cla
 
 // The Russian word for a state ("свободен", "занят", "нет доступа", "нет устройства").
 const char* accessText(PortAccess access);
-// A stable name for scripts ("free", "busy", "no-permission", "missing").
+// A stable name for scripts ("free", "busy", "no-permission", "missing",
+// "not-serial"): the names comm::openErrorName gives the same states.
 const char* accessKey(PortAccess access);

@@ -375,13 +375,13 @@ TEST_F(CliDevice, BadInputsGetAClearMessageAndTheirExitCode) {
     r = run({"info", "--port", path("gone")});
     EXPECT_EQ(r.code, 3);
     EXPECT_NE(str(portEntry(r.json(), 0)["message"]).find("не найдено"), std::string::npos);
-    EXPECT_EQ(str(portEntry(r.json(), 0)["portError"]), "not_found");
+    EXPECT_EQ(str(portEntry(r.json(), 0)["portError"]), "missing");
     r = run({"info", "--port", "/dev/null"});
     EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(str(portEntry(r.json(), 0)["portError"]), "not_serial");
+    EXPECT_EQ(str(portEntry(r.json(), 0)["portError"]), "not-serial");
     r = run({"info", "--port", dir});
     EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(str(portEntry(r.json(), 0)["portError"]), "not_serial");
+    EXPECT_EQ(str(portEntry(r.json(), 0)["portError"]), "not-serial");
     EXPECT_EQ(str(portEntry(r.json(), 0)["message"]),
               "Порт " + dir + " не открыт: " + dir +
                   " является папкой, а не последовательным портом");

@@ -106,6 +106,24 @@ TEST(PortState, EveryPortWithItsStateWhoHoldsItAndItsStableName) {
     EXPECT_EQ(::flock(free.slaveFd, LOCK_EX | LOCK_NB), 0);
 }
 
+// A script reads a state under one name, whether the list of ports shows it
+// or the open of a device command meets it.
+TEST(PortState, EachStateHasOneNameInTheListAndInTheOpen) {
+    FakeTree tree;
+    tree.addPort("ttyUSB0", (tree.root / "unplugged").string());
+    const auto ports = tree.describe();
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(ports[0].access, PortAccess::Missing);
+    ManualDispatcher dispatcher;
+    TComm serial{dispatcher};
+    const comm::OpenResult gone = serial.open(ports[0].path);
+    EXPECT_EQ(gone.error, comm::OpenError::NotFound);
+    EXPECT_STREQ(comm::openErrorName(gone.error), accessKey(ports[0].access));
+    const comm::OpenResult notSerial = serial.open("/dev/null");
+    EXPECT_EQ(notSerial.error, comm::OpenError::NotSerial);
+    EXPECT_STREQ(comm::openErrorName(notSerial.error), accessKey(PortAccess::NotSerial));
+}
+
 // The fix names a group only when joining it would help: one that may read
 // and write the port. Otherwise it says what the mode is and how to change it.
 TEST(PortState, APortThisUserMayNotOpenNamesTheGroupAndTheFix) {
