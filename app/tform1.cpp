@@ -83,12 +83,23 @@ TForm1::TForm1(const Options& options, QWidget* parent)
     connect(ui.Open_FW, &QAbstractButton::clicked, this, [this] { firmware->Open_FWClick(); });
     connect(ui.Program, &QAbstractButton::clicked, this, [this] { firmware->ProgramClick(); });
 
-    ServerSocket1 = std::make_unique<InternetLink>(session->link(), this);
+    ServerSocket1 = std::make_unique<InternetLink>(this);
     // An installed program keeps the server's module in its own folder.
     ServerSocket1->moduleFolder = install_layout::moduleFolder(install_layout::programFolder());
-    ServerSocket1->ServerSocket1ClientRead = [this](const std::uint8_t* bytes, std::size_t count) {
-        session->internetRead(bytes, count);
-    };
+    // ServerSocket1ClientRead: each read of the device goes to the session at
+    // once, and the server's own texts are shown as the session's are.
+    connect(
+        ServerSocket1.get(), &InternetLink::deviceRead, this,
+        [this](const std::uint8_t* bytes, std::size_t count) {
+            session->internetRead(bytes, count);
+        },
+        Qt::DirectConnection);
+    connect(
+        ServerSocket1.get(), &InternetLink::reported, this,
+        [this](const SessionEvent& note) { event(note); }, Qt::DirectConnection);
+    connect(ServerSocket1.get(), &InternetLink::listeningChanged, this, [this](bool listening) {
+        ui.Start_server->setText(QString::fromUtf8(listening ? "Остановить" : "Запустить"));
+    });
     session->attachInternet({[this](const std::uint8_t* bytes, std::size_t count) {
                                  return ServerSocket1->Send_data(bytes, count);
                              },
@@ -98,9 +109,6 @@ TForm1::TForm1(const Options& options, QWidget* parent)
     session->setDeferral([this](int ms, std::function<void()> call) {
         QTimer::singleShot(ms, this, std::move(call));
     });
-    ServerSocket1->setStartCaption = [this](const QString& caption) {
-        ui.Start_server->setText(caption);
-    };
 
     Timer.setInterval(20);
     Timer.setTimerType(Qt::PreciseTimer);

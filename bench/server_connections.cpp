@@ -5,9 +5,7 @@
 // go (the last connection stays and announces itself: when the server has
 // it, the listen queue is empty), and the server process's CPU time for it. Each connection either
 // says nothing (a scanner) or announces itself as the device first.
-#include "comm/tcomm.h"
 #include "link/internet_link_qt.h"
-#include "link/link_controller.h"
 #include "session/event_text.h"
 
 #include <QCoreApplication>
@@ -24,10 +22,10 @@
 
 namespace {
 
-class QuietView : public LinkObserver, private EventTextSink {
+class QuietView : private EventTextSink {
   public:
     int lines = 0;
-    void event(const SessionEvent& e) override { showEventText(e, *this); }
+    void event(const SessionEvent& e) { showEventText(e, *this); }
 
   private:
     void logLine(const std::string&) override { ++lines; }
@@ -103,10 +101,10 @@ double run(InternetLink& net, QuietView& view, int cycles, bool announce) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const int cycles = argc > 1 ? std::atoi(argv[1]) : 1000;
-    TComm port;
     QuietView view;
-    LinkController link(port, view);
-    InternetLink net(link);
+    InternetLink net;
+    QObject::connect(&net, &InternetLink::reported,
+                     [&view](const SessionEvent& e) { view.event(e); });
     net.moduleFolder = QCoreApplication::applicationDirPath();
     if (!net.Start_server_fun(true, QStringLiteral("0"))) {
         return 1;

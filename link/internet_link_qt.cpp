@@ -1,25 +1,13 @@
 #include "link/internet_link_qt.h"
 
-#include "link/link_controller.h"
-
 #include <QByteArrayView>
 #include <QCoreApplication>
 #include <QDir>
 #include <QLibrary>
 #include <algorithm>
+#include <utility>
 
 namespace {
-
-// The server's own texts: a log line, panel 2, a message box.
-void serverLog(LinkController& link, std::string line) {
-    link.report(events::ServerNote{std::move(line), {}, {}});
-}
-void serverStatus(LinkController& link, std::string status) {
-    link.report(events::ServerNote{{}, std::move(status), {}});
-}
-void serverBox(LinkController& link, std::string box) {
-    link.report(events::ServerNote{{}, {}, std::move(box)});
-}
 
 std::string u(const QString& text) {
     return text.toUtf8().toStdString();
@@ -43,13 +31,25 @@ std::unique_ptr<TcpTransport> loadTcpTransport(const QString& folder, QString* e
     return std::unique_ptr<TcpTransport>(make());
 }
 
-InternetLink::InternetLink(LinkController& link, QObject* parent) : QObject(parent), link_(link) {
+InternetLink::InternetLink(QObject* parent) : QObject(parent) {
     clock_.start();
     tick_.setInterval(250);
     connect(&tick_, &QTimer::timeout, this, [this] { onTick(); });
 }
 
 InternetLink::~InternetLink() = default;
+
+void InternetLink::serverLog(std::string line) {
+    emit reported(events::ServerNote{std::move(line), {}, {}});
+}
+
+void InternetLink::serverStatus(std::string status) {
+    emit reported(events::ServerNote{{}, std::move(status), {}});
+}
+
+void InternetLink::serverBox(std::string box) {
+    emit reported(events::ServerNote{{}, {}, std::move(box)});
+}
 
 bool InternetLink::isListening() const {
     return transport_ != nullptr && transport_->isListening();
@@ -66,8 +66,8 @@ bool InternetLink::ensureTransport() {
     QString error;
     transport_ = loadTcpTransport(moduleFolder, &error);
     if (transport_ == nullptr) {
-        serverBox(link_, "Не удалось загрузить модуль сервера " + std::string(kTcpModuleName) +
-                             ": " + u(error));
+        serverBox("Не удалось загрузить модуль сервера " + std::string(kTcpModuleName) + ": " +
+                  u(error));
         return false;
     }
     transport_->accepted = [this](int connection, const QString& peer) {
@@ -87,8 +87,8 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
         bool ok = false;
         const uint port = portText.trimmed().toUInt(&ok);
         if (!ok || port > 65535) {
-            serverBox(link_, "Неверный порт сервера: \"" + u(portText) +
-                                 "\". Введите число от 0 до 65535");
+            serverBox("Неверный порт сервера: \"" + u(portText) +
+                      "\". Введите число от 0 до 65535");
             return isListening();
         }
         if (!ensureTransport()) {
@@ -105,30 +105,25 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
         acceptPaused_ = false;
         QString error;
         if (!transport_->listen(listenAddress.trimmed(), static_cast<quint16>(port), &error)) {
-            serverBox(link_, "Не удалось открыть порт " + std::to_string(port) + ": " + u(error));
+            serverBox("Не удалось открыть порт " + std::to_string(port) + ": " + u(error));
             return false;
         }
-        if (setStartCaption) {
-            setStartCaption(QString::fromUtf8("Остановить"));
-        }
-        serverStatus(link_, "Интернет - Ожидается соединение...");
-        serverLog(link_, "Сервер запущен, порт " + std::to_string(transport_->port()) +
-                             (listenAddress.trimmed().isEmpty()
-                                  ? std::string()
-                                  : ", адрес " + u(listenAddress.trimmed())));
+        emit listeningChanged(true);
+        serverStatus("Интернет - Ожидается соединение...");
+        serverLog("Сервер запущен, порт " + std::to_string(transport_->port()) +
+                  (listenAddress.trimmed().isEmpty() ? std::string()
+                                                     : ", адрес " + u(listenAddress.trimmed())));
     } else {
         if (transport_ != nullptr) {
             transport_->close();
         }
         for (const std::string& line : clients_.clear().log) {
-            serverLog(link_, line);
+            serverLog(line);
         }
         acceptPaused_ = false;
         syncTick();
-        if (setStartCaption) {
-            setStartCaption(QString::fromUtf8("Запустить"));
-        }
-        serverStatus(link_, "Интернет");
+        emit listeningChanged(false);
+        serverStatus("Интернет");
     }
     return isListening();
 }
@@ -136,7 +131,7 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
 void InternetLink::ServerSocket1ClientConnect(int connection, const QString& peer) {
     if (acceptPaused_) {
         acceptPaused_ = false;
-        serverLog(link_, "Интернет - прием соединений возобновлен");
+        serverLog("Интернет - прием соединений возобновлен");
     }
     const qsizetype colon = peer.lastIndexOf(QLatin1Char(':'));
     apply(clients_.accepted(connection, u(colon < 0 ? peer : peer.left(colon)),
@@ -148,7 +143,7 @@ void InternetLink::ServerSocket1ClientDisconnect(int connection) {
 }
 
 void InternetLink::ServerSocket1ClientError(int code) {
-    serverBox(link_, "Ошибка: " + std::to_string(code));
+    serverBox("Ошибка: " + std::to_string(code));
 }
 
 void InternetLink::acceptFailed(int code) {
@@ -158,8 +153,8 @@ void InternetLink::acceptFailed(int code) {
     lastAcceptTry_ = clock_.elapsed();
     if (!acceptPaused_) {
         acceptPaused_ = true;
-        serverLog(link_, "Интернет - не удается принять соединение (ошибка " +
-                             std::to_string(code) + "): прием приостановлен, повтор раз в секунду");
+        serverLog("Интернет - не удается принять соединение (ошибка " + std::to_string(code) +
+                  "): прием приостановлен, повтор раз в секунду");
     }
     syncTick();
 }
@@ -187,20 +182,17 @@ void InternetLink::syncTick() {
 
 void InternetLink::apply(InternetClients::Actions actions) {
     for (const std::string& line : actions.log) {
-        serverLog(link_, line);
+        serverLog(line);
     }
     for (const int connection : actions.close) {
         transport_->drop(connection);
     }
     if (!actions.status.empty()) {
-        serverStatus(link_, actions.status);
+        serverStatus(actions.status);
     }
     for (const std::string& chunk : actions.analyse) {
         // Each read of at most 1024 bytes is analysed by itself, at once.
-        if (ServerSocket1ClientRead) {
-            ServerSocket1ClientRead(reinterpret_cast<const std::uint8_t*>(chunk.data()),
-                                    chunk.size());
-        }
+        emit deviceRead(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size());
         if (transport_ == nullptr || !isListening()) {
             return; // the analysis stopped the server
         }
@@ -215,7 +207,7 @@ void InternetLink::readFrom(int connection, const char* bytes, std::size_t count
 int InternetLink::Send_data(const std::uint8_t* bytes, std::size_t count) {
     const int device = clients_.device();
     if (device == 0) {
-        serverLog(link_, "Прибор не подключен к серверу: команда не отправлена");
+        serverLog("Прибор не подключен к серверу: команда не отправлена");
         return -1;
     }
     if (bytes == nullptr || count == 0) {

@@ -1,6 +1,8 @@
 // The Internet link: a TCP server that a device in the field connects to over
 // GPRS. Start and stop, the status texts that follow its connections,
-// Send_data, and every read handed to the analysis at once.
+// Send_data, and every read of the device handed on at once. It knows none
+// of its users: what it read, what it reports and whether it listens come
+// out as signals that the one who runs it connects.
 //
 // Which client is the device, and what of its reads is analysed, is decided
 // by InternetClients (link/internet_clients.h); a client that never announced
@@ -9,6 +11,7 @@
 #pragma once
 
 #include "link/internet_clients.h"
+#include "link/session_events.h"
 #include "link/tcp_transport_qt.h"
 
 #include <QElapsedTimer>
@@ -18,15 +21,13 @@
 #include <QTimer>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
-
-class LinkController;
+#include <string>
 
 class InternetLink : public QObject {
     Q_OBJECT
   public:
-    explicit InternetLink(LinkController& link, QObject* parent = nullptr);
+    explicit InternetLink(QObject* parent = nullptr);
     ~InternetLink() override;
 
     // Starts (listening on the port typed in Edit2) or stops the server;
@@ -52,15 +53,24 @@ class InternetLink : public QObject {
     std::int64_t announceTimeoutMs = InternetClients::kAnnounceTimeoutMs;
     std::int64_t packetTimeoutMs = InternetClients::kPacketTimeoutMs;
 
-    // Each read, at most 1024 bytes, as it arrives.
-    std::function<void(const std::uint8_t*, std::size_t)> ServerSocket1ClientRead;
     // Where the transport module is looked for; empty: the program's folder.
     // The window sets the installed module folder (app/install_layout.h).
     QString moduleFolder;
-    // The caption of Start_server: "Запустить" or "Остановить".
-    std::function<void(const QString&)> setStartCaption;
+
+  signals:
+    // Each read of the device, at most 1024 bytes, as it arrives. Connected
+    // directly: when what was read stops the server, nothing more is handed on.
+    void deviceRead(const std::uint8_t* bytes, std::size_t count);
+    // The server's own log lines, status texts and message boxes.
+    void reported(const SessionEvent& event);
+    // The server listens now (a start went through), or was told to stop.
+    void listeningChanged(bool listening);
 
   private:
+    // The server's own texts: a log line, panel 2, a message box.
+    void serverLog(std::string line);
+    void serverStatus(std::string status);
+    void serverBox(std::string box);
     // The transport, loaded on first use; false (and a message) if it cannot be.
     bool ensureTransport();
     void ServerSocket1ClientConnect(int connection, const QString& peer);
@@ -73,7 +83,6 @@ class InternetLink : public QObject {
     void apply(InternetClients::Actions actions);
     void syncTick();
 
-    LinkController& link_;
     std::unique_ptr<TcpTransport> transport_;
     InternetClients clients_;
     QElapsedTimer clock_;
