@@ -714,12 +714,8 @@ void TForm1::timersChanged() {
 
 void TForm1::firmwarePageReset() {
     ui.FW_load->setValue(0);
-    ui.FW_ver->setText(QString::fromUtf8("Версия:"));
+    ui.FW_ver->setText(QString::fromStdString(firmwareVersionText(std::nullopt)));
     ui.Firmware_file->clear();
-}
-
-void TForm1::firmwareImage(const std::string& path, const std::string& versionText) {
-    firmware->showImage(path, versionText);
 }
 
 void TForm1::event(const SessionEvent& event) {
@@ -734,6 +730,8 @@ void TForm1::event(const SessionEvent& event) {
         ui.FW_load->setValue(progress->percent);
     } else if (std::holds_alternative<events::FirmwareDone>(event)) {
         firmware->showFirstPage();
+    } else if (const auto* image = std::get_if<events::FirmwareImage>(&event)) {
+        firmware->showImage(image->path, firmwareVersionText(image->version));
     }
     showEventText(event, *this);
     if (std::holds_alternative<events::DeviceRead>(event)) {

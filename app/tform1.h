@@ -134,7 +134,6 @@ class TForm1 : public QMainWindow, private SessionObserver, private EventTextSin
     void phaseChanged(const LinkPhase& phase) override;
     void firmwarePageReset() override;
     void timersChanged() override;
-    void firmwareImage(const std::string& path, const std::string& versionText) override;
     // EventTextSink, and the window's own log lines.
     void logLine(const std::string& text) override;
     void portStatus(const std::string& text) override;

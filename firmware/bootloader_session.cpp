@@ -7,16 +7,13 @@
 
 namespace {
 
-const char* const kNoVersion = "Версия:";
-
 bool contains(const std::uint8_t* bytes, std::size_t count, std::uint8_t what) {
     return std::find(bytes, bytes + count, what) != bytes + count;
 }
 
 } // namespace
 
-BootloaderSession::BootloaderSession(LinkController& link, FirmwarePageView& page)
-    : link_(link), page_(page) {}
+BootloaderSession::BootloaderSession(LinkController& link) : link_(link) {}
 
 void BootloaderSession::analyse(const std::uint8_t* bytes, std::size_t count) {
     if (bytes == nullptr) {
@@ -77,7 +74,7 @@ void BootloaderSession::holdImage(firmware::Image image, const std::string& path
         return;
     }
     image_ = std::move(image);
-    page_.showImage(path, "Версия: " + std::to_string(image_->version));
+    link_.report(events::FirmwareImage{path, image_->version});
     link_.setPhase(&LinkPhase::imageReady, true);
 }
 
@@ -153,7 +150,7 @@ void BootloaderSession::finish() {
     link_.setPhase(&LinkPhase::bootloaderReady, false);
     link_.state.bootTimer = 0;
     link_.report(events::FirmwareDone{});
-    page_.showImage(std::string(), kNoVersion);
+    link_.report(events::FirmwareImage{});
     link_.notifyTimers();
 }
 
@@ -166,7 +163,7 @@ void BootloaderSession::watchdogReset() {
     release();
 }
 
-void BootloaderSession::interrupt(const std::string& why) {
+void BootloaderSession::interrupt(events::FirmwareStop why, const std::string& port) {
     const bool wasProgramming = phase_ != Phase::Idle;
     if (!wasProgramming && !image_) {
         return;
@@ -175,12 +172,12 @@ void BootloaderSession::interrupt(const std::string& why) {
     link_.setPhase(&LinkPhase::imageReady, false);
     if (!wasProgramming) {
         // Nothing was sent yet: the page simply lets the image go.
-        page_.showImage(std::string(), kNoVersion);
+        link_.report(events::FirmwareImage{});
         return;
     }
     link_.state.bootTimer = 0;
     link_.setPhase(&LinkPhase::bootloaderReady, false);
     link_.observer().firmwarePageReset();
-    link_.report(events::FirmwareFailed{why});
+    link_.report(events::FirmwareFailed{why, why == events::FirmwareStop::PortLost ? port : ""});
     link_.notifyTimers();
 }

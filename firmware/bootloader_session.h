@@ -16,6 +16,7 @@
 #pragma once
 
 #include "firmware/firmware_image.h"
+#include "link/session_events.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -24,23 +25,14 @@
 
 class LinkController;
 
-// What the exchange shows on the firmware page beyond the link's controls
-// (its phase, the progress, status bar, log and message boxes, the end of
-// programming, which the link reports).
-class FirmwarePageView {
-  public:
-    virtual ~FirmwarePageView() = default;
-    // The held image's path and "Версия: N", or an
-    // empty path and "Версия:" when none is held.
-    virtual void showImage(const std::string& path, const std::string& versionText) = 0;
-};
-
 class BootloaderSession {
   public:
     // After this many rejections in one run the exchange gives up.
     static constexpr int kMaxRejections = 100;
 
-    BootloaderSession(LinkController& link, FirmwarePageView& page);
+    // What the exchange shows (the image held, the progress, the end of
+    // programming, the page's controls) it reports through the link.
+    explicit BootloaderSession(LinkController& link);
 
     // One analysed chunk of the serial port while the
     // firmware page is active. Four independent scans, each acting on its
@@ -70,7 +62,8 @@ class BootloaderSession {
     // The exchange cannot go on (another page was chosen, the port went away,
     // the window closes): nothing more is sent, the image is let go and,
     // when programming was under way, the user is told why.
-    void interrupt(const std::string& why);
+    // `port` names the port for events::FirmwareStop::PortLost.
+    void interrupt(events::FirmwareStop why, const std::string& port = {});
 
     bool programming() const { return phase_ != Phase::Idle; }
     // Empty unless programming; else what the device holds now, for the
@@ -92,7 +85,6 @@ class BootloaderSession {
     bool internetInUse() const;
 
     LinkController& link_;
-    FirmwarePageView& page_;
     std::optional<firmware::Image> image_;
     std::uint32_t blockIndex_ = 0;      // blocks sent, and the number of the next
     int errorCount_ = 0;                // rejections since programming started

@@ -25,7 +25,7 @@
 
 namespace {
 
-struct QuietView : LinkObserver, FirmwarePageView {
+struct QuietView : LinkObserver {
     int progress = 0;
     void event(const SessionEvent& e) override {
         if (const auto* p = std::get_if<events::FirmwareProgress>(&e)) {
@@ -35,14 +35,13 @@ struct QuietView : LinkObserver, FirmwarePageView {
             progress = p->percent;
         }
     }
-    void showImage(const std::string&, const std::string&) override {}
 };
 
 struct Rig {
     TComm port;
     QuietView view;
     LinkController link{port, view};
-    BootloaderSession session{link, view};
+    BootloaderSession session{link};
 };
 
 } // namespace

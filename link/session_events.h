@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -215,9 +216,22 @@ struct FirmwareProgress {
     int percent = 0;
 };
 struct FirmwareDone {};
-// Programming stopped before the end; `reason` says why.
+// Why programming stopped before the end.
+enum class FirmwareStop : std::uint8_t {
+    PageLeft,      // another page was chosen
+    PortLost,      // the port went away
+    ProgramClosed, // the program closes
+};
+// Programming stopped before the end.
 struct FirmwareFailed {
-    std::string reason;
+    FirmwareStop cause = FirmwareStop::PageLeft;
+    std::string port; // PortLost: the port's name
+};
+// The firmware image held now: its path (in the file system's encoding) and
+// version; none when no image is held.
+struct FirmwareImage {
+    std::string path;
+    std::optional<std::uint8_t> version;
 };
 // The bootloader refused the same block too often.
 struct FirmwareRejected {};
@@ -246,4 +260,4 @@ using SessionEvent = std::variant<
     events::NumberRefused, events::NumberWriteStopped, events::AwaitingBootloader,
     events::BootloaderReady, events::BootloaderSilent, events::FirmwareFileUnreadable,
     events::FirmwareFileInvalid, events::FirmwareProgress, events::FirmwareDone,
-    events::FirmwareFailed, events::FirmwareRejected, events::ServerNote>;
+    events::FirmwareFailed, events::FirmwareRejected, events::FirmwareImage, events::ServerNote>;

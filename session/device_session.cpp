@@ -49,7 +49,7 @@ DeviceSession::DeviceSession(comm::TMainThreadDispatcher* dispatcher, NumberGrid
     // Writes that closing the program would cut, and how each is stopped.
     // Closing mid-way leaves the device in its bootloader with part of the image.
     deviceWrites_.add({[this] { return firmware_.deviceHolds(); },
-                       [this] { firmware_.interrupt("программа закрыта"); }});
+                       [this] { firmware_.interrupt(events::FirmwareStop::ProgramClosed); }});
     deviceWrites_.add({[this]() -> std::optional<std::string> {
                            if (!protocol_.configWritePending || link_.state.replyTimer == 0) {
                                return std::nullopt;
@@ -115,7 +115,7 @@ void DeviceSession::enterBootloader() {
 
 void DeviceSession::leaveBootloader() {
     run([this] {
-        firmware_.interrupt("выбрана другая страница");
+        firmware_.interrupt(events::FirmwareStop::PageLeft);
         link_.leaveBootloader();
     });
 }
@@ -344,7 +344,7 @@ void DeviceSession::watchdogsFired(const WatchdogsFired& fired) {
 }
 
 void DeviceSession::portWentAway() {
-    firmware_.interrupt("порт " + link_.state.portName + " отключен");
+    firmware_.interrupt(events::FirmwareStop::PortLost, link_.state.portName);
     cutExchange();
 }
 
@@ -370,10 +370,6 @@ void DeviceSession::actOnReplies() {
             addReportedKey(key->utf8);
         }
     }
-}
-
-void DeviceSession::showImage(const std::string& path, const std::string& versionText) {
-    observer_.firmwareImage(path, versionText);
 }
 
 void DeviceSession::event(const SessionEvent& event) {

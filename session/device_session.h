@@ -36,14 +36,9 @@ class TMainThreadDispatcher;
 // Everything a session reports: what happened comes as events (event(),
 // session/event_text has their texts); the rest is the state a front end
 // shows. Every report does nothing unless taken.
-class SessionObserver : public LinkObserver {
-  public:
-    // The firmware image held now: its path and "Версия: N" (or an empty
-    // path and "Версия:" when none is held).
-    virtual void firmwareImage(const std::string& /*path*/, const std::string& /*versionText*/) {}
-};
+class SessionObserver : public LinkObserver {};
 
-class DeviceSession : private FirmwarePageView, private LinkObserver {
+class DeviceSession : private LinkObserver {
   public:
     // The dispatcher runs the port's events on the caller's thread (none:
     // the port does not open); the grid holds the number list. Both,
@@ -212,8 +207,6 @@ class DeviceSession : private FirmwarePageView, private LinkObserver {
     // silently replace the device's.
     void cutExchange();
 
-    // FirmwarePageView
-    void showImage(const std::string& path, const std::string& versionText) override;
     // LinkObserver: the parts report to the session, which passes it on.
     void event(const SessionEvent& event) override;
     void phaseChanged(const LinkPhase& phase) override;
@@ -230,7 +223,7 @@ class DeviceSession : private FirmwarePageView, private LinkObserver {
     DeviceCommands commands_{link_, protocol_};
     NumberListWriter writer_{link_, commands_, grid_};
     NumberTransfer transfer_{link_, commands_, protocol_, grid_};
-    BootloaderSession firmware_{link_, *this};
+    BootloaderSession firmware_{link_};
     DeviceWrites deviceWrites_;
     // The password of the last configuration read: its reply reads the
     // number list with it.

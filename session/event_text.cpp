@@ -336,7 +336,20 @@ EventText textOf(const FirmwareDone&) {
     return logsAndBox("Программирование завершено");
 }
 EventText textOf(const FirmwareFailed& e) {
-    return logsAndBox("Программирование прервано: " + e.reason);
+    const char* why = "выбрана другая страница";
+    switch (e.cause) {
+    case FirmwareStop::PageLeft:
+        break;
+    case FirmwareStop::PortLost:
+        return logsAndBox("Программирование прервано: порт " + e.port + " отключен");
+    case FirmwareStop::ProgramClosed:
+        why = "программа закрыта";
+        break;
+    }
+    return logsAndBox(std::string("Программирование прервано: ") + why);
+}
+EventText textOf(const FirmwareImage&) {
+    return {}; // the firmware page shows it (firmwareVersionText)
 }
 EventText textOf(const FirmwareRejected&) {
     return logs("Ошибка программирования");
@@ -389,4 +402,8 @@ void showEventText(const SessionEvent& event, EventTextSink& sink) {
     if (t.alarm) {
         sink.error(*t.alarm);
     }
+}
+
+std::string firmwareVersionText(std::optional<std::uint8_t> version) {
+    return version ? "Версия: " + std::to_string(*version) : std::string("Версия:");
 }

@@ -7,6 +7,7 @@
 
 #include "link/session_events.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,3 +36,7 @@ class EventTextSink {
 
 // Hands the event's texts to the sink: log lines, panels, then the boxes.
 void showEventText(const SessionEvent& event, EventTextSink& sink);
+
+// What the firmware page says of the image held (events::FirmwareImage):
+// "Версия: N", or "Версия:" when none is held.
+std::string firmwareVersionText(std::optional<std::uint8_t> version);

@@ -25,12 +25,12 @@ struct PageRecord : RecordingView {
     std::string path;
     std::string version = "Версия:";
     int firstPageShown = 0;
-    void firmwareImage(const std::string& p, const std::string& v) override {
-        path = p;
-        version = v;
-    }
     void event(const SessionEvent& e) override {
         RecordingView::event(e);
+        if (const auto* image = std::get_if<events::FirmwareImage>(&e)) {
+            path = image->path;
+            version = firmwareVersionText(image->version);
+        }
         firstPageShown += std::holds_alternative<events::FirmwareDone>(e) ? 1 : 0;
     }
 };

@@ -75,6 +75,7 @@ const char* const kNames[] = {
     "FirmwareDone",
     "FirmwareFailed",
     "FirmwareRejected",
+    "FirmwareImage",
     "ServerNote",
 };
 static_assert(std::size(kNames) == std::variant_size_v<SessionEvent>);
@@ -253,11 +254,18 @@ TEST(SessionEvents, ReadWriteAllNumbersAndUpdateFirmwareWithoutAWindow) {
     ASSERT_TRUE(v.until([&] { return v.seen<events::Linked>(from); }, 300))
         << joined(v.log.names(from));
     const Names names = v.log.names(from);
-    const Names expected{"AwaitingBootloader", "BootloaderReady", "Started", "FirmwareProgress x8",
-                         "FirmwareDone"};
+    const Names expected{"AwaitingBootloader",  "BootloaderReady", "FirmwareImage", "Started",
+                         "FirmwareProgress x8", "FirmwareDone",    "FirmwareImage"};
     ASSERT_GE(names.size(), expected.size() + 1) << joined(names);
     EXPECT_EQ(Names(names.begin(), names.begin() + expected.size()), expected) << joined(names);
     EXPECT_EQ(names.back(), "Linked") << joined(names);
+    // The page shows the image held, then none once it is programmed.
+    const auto images = v.log.all<events::FirmwareImage>(from);
+    ASSERT_EQ(images.size(), 2u);
+    EXPECT_EQ(images[0].path, image);
+    EXPECT_EQ(images[0].version, std::optional<std::uint8_t>(9));
+    EXPECT_EQ(images[1].path, "");
+    EXPECT_FALSE(images[1].version.has_value());
     EXPECT_TRUE(v.log.all<events::Refused>().empty());
     EXPECT_TRUE(v.log.all<events::PortFailed>().empty());
 }
