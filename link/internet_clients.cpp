@@ -7,7 +7,6 @@ namespace {
 
 constexpr std::string_view kAnnouncement = "CONNECT";
 constexpr std::string_view kHttpVersion = " HTTP/1.";
-constexpr const char* kLinkedStatus = "Интернет - Соединение установлено";
 
 enum class Verdict { Wait, Device, Stranger };
 
@@ -58,10 +57,6 @@ bool numberFieldByte(unsigned char b) {
     return (b >= '0' && b <= '9') || b == '+' || b == '*' || b == '#' || b == '\r' || b == 0;
 }
 
-std::string seconds(std::int64_t ms) {
-    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " с" : std::to_string(ms) + " мс";
-}
-
 } // namespace
 
 std::string InternetClients::plainAddress(const std::string& address) {
@@ -96,8 +91,7 @@ InternetClients::Actions InternetClients::accepted(int connection, const std::st
     const std::string plain = plainAddress(address);
     if (!allowedPeers.empty() &&
         std::find(allowedPeers.begin(), allowedPeers.end(), plain) == allowedPeers.end()) {
-        refusal("Интернет - адрес " + plain + " не в списке разрешенных: соединение закрыто", nowMs,
-                out);
+        refusal({events::ClientRefusal::NotAllowed, plain}, nowMs, out);
         out.close.push_back(connection);
         return out;
     }
@@ -109,8 +103,7 @@ InternetClients::Actions InternetClients::accepted(int connection, const std::st
                                          [](const auto& entry) { return !entry.second.announced; });
         if (!full_) {
             full_ = true;
-            out.log.push_back("Интернет - открыто соединений: " + std::to_string(count()) +
-                              ", больше не держится: закрываются самые старые без \"CONNECT\"");
+            out.log.push_back(events::ConnectionsCapped{count()});
         }
         if (oldest == clients_.end()) {
             out.close.push_back(connection);
@@ -124,7 +117,7 @@ InternetClients::Actions InternetClients::accepted(int connection, const std::st
     client.peer = port > 0 ? plain + ":" + std::to_string(port) : plain;
     client.since = nowMs;
     client.lastRead = nowMs;
-    out.status = kLinkedStatus;
+    out.status = events::InternetClient{true};
     return out;
 }
 
@@ -157,16 +150,12 @@ void InternetClients::judgeClient(int connection, std::int64_t nowMs, Actions& o
         announce(connection, j.at, out);
         return;
     case Verdict::Stranger:
-        refusal("Интернет - клиент с адреса " + client.address +
-                    " не прибор (нет \"CONNECT\"): соединение закрыто",
-                nowMs, out);
+        refusal({events::ClientRefusal::NotTheDevice, client.address}, nowMs, out);
         dropClient(connection, out);
         return;
     case Verdict::Wait:
         if (nowMs - client.since >= announceTimeoutMs) {
-            refusal("Интернет - клиент с адреса " + client.address + " не назвался прибором за " +
-                        seconds(announceTimeoutMs) + ": соединение закрыто",
-                    nowMs, out);
+            refusal({events::ClientRefusal::Silent, client.address, announceTimeoutMs}, nowMs, out);
             dropClient(connection, out);
         }
         return;
@@ -178,7 +167,7 @@ void InternetClients::announce(int connection, std::size_t at, Actions& out) {
     const std::string sent = std::move(client.held);
     client.held.clear();
     client.announced = true;
-    out.log.push_back("Интернет - подключение с адреса " + client.peer);
+    out.log.push_back(events::DeviceConnected{client.peer});
     // One device at a time: the newer announcement wins over a connection
     // that may have died without closing.
     std::vector<int> older;
@@ -188,9 +177,7 @@ void InternetClients::announce(int connection, std::size_t at, Actions& out) {
         }
     }
     for (const int other : older) {
-        out.log.push_back("Интернет - прежнее соединение прибора с адреса " +
-                          clients_.at(other).peer + " закрыто: прибор подключился снова с адреса " +
-                          client.peer);
+        out.log.push_back(events::DeviceReplaced{clients_.at(other).peer, client.peer});
         clients_.erase(other);
         out.close.push_back(other);
     }
@@ -205,8 +192,7 @@ void InternetClients::fromDevice(Client& client, std::string bytes, std::int64_t
     if (!client.held.empty()) {
         std::string joined = client.held + bytes;
         if (joined.size() > kMaxPacket) {
-            out.log.push_back("Пакет номеров длиннее " + std::to_string(kMaxPacket) +
-                              " байт пропущен");
+            out.log.push_back(events::PacketTooLong{kMaxPacket});
             client.held.clear();
             return;
         }
@@ -221,8 +207,7 @@ void InternetClients::fromDevice(Client& client, std::string bytes, std::int64_t
         }
         // What came is not the rest of the packet: the packet is lost, the
         // new read stands by itself.
-        out.log.push_back("Пакет номеров оборван: пропущено байт: " +
-                          std::to_string(client.held.size()));
+        out.log.push_back(events::PacketCut{client.held.size()});
         client.held.clear();
     }
     if (packetIncomplete(bytes)) {
@@ -251,17 +236,17 @@ void InternetClients::dropClient(int connection, Actions& out) {
     out.close.push_back(connection);
 }
 
-std::string InternetClients::statusNow() const {
-    return device() != 0 ? kLinkedStatus : "Интернет - Соединение прервано";
+events::InternetClient InternetClients::statusNow() const {
+    return events::InternetClient{device() != 0};
 }
 
-void InternetClients::refusal(std::string line, std::int64_t nowMs, Actions& out) {
+void InternetClients::refusal(events::ClientRefused refused, std::int64_t nowMs, Actions& out) {
     summary(nowMs, out);
     if (counting_) {
         ++unlogged_;
         return;
     }
-    out.log.push_back(std::move(line));
+    out.log.push_back(std::move(refused));
     counting_ = true;
     countUntil_ = nowMs + refusalSummaryMs;
 }
@@ -274,8 +259,7 @@ void InternetClients::summary(std::int64_t nowMs, Actions& out) {
         counting_ = false; // a quiet spell: the next refusal is logged in full
         return;
     }
-    out.log.push_back("Интернет - за " + seconds(refusalSummaryMs) +
-                      " закрыто еще соединений не от прибора: " + std::to_string(unlogged_));
+    out.log.push_back(events::RefusalsCounted{unlogged_, refusalSummaryMs});
     unlogged_ = 0;
     countUntil_ = nowMs + refusalSummaryMs;
 }
@@ -287,8 +271,7 @@ InternetClients::Actions InternetClients::tick(std::int64_t nowMs) {
         if (!client.announced) {
             unknown.push_back(connection);
         } else if (!client.held.empty() && nowMs - client.heldSince >= packetTimeoutMs) {
-            out.log.push_back("Пакет номеров не пришел целиком за " + seconds(packetTimeoutMs) +
-                              ": пропущено байт: " + std::to_string(client.held.size()));
+            out.log.push_back(events::PacketTimedOut{packetTimeoutMs, client.held.size()});
             client.held.clear();
         }
     }
@@ -309,8 +292,8 @@ InternetClients::Actions InternetClients::tick(std::int64_t nowMs) {
         }
         out.close.insert(out.close.end(), one.close.begin(), one.close.end());
         out.log.insert(out.log.end(), one.log.begin(), one.log.end());
-        if (!one.status.empty()) {
-            out.status = std::move(one.status);
+        if (one.status) {
+            out.status = one.status;
         }
     }
     for (auto& [connection, chunks] : announced) {
@@ -323,8 +306,7 @@ InternetClients::Actions InternetClients::tick(std::int64_t nowMs) {
 InternetClients::Actions InternetClients::clear() {
     Actions out;
     if (unlogged_ > 0) {
-        out.log.push_back("Интернет - закрыто еще соединений не от прибора: " +
-                          std::to_string(unlogged_));
+        out.log.push_back(events::RefusalsCounted{unlogged_, 0});
     }
     clients_.clear();
     full_ = false;

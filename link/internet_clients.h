@@ -56,8 +56,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "link/session_events.h"
 
 class InternetClients {
   public:
@@ -89,12 +92,13 @@ class InternetClients {
     // match also in their IPv6-mapped form ("::ffff:127.0.0.2").
     std::vector<std::string> allowedPeers;
 
-    // What the server must do after an event; log lines are UTF-8.
+    // What the server must do after an event.
     struct Actions {
         std::vector<std::string> analyse; // the device's chunks for the reply analysis, in order
         std::vector<int> close;           // connections to close
-        std::vector<std::string> log;
-        std::string status; // the new text of panel 2; empty: unchanged
+        std::vector<SessionEvent> log;    // what it says in the log, in order
+        // What panel 2 says now; none: unchanged.
+        std::optional<events::InternetClient> status;
     };
 
     // A connection was accepted from `address` (without the port) and `port`.
@@ -138,11 +142,11 @@ class InternetClients {
     void announce(int connection, std::size_t at, Actions& out);
     void fromDevice(Client& client, std::string bytes, std::int64_t nowMs, Actions& out);
     // Logs a refusal, or counts it while a summary is due.
-    void refusal(std::string line, std::int64_t nowMs, Actions& out);
+    void refusal(events::ClientRefused refused, std::int64_t nowMs, Actions& out);
     void summary(std::int64_t nowMs, Actions& out);
     // Closes a client the server gives up on.
     void dropClient(int connection, Actions& out);
-    std::string statusNow() const;
+    events::InternetClient statusNow() const;
 
     std::map<int, Client> clients_; // connection numbers grow in order of acceptance
     bool full_ = false;             // the cap was reported and still holds

@@ -39,18 +39,6 @@ InternetLink::InternetLink(QObject* parent) : QObject(parent) {
 
 InternetLink::~InternetLink() = default;
 
-void InternetLink::serverLog(std::string line) {
-    emit reported(events::ServerNote{std::move(line), {}, {}});
-}
-
-void InternetLink::serverStatus(std::string status) {
-    emit reported(events::ServerNote{{}, std::move(status), {}});
-}
-
-void InternetLink::serverBox(std::string box) {
-    emit reported(events::ServerNote{{}, {}, std::move(box)});
-}
-
 bool InternetLink::isListening() const {
     return transport_ != nullptr && transport_->isListening();
 }
@@ -66,8 +54,7 @@ bool InternetLink::ensureTransport() {
     QString error;
     transport_ = loadTcpTransport(moduleFolder, &error);
     if (transport_ == nullptr) {
-        serverBox("Не удалось загрузить модуль сервера " + std::string(kTcpModuleName) + ": " +
-                  u(error));
+        emit reported(events::ServerModuleMissing{kTcpModuleName, u(error)});
         return false;
     }
     transport_->accepted = [this](int connection, const QString& peer) {
@@ -87,8 +74,7 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
         bool ok = false;
         const uint port = portText.trimmed().toUInt(&ok);
         if (!ok || port > 65535) {
-            serverBox("Неверный порт сервера: \"" + u(portText) +
-                      "\". Введите число от 0 до 65535");
+            emit reported(events::ServerPortRefused{u(portText)});
             return isListening();
         }
         if (!ensureTransport()) {
@@ -105,25 +91,22 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
         acceptPaused_ = false;
         QString error;
         if (!transport_->listen(listenAddress.trimmed(), static_cast<quint16>(port), &error)) {
-            serverBox("Не удалось открыть порт " + std::to_string(port) + ": " + u(error));
+            emit reported(events::ServerListenFailed{static_cast<int>(port), u(error)});
             return false;
         }
         emit listeningChanged(true);
-        serverStatus("Интернет - Ожидается соединение...");
-        serverLog("Сервер запущен, порт " + std::to_string(transport_->port()) +
-                  (listenAddress.trimmed().isEmpty() ? std::string()
-                                                     : ", адрес " + u(listenAddress.trimmed())));
+        emit reported(events::ServerStarted{transport_->port(), u(listenAddress.trimmed())});
     } else {
         if (transport_ != nullptr) {
             transport_->close();
         }
-        for (const std::string& line : clients_.clear().log) {
-            serverLog(line);
+        for (const SessionEvent& note : clients_.clear().log) {
+            emit reported(note);
         }
         acceptPaused_ = false;
         syncTick();
         emit listeningChanged(false);
-        serverStatus("Интернет");
+        emit reported(events::ServerStopped{});
     }
     return isListening();
 }
@@ -131,7 +114,7 @@ bool InternetLink::Start_server_fun(bool start, const QString& portText) {
 void InternetLink::ServerSocket1ClientConnect(int connection, const QString& peer) {
     if (acceptPaused_) {
         acceptPaused_ = false;
-        serverLog("Интернет - прием соединений возобновлен");
+        emit reported(events::AcceptResumed{});
     }
     const qsizetype colon = peer.lastIndexOf(QLatin1Char(':'));
     apply(clients_.accepted(connection, u(colon < 0 ? peer : peer.left(colon)),
@@ -143,7 +126,7 @@ void InternetLink::ServerSocket1ClientDisconnect(int connection) {
 }
 
 void InternetLink::ServerSocket1ClientError(int code) {
-    serverBox("Ошибка: " + std::to_string(code));
+    emit reported(events::ServerSocketError{code});
 }
 
 void InternetLink::acceptFailed(int code) {
@@ -153,8 +136,7 @@ void InternetLink::acceptFailed(int code) {
     lastAcceptTry_ = clock_.elapsed();
     if (!acceptPaused_) {
         acceptPaused_ = true;
-        serverLog("Интернет - не удается принять соединение (ошибка " + std::to_string(code) +
-                  "): прием приостановлен, повтор раз в секунду");
+        emit reported(events::AcceptPaused{code});
     }
     syncTick();
 }
@@ -181,14 +163,14 @@ void InternetLink::syncTick() {
 }
 
 void InternetLink::apply(InternetClients::Actions actions) {
-    for (const std::string& line : actions.log) {
-        serverLog(line);
+    for (const SessionEvent& note : actions.log) {
+        emit reported(note);
     }
     for (const int connection : actions.close) {
         transport_->drop(connection);
     }
-    if (!actions.status.empty()) {
-        serverStatus(actions.status);
+    if (actions.status) {
+        emit reported(*actions.status);
     }
     for (const std::string& chunk : actions.analyse) {
         // Each read of at most 1024 bytes is analysed by itself, at once.
@@ -207,7 +189,7 @@ void InternetLink::readFrom(int connection, const char* bytes, std::size_t count
 int InternetLink::Send_data(const std::uint8_t* bytes, std::size_t count) {
     const int device = clients_.device();
     if (device == 0) {
-        serverLog("Прибор не подключен к серверу: команда не отправлена");
+        emit reported(events::NoDeviceOnServer{});
         return -1;
     }
     if (bytes == nullptr || count == 0) {

@@ -67,10 +67,6 @@ class InternetLink : public QObject {
     void listeningChanged(bool listening);
 
   private:
-    // The server's own texts: a log line, panel 2, a message box.
-    void serverLog(std::string line);
-    void serverStatus(std::string status);
-    void serverBox(std::string box);
     // The transport, loaded on first use; false (and a message) if it cannot be.
     bool ensureTransport();
     void ServerSocket1ClientConnect(int connection, const QString& peer);

@@ -237,11 +237,83 @@ struct FirmwareImage {
 struct FirmwareRejected {};
 
 // --- the Internet server ------------------------------------------------------------------
-// What the window's Internet server says about itself, in its own words.
-struct ServerNote {
-    std::string log;
-    std::string status;
-    std::string box;
+// The server listens on `port` (on `address`, or on every address when empty).
+struct ServerStarted {
+    int port = 0;
+    std::string address;
+};
+struct ServerStopped {};
+// The typed port is not a number from 0 to 65535.
+struct ServerPortRefused {
+    std::string typed;
+};
+// The transport module `module` could not be loaded: `error` says why.
+struct ServerModuleMissing {
+    std::string module;
+    std::string error;
+};
+struct ServerListenFailed {
+    int port = 0;
+    std::string error;
+};
+// A socket error on a connection: the system's error number.
+struct ServerSocketError {
+    int code = 0;
+};
+// Out of descriptors: accepting pauses (`code` the system's error number)
+// and is tried again every second, until it resumes.
+struct AcceptPaused {
+    int code = 0;
+};
+struct AcceptResumed {};
+// A command for the Internet link with no device connected to the server.
+struct NoDeviceOnServer {};
+// Panel 2 follows the clients: a device is connected to the server (or a
+// client that may be one), or none is.
+struct InternetClient {
+    bool connected = false;
+};
+// Why a connection that is not the device was closed.
+enum class ClientRefusal : std::uint8_t {
+    NotAllowed,   // its address is not in the allowed list
+    NotTheDevice, // it showed it is something else
+    Silent,       // it did not announce itself within waitedMs
+};
+// The first refusal of a spell; those that follow are counted.
+struct ClientRefused {
+    ClientRefusal why = ClientRefusal::NotTheDevice;
+    std::string address;
+    std::int64_t waitedMs = 0; // Silent
+};
+// Refusals counted and not logged: `count` within `periodMs`, or, with a
+// period of 0, those left when the server stopped.
+struct RefusalsCounted {
+    int count = 0;
+    std::int64_t periodMs = 0;
+};
+// The server holds `count` connections and no more: the oldest without
+// "CONNECT" are closed.
+struct ConnectionsCapped {
+    int count = 0;
+};
+// A client announced itself: it is the device (`peer`: address and port).
+struct DeviceConnected {
+    std::string peer;
+};
+// The device announced itself again from `newer`; its connection from
+// `older` is closed.
+struct DeviceReplaced {
+    std::string older;
+    std::string newer;
+};
+// A number packet split over reads is lost: a read came that is not its
+// rest (`bytes` held), or it did not come whole within `afterMs`.
+struct PacketCut {
+    std::size_t bytes = 0;
+};
+struct PacketTimedOut {
+    std::int64_t afterMs = 0;
+    std::size_t bytes = 0;
 };
 
 } // namespace events
@@ -260,4 +332,9 @@ using SessionEvent = std::variant<
     events::NumberRefused, events::NumberWriteStopped, events::AwaitingBootloader,
     events::BootloaderReady, events::BootloaderSilent, events::FirmwareFileUnreadable,
     events::FirmwareFileInvalid, events::FirmwareProgress, events::FirmwareDone,
-    events::FirmwareFailed, events::FirmwareRejected, events::FirmwareImage, events::ServerNote>;
+    events::FirmwareFailed, events::FirmwareRejected, events::FirmwareImage, events::ServerStarted,
+    events::ServerStopped, events::ServerPortRefused, events::ServerModuleMissing,
+    events::ServerListenFailed, events::ServerSocketError, events::AcceptPaused,
+    events::AcceptResumed, events::NoDeviceOnServer, events::InternetClient, events::ClientRefused,
+    events::RefusalsCounted, events::ConnectionsCapped, events::DeviceConnected,
+    events::DeviceReplaced, events::PacketCut, events::PacketTimedOut>;

@@ -354,21 +354,90 @@ EventText textOf(const FirmwareImage&) {
 EventText textOf(const FirmwareRejected&) {
     return logs("Ошибка программирования");
 }
-EventText textOf(const ServerNote& e) {
-    EventText t;
-    if (!e.log.empty()) {
-        t.log.push_back(e.log);
-    }
-    if (!e.status.empty()) {
-        t.link = e.status;
-    }
-    if (!e.box.empty()) {
-        t.box = e.box;
-    }
+// A time of the server's rules: whole seconds as "10 с", else "500 мс".
+std::string duration(std::int64_t ms) {
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " с" : std::to_string(ms) + " мс";
+}
+EventText textOf(const ServerStarted& e) {
+    EventText t = logs("Сервер запущен, порт " + std::to_string(e.port) +
+                       (e.address.empty() ? std::string() : ", адрес " + e.address));
+    t.link = "Интернет - Ожидается соединение...";
     return t;
 }
-
-// Events that carry data for a front end and no text.
+EventText textOf(const ServerStopped&) {
+    EventText t;
+    t.link = "Интернет";
+    return t;
+}
+EventText box(std::string text) {
+    EventText t;
+    t.box = std::move(text);
+    return t;
+}
+EventText textOf(const ServerPortRefused& e) {
+    return box("Неверный порт сервера: \"" + e.typed + "\". Введите число от 0 до 65535");
+}
+EventText textOf(const ServerModuleMissing& e) {
+    return box("Не удалось загрузить модуль сервера " + e.module + ": " + e.error);
+}
+EventText textOf(const ServerListenFailed& e) {
+    return box("Не удалось открыть порт " + std::to_string(e.port) + ": " + e.error);
+}
+EventText textOf(const ServerSocketError& e) {
+    return box("Ошибка: " + std::to_string(e.code));
+}
+EventText textOf(const AcceptPaused& e) {
+    return logs("Интернет - не удается принять соединение (ошибка " + std::to_string(e.code) +
+                "): прием приостановлен, повтор раз в секунду");
+}
+EventText textOf(const AcceptResumed&) {
+    return logs("Интернет - прием соединений возобновлен");
+}
+EventText textOf(const NoDeviceOnServer&) {
+    return logs("Прибор не подключен к серверу: команда не отправлена");
+}
+EventText textOf(const InternetClient& e) {
+    EventText t;
+    t.link = e.connected ? "Интернет - Соединение установлено" : "Интернет - Соединение прервано";
+    return t;
+}
+EventText textOf(const ClientRefused& e) {
+    switch (e.why) {
+    case ClientRefusal::NotAllowed:
+        return logs("Интернет - адрес " + e.address +
+                    " не в списке разрешенных: соединение закрыто");
+    case ClientRefusal::NotTheDevice:
+        break;
+    case ClientRefusal::Silent:
+        return logs("Интернет - клиент с адреса " + e.address + " не назвался прибором за " +
+                    duration(e.waitedMs) + ": соединение закрыто");
+    }
+    return logs("Интернет - клиент с адреса " + e.address +
+                " не прибор (нет \"CONNECT\"): соединение закрыто");
+}
+EventText textOf(const RefusalsCounted& e) {
+    return logs("Интернет - " +
+                (e.periodMs > 0 ? "за " + duration(e.periodMs) + " " : std::string()) +
+                "закрыто еще соединений не от прибора: " + std::to_string(e.count));
+}
+EventText textOf(const ConnectionsCapped& e) {
+    return logs("Интернет - открыто соединений: " + std::to_string(e.count) +
+                ", больше не держится: закрываются самые старые без \"CONNECT\"");
+}
+EventText textOf(const DeviceConnected& e) {
+    return logs("Интернет - подключение с адреса " + e.peer);
+}
+EventText textOf(const DeviceReplaced& e) {
+    return logs("Интернет - прежнее соединение прибора с адреса " + e.older +
+                " закрыто: прибор подключился снова с адреса " + e.newer);
+}
+EventText textOf(const PacketCut& e) {
+    return logs("Пакет номеров оборван: пропущено байт: " + std::to_string(e.bytes));
+}
+EventText textOf(const PacketTimedOut& e) {
+    return logs("Пакет номеров не пришел целиком за " + duration(e.afterMs) +
+                ": пропущено байт: " + std::to_string(e.bytes));
+}
 EventText textOf(const DeviceRead&) {
     return {};
 }

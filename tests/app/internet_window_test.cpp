@@ -278,8 +278,7 @@ TEST(InternetWindow, TheLogBoxKeepsOnlyTheLastLines) {
     run.openWindow();
     const int extra = 100;
     for (int i = 0; i < TForm1Ui::kLogLines + extra; ++i) {
-        run.form->session->link().report(events::ServerNote{
-            "Интернет - подключение с адреса 127.0.0.1:" + std::to_string(i), {}, {}});
+        run.form->session->link().report(events::DeviceConnected{"127.0.0.1:" + std::to_string(i)});
     }
     QPlainTextEdit* box = run.form->ui.Log;
     EXPECT_EQ(box->document()->blockCount(), TForm1Ui::kLogLines);

@@ -3,12 +3,27 @@
 // refusals are summed up. (The real server on loopback sockets is tested in
 // internet_link_qt_test.cpp.)
 #include "link/internet_clients.h"
+#include "session/event_text.h"
 
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 namespace {
+
+// The log lines of the server's notes, as the window shows them.
+std::vector<std::string> lines(const std::vector<SessionEvent>& notes) {
+    std::vector<std::string> out;
+    for (const SessionEvent& note : notes) {
+        const EventText text = eventText(note);
+        out.insert(out.end(), text.log.begin(), text.log.end());
+    }
+    return out;
+}
+// What panel 2 says after an event; empty: unchanged.
+std::string panel(const std::optional<events::InternetClient>& status) {
+    return status ? eventText(*status).link.value_or("") : std::string();
+}
 
 // One read (bytes at a time) or, with no bytes, a tick at that time.
 struct Step {
@@ -36,7 +51,8 @@ Outcome run(const std::vector<Step>& steps) {
         for (const int c : a.close) {
             o.closed = o.closed || c == 1;
         }
-        o.log.insert(o.log.end(), a.log.begin(), a.log.end());
+        const std::vector<std::string> said = lines(a.log);
+        o.log.insert(o.log.end(), said.begin(), said.end());
         if (o.decidedAtMs < 0 && (clients.device() == 1 || o.closed)) {
             o.decidedAtMs = at;
         }
@@ -148,36 +164,42 @@ TEST(InternetClients, ANewerDeviceReplacesTheOlderAndPanelTwoFollowsTheClients) 
     InternetClients clients;
     const std::string linked = "Интернет - Соединение установлено";
     const std::string gone = "Интернет - Соединение прервано";
-    EXPECT_EQ(clients.accepted(1, "10.0.0.1", 5001, 0).status, linked);
-    EXPECT_EQ(clients.accepted(2, "10.0.0.2", 5002, 0).status, linked);
+    EXPECT_EQ(panel(clients.accepted(1, "10.0.0.1", 5001, 0).status), linked);
+    EXPECT_EQ(panel(clients.accepted(2, "10.0.0.2", 5002, 0).status), linked);
     clients.received(1, "CONNECT\r\n", 9, 10);
     EXPECT_EQ(clients.device(), 1);
 
     // A stranger closed by the server while the device stays.
     const auto stranger = clients.received(2, "GET / HTTP/1.1\r\n", 16, 20);
     EXPECT_EQ(stranger.close, std::vector<int>{2});
-    EXPECT_EQ(stranger.status, linked);
+    EXPECT_EQ(panel(stranger.status), linked);
 
     // The same device comes back on a new connection; the old one is closed.
     clients.accepted(3, "10.0.0.1", 5003, 30);
     const auto again = clients.received(3, "\r\nCONNECT\r\n", 11, 40);
     EXPECT_EQ(again.close, std::vector<int>{1});
     EXPECT_EQ(again.analyse, std::vector<std::string>{"CONNECT\r\n"});
-    EXPECT_EQ(again.status, linked);
-    EXPECT_EQ(again.log.back(), "Интернет - прежнее соединение прибора с адреса 10.0.0.1:5001 "
-                                "закрыто: прибор подключился снова с адреса 10.0.0.1:5003");
+    EXPECT_EQ(panel(again.status), linked);
+    // The note names both connections; the formatter makes its line.
+    const auto* replaced = std::get_if<events::DeviceReplaced>(&again.log.back());
+    ASSERT_NE(replaced, nullptr);
+    EXPECT_EQ(replaced->older, "10.0.0.1:5001");
+    EXPECT_EQ(replaced->newer, "10.0.0.1:5003");
+    EXPECT_EQ(lines(again.log).back(),
+              "Интернет - прежнее соединение прибора с адреса 10.0.0.1:5001 "
+              "закрыто: прибор подключился снова с адреса 10.0.0.1:5003");
     EXPECT_EQ(clients.device(), 3);
     EXPECT_EQ(clients.count(), 1);
 
     // A silent client closed at its time-out, then the device leaves.
     clients.accepted(4, "10.0.0.4", 5004, 50);
-    EXPECT_EQ(clients.tick(50 + InternetClients::kAnnounceTimeoutMs).status, linked);
-    EXPECT_EQ(clients.closed(3).status, gone);
+    EXPECT_EQ(panel(clients.tick(50 + InternetClients::kAnnounceTimeoutMs).status), linked);
+    EXPECT_EQ(panel(clients.closed(3).status), gone);
     EXPECT_EQ(clients.device(), 0);
     // One that never announced itself leaves: still nobody.
     clients.accepted(5, "10.0.0.5", 5005, 60);
-    EXPECT_EQ(clients.closed(5).status, gone);
-    EXPECT_TRUE(clients.closed(5).status.empty()); // already gone: nothing changes
+    EXPECT_EQ(panel(clients.closed(5).status), gone);
+    EXPECT_FALSE(clients.closed(5).status); // already gone: nothing changes
 
     // Two bare announcements decided by the same quiet time: the newer one is
     // the device, and nothing of the older one, closed at once, is analysed.
@@ -204,9 +226,9 @@ TEST(InternetClients, RefusalsAfterTheFirstAreCountedAndSummedUpEveryTenSeconds)
             a = clients.received(c, "GET / HTTP/1.1\r\n", 16, at);
         }
         EXPECT_FALSE(a.close.empty()) << at;
-        return a.log;
+        return lines(a.log);
     };
-    const auto tickLog = [&](std::int64_t at) { return clients.tick(at).log; };
+    const auto tickLog = [&](std::int64_t at) { return lines(clients.tick(at).log); };
     const std::string summary = "Интернет - за 10 с закрыто еще соединений не от прибора: ";
 
     EXPECT_EQ(probe(1000), std::vector<std::string>{"Интернет - адрес 10.0.0.1 не в списке "
@@ -231,7 +253,7 @@ TEST(InternetClients, RefusalsAfterTheFirstAreCountedAndSummedUpEveryTenSeconds)
     EXPECT_TRUE(probe(32000).empty());
     EXPECT_EQ(probe(41600), std::vector<std::string>{summary + "1"});
     // Stopping the server logs what is still counted.
-    EXPECT_EQ(clients.clear().log,
+    EXPECT_EQ(lines(clients.clear().log),
               std::vector<std::string>{"Интернет - закрыто еще соединений не от прибора: 1"});
     EXPECT_TRUE(clients.clear().log.empty());
 }
