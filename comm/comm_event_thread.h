@@ -25,9 +25,10 @@ class TCommEventThread {
     // The event mask watched for a set of events: the sum of their bits.
     static uint32_t MaskOf(TCommEventTypes events);
 
-    // Prepares the wait (epoll and the wake-up eventfd); the thread starts
-    // with Resume. Throws std::system_error when the kernel refuses.
-    TCommEventThread(int portHandle, uint32_t suspendTime, TCommEventTypes monitorEvents,
+    // Prepares the wait (Linux: epoll and the wake-up eventfd; Windows: the
+    // port's event mask, SetCommMask, and the stop event); the thread starts
+    // with Resume. Throws std::system_error when the system refuses.
+    TCommEventThread(std::intptr_t portHandle, uint32_t suspendTime, TCommEventTypes monitorEvents,
                      comm::TMainThreadDispatcher* dispatcher);
     ~TCommEventThread();
     TCommEventThread(const TCommEventThread&) = delete;
@@ -58,12 +59,17 @@ class TCommEventThread {
     void Execute();
     bool Deliver(std::function<void()> call);
 
-    int portHandle_;
+    // The platform's part of Stop: wake the thread from its wait.
+    void Wake();
+
+    std::intptr_t portHandle_;
     uint32_t suspendTime_;
     uint32_t waitMask_;
     comm::TMainThreadDispatcher* dispatcher_;
-    int wakeFd_ = -1;
-    int epollFd_ = -1;
+    // Linux: the wake-up eventfd and the epoll descriptor. Windows: the
+    // stop event, and wait_ unused.
+    std::intptr_t wake_ = -1;
+    std::intptr_t wait_ = -1;
     std::atomic<uint32_t> eventMask_{0};
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> txPending_{false};
