@@ -35,6 +35,19 @@ uint32_t TCommEventThread::MaskOf(TCommEventTypes events) {
     return mask;
 }
 
+TCommEventThread::TCommEventThread(std::intptr_t portHandle, uint32_t suspendTime,
+                                   TCommEventTypes monitorEvents,
+                                   comm::TMainThreadDispatcher* dispatcher)
+    : portHandle_(portHandle), suspendTime_(suspendTime), waitMask_(MaskOf(monitorEvents)),
+      dispatcher_(dispatcher), gate_(std::make_shared<comm::detail::DeliveryGate>()) {
+    PrepareWait();
+}
+
+TCommEventThread::~TCommEventThread() {
+    Stop();
+    ReleaseWait();
+}
+
 void TCommEventThread::Resume() {
     if (!thread_.joinable()) {
         running_ = true;

@@ -46,6 +46,10 @@ class TCommEventThread {
     void Stop();
     // A Write has queued output: check for EV_TXEMPTY.
     void NotifyWritten();
+    // A Read or a purge has taken input: bytes queued from now on are new
+    // (Windows, where the thread compares the input queue with what it
+    // last announced; nothing on Linux).
+    void NotifyRead();
 
     uint32_t EventMask() const { return eventMask_.load(); }
     uint32_t WaitMask() const { return waitMask_; }
@@ -59,8 +63,11 @@ class TCommEventThread {
     void Execute();
     bool Deliver(std::function<void()> call);
 
-    // The platform's part of Stop: wake the thread from its wait.
+    // The platform's part: make the wait ready (may throw), wake the thread
+    // from it (for Stop), and free what the wait used.
+    void PrepareWait();
     void Wake();
+    void ReleaseWait();
 
     std::intptr_t portHandle_;
     uint32_t suspendTime_;
@@ -73,6 +80,7 @@ class TCommEventThread {
     std::atomic<uint32_t> eventMask_{0};
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> txPending_{false};
+    std::atomic<bool> inputTaken_{false};
     std::atomic<bool> running_{false};
     std::shared_ptr<comm::detail::DeliveryGate> gate_;
     std::once_flag joinOnce_;

@@ -25,11 +25,7 @@ constexpr int kDrainCheckMs = 10;
 
 } // namespace
 
-TCommEventThread::TCommEventThread(std::intptr_t portHandle, uint32_t suspendTime,
-                                   TCommEventTypes monitorEvents,
-                                   comm::TMainThreadDispatcher* dispatcher)
-    : portHandle_(portHandle), suspendTime_(suspendTime), waitMask_(MaskOf(monitorEvents)),
-      dispatcher_(dispatcher), gate_(std::make_shared<comm::detail::DeliveryGate>()) {
+void TCommEventThread::PrepareWait() {
     wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake_ < 0) {
         throwErrno("eventfd");
@@ -60,8 +56,7 @@ TCommEventThread::TCommEventThread(std::intptr_t portHandle, uint32_t suspendTim
     }
 }
 
-TCommEventThread::~TCommEventThread() {
-    Stop();
+void TCommEventThread::ReleaseWait() {
     ::close(wait_);
     ::close(wake_);
 }
@@ -78,6 +73,10 @@ void TCommEventThread::NotifyWritten() {
     txPending_ = true;
     uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+}
+
+void TCommEventThread::NotifyRead() {
+    // The wait is edge-triggered: only new bytes wake it.
 }
 
 void TCommEventThread::Execute() {

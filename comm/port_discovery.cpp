@@ -3,38 +3,9 @@
 #include "comm/port_state.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::pair<std::string, long> splitName(const std::string& name) {
-    std::size_t end = name.size();
-    while (end > 0 && std::isdigit(static_cast<unsigned char>(name[end - 1]))) {
-        --end;
-    }
-    long number = -1;
-    if (end < name.size() && name.size() - end < 10) {
-        number = std::stol(name.substr(end));
-    }
-    return {name.substr(0, end), number};
-}
-
-} // namespace
-
-bool portNameLess(const std::string& a, const std::string& b) {
-    const auto [pa, na] = splitName(a);
-    const auto [pb, nb] = splitName(b);
-    if (pa != pb) {
-        return pa < pb;
-    }
-    if (na != nb) {
-        return na < nb;
-    }
-    return a < b;
-}
 
 std::vector<std::string> Find_Ports(const std::string& sysClassTty, const std::string& devDir) {
     std::vector<std::string> ports;

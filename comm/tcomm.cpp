@@ -222,6 +222,37 @@ void TThreadComm::UpdateDataControlBlockLock() {
 }
 
 // ---------------------------------------------------------------------------
+// Reading and writing: the platform's transfer under the lock, so that a
+// read and a write never overlap.
+
+int32_t TThreadComm::Write(const void* buf, uint32_t count) {
+    if (!shared_->portOpen) {
+        return -1;
+    }
+    std::lock_guard<std::recursive_mutex> guard(shared_->portLock);
+    if (!shared_->portOpen) {
+        return -1;
+    }
+    return WriteLocked(buf, count);
+}
+
+int32_t TThreadComm::Read(void* buf, uint32_t count) {
+    if (!shared_->portOpen) {
+        return -1;
+    }
+    std::lock_guard<std::recursive_mutex> guard(shared_->portLock);
+    if (!shared_->portOpen) {
+        return -1;
+    }
+    ClearCommError(nullptr, nullptr);
+    if (count == 0) {
+        ClearCommError(nullptr, nullptr);
+        return 0;
+    }
+    return ReadLocked(buf, count);
+}
+
+// ---------------------------------------------------------------------------
 // Status and line control
 
 int32_t TThreadComm::InQueCount() {

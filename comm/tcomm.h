@@ -364,6 +364,9 @@ class TThreadComm {
     // The platform's part (tcomm_posix.cpp, tcomm_win.cpp): each returns 0
     // or the system's error code.
     int ApplyCommTimeouts(const TCommTimeouts& timeouts);
+    // Write and Read with the lock held on an open port (Read: count > 0).
+    int32_t WriteLocked(const void* buf, uint32_t count);
+    int32_t ReadLocked(void* buf, uint32_t count);
     int ApplyDcb(const TDcb& dcb);
     int EscapeFunction(int32_t code);
     // The MS_* bits of the modem lines; false when the port cannot tell.

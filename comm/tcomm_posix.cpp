@@ -116,14 +116,7 @@ int TThreadComm::SetupComm() {
 // ---------------------------------------------------------------------------
 // Reading and writing
 
-int32_t TThreadComm::Write(const void* buf, uint32_t count) {
-    if (!shared_->portOpen) {
-        return -1;
-    }
-    std::lock_guard<std::recursive_mutex> guard(shared_->portLock);
-    if (!shared_->portOpen) {
-        return -1;
-    }
+int32_t TThreadComm::WriteLocked(const void* buf, uint32_t count) {
     const auto* bytes = static_cast<const unsigned char*>(buf);
     // The write gives up after its time-out (so many ms a byte at slow
     // rates) plus kWriteSlackMs: a line held by flow control or a device
@@ -166,19 +159,7 @@ int32_t TThreadComm::Write(const void* buf, uint32_t count) {
     return static_cast<int32_t>(done);
 }
 
-int32_t TThreadComm::Read(void* buf, uint32_t count) {
-    if (!shared_->portOpen) {
-        return -1;
-    }
-    std::lock_guard<std::recursive_mutex> guard(shared_->portLock);
-    if (!shared_->portOpen) {
-        return -1;
-    }
-    ClearCommError(nullptr, nullptr);
-    if (count == 0) {
-        ClearCommError(nullptr, nullptr);
-        return 0;
-    }
+int32_t TThreadComm::ReadLocked(void* buf, uint32_t count) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(kReadWaitMs);
     for (;;) {
         ssize_t n = ::read(portHandle_, buf, count);
