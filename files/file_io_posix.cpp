@@ -1,4 +1,9 @@
+// Whole-file reading and the safe save on Linux: open, fsync, rename, and
+// the folder's own fsync.
 #include "files/file_io.h"
+
+#include "files/backups.h"
+#include "files/file_io_detail.h"
 
 #include <algorithm>
 #include <atomic>
@@ -7,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,37 +21,12 @@
 
 namespace file_io {
 
+using detail::chunkHook;
+using detail::fail;
+
 namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
-
-std::function<void(std::size_t)>& chunkHook() {
-    static std::function<void(std::size_t)> hook;
-    return hook;
-}
-
-bool fail(FileError* error, int code, std::string reason = {}) {
-    if (error != nullptr) {
-        error->code = code;
-        error->reason = reason.empty() ? reasonText(code) : std::move(reason);
-    }
-    return false;
-}
-
-// A decimal number as this program writes it: digits without a leading zero.
-std::optional<unsigned long> plainDecimal(std::string_view digits) {
-    if (digits.empty() || digits.size() > 10 || (digits.size() > 1 && digits.front() == '0')) {
-        return std::nullopt;
-    }
-    unsigned long value = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<unsigned long>(c - '0');
-    }
-    return value;
-}
 
 // Folders whose files other machines write too: a process number in a name
 // there may be another machine's, so its files are never taken for ours.
@@ -99,58 +80,6 @@ void removeLeftovers(const std::string& dir) {
 }
 
 } // namespace
-
-std::optional<pid_t> leftoverPid(std::string_view name) {
-    // "." base ".tmp-" pid "-" counter, the base not empty.
-    constexpr std::string_view kMark = ".tmp-";
-    const auto mark = name.rfind(kMark);
-    if (name.size() < 2 || name.front() != '.' || mark == std::string_view::npos || mark < 2) {
-        return std::nullopt;
-    }
-    const std::string_view tail = name.substr(mark + kMark.size());
-    const auto dash = tail.find('-');
-    if (dash == std::string_view::npos) {
-        return std::nullopt;
-    }
-    const auto pid = plainDecimal(tail.substr(0, dash));
-    const auto counter = plainDecimal(tail.substr(dash + 1));
-    if (!pid || !counter || *pid == 0 || *pid > static_cast<unsigned long>(INT_MAX) ||
-        *counter > UINT_MAX) {
-        return std::nullopt;
-    }
-    return static_cast<pid_t>(*pid);
-}
-
-std::string reasonText(int code) {
-    switch (code) {
-    case ENOENT:
-        return "файл или папка не найдены";
-    case EACCES:
-    case EPERM:
-        return "нет доступа";
-    case EROFS:
-        return "диск только для чтения";
-    case EISDIR:
-        return "это папка, а не файл";
-    case ENOTDIR:
-        return "в пути есть имя, которое не является папкой";
-    case ENOSPC:
-    case EDQUOT:
-        return "на диске нет места";
-    case ENAMETOOLONG:
-        return "слишком длинное имя";
-    case EFBIG:
-        return "файл слишком большой";
-    case EIO:
-        return "ошибка ввода-вывода";
-    default:
-        return std::strerror(code);
-    }
-}
-
-void setWriteChunkHook(std::function<void(std::size_t)> hook) {
-    chunkHook() = std::move(hook);
-}
 
 std::optional<std::string> readWholeFile(const std::string& path, std::size_t maxSize,
                                          FileError* error) {
@@ -219,8 +148,8 @@ std::optional<std::string> writeTemporary(const std::string& dir, const std::str
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         // The name leftoverPid() recognises: keep the two in step.
-        temp = dir + (dir.back() == '/' ? "" : "/") + "." + base + ".tmp-" +
-               std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        temp = childPath(dir, "." + base + ".tmp-" + std::to_string(::getpid()) + "-" +
+                                  std::to_string(counter++));
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) {
             fail(error, errno);
@@ -304,4 +233,40 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, FileEr
     return true;
 }
 
+int publishNew(const std::string& temp, const std::string& path) {
+    if (::link(temp.c_str(), path.c_str()) != 0) {
+        return errno;
+    }
+    ::unlink(temp.c_str());
+    const auto slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    if (const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return 0;
+}
+
+std::string childPath(const std::string& dir, const std::string& name) {
+    return dir + (!dir.empty() && dir.back() == '/' ? "" : "/") + name;
+}
+
+void removeFile(const std::string& path) {
+    ::unlink(path.c_str());
+}
+
+void restrictToOwner(const std::string& dir) {
+    ::chmod(dir.c_str(), 0700);
+}
+
+std::tm localTime(std::time_t t) {
+    std::tm local{};
+    ::localtime_r(&t, &local);
+    return local;
+}
+
 } // namespace file_io
+
+std::string backups::folder() {
+    return folderFor(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+}

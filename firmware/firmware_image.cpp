@@ -1,10 +1,8 @@
 #include "firmware/firmware_image.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <filesystem>
+#include <fstream>
 
 namespace firmware {
 
@@ -21,33 +19,24 @@ std::optional<Image> checkImage(const std::uint8_t* bytes, std::size_t count) {
 
 ImageFile readImageFile(const std::string& path) {
     ImageFile result;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+    // The path is UTF-8 (on Windows too, where a plain string would be taken
+    // in the ANSI code page). A folder, and a pipe or device that could keep
+    // the read waiting, are no image.
+    const std::filesystem::path file(std::u8string(path.begin(), path.end()));
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec)) {
         return result;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
         return result;
     }
     // One byte more than an image may have tells a file that is too long,
-    // whatever the file system says of its size (a pipe says nothing).
+    // whatever the file system says of its size.
     std::vector<std::uint8_t> bytes(kMaxImageSize + 1);
-    std::size_t got = 0;
-    bool failed = false;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (n > 0) {
-            got += static_cast<std::size_t>(n);
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            failed = true;
-            break;
-        }
-    }
-    ::close(fd);
-    if (failed) {
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    const std::size_t got = static_cast<std::size_t>(in.gcount());
+    if (in.bad()) {
         return result;
     }
     if (auto image = checkImage(bytes.data(), got)) {
