@@ -143,6 +143,12 @@ cli diff объект.fcd нет-такого.fcd
 check "a file that is not there: exit 2 and the reason" \
   "$([ "$status" -eq 2 ] && grep -q 'нет-такого.fcd' <<<"$err"; echo $?)" "$err"
 
+# On a terminal Wine gives the tool a console: the texts go there as UTF-16
+# and come out readable.
+out=$(script -qec "wine '$exe' diff нет.fcd другой.fcd" /dev/null </dev/null | tr -d '\r')
+check "a console shows the Russian texts" \
+  "$(grep -q 'vxrt7-cli: Не удается открыть файл «нет.fcd»: файл или папка не найдены' <<<"$out"; echo $?)" "$out"
+
 # What the simulated device holds now: the programmed image and the numbers.
 kill "${sims[0]}"
 wait "${sims[0]}" 2>/dev/null
