@@ -74,8 +74,7 @@ void TCommEventThread::Execute() {
     DWORD announced = 0;
     while (!stopRequested_) {
         DWORD mask = 0;
-        bool happened = false;
-        bool refused = false;
+        bool happened = false; // else cancelled or refused
         if (::WaitCommEvent(port, &mask, &ov)) {
             happened = true;
         } else if (::GetLastError() == ERROR_IO_PENDING) {
@@ -90,8 +89,6 @@ void TCommEventThread::Execute() {
             }
             DWORD ignored = 0;
             happened = ::GetOverlappedResult(port, &ov, &ignored, FALSE) != 0;
-        } else {
-            refused = true;
         }
         ::ResetEvent(ov.hEvent);
         if (stopRequested_) {
@@ -136,12 +133,10 @@ void TCommEventThread::Execute() {
             txPending_ = false;
         }
         if (mask == 0) {
-            // Nothing new. A driver that reports unread bytes at once, or
-            // refuses the wait, is looked at again a little later rather
-            // than in a loop that keeps a core busy.
-            if (refused || happened) {
-                ::WaitForSingleObject(stop, kRecheckMs);
-            }
+            // Nothing new. A driver that reports unread bytes at once, ends
+            // the wait at once or refuses it is looked at again a little
+            // later rather than in a loop that keeps a core busy.
+            ::WaitForSingleObject(stop, kRecheckMs);
             continue;
         }
         eventMask_ = mask;
