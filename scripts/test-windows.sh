@@ -29,7 +29,7 @@ work=$(mktemp -d /tmp/vxrt7-win.XXXXXX)
 sims=()
 cleanup() {
   for pid in "${sims[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
-  rm -f "$WINEPREFIX"/dosdevices/com{5,6,9}
+  rm -f "$WINEPREFIX"/dosdevices/com{5,6,7,9}
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -142,6 +142,22 @@ check "info on COM9: the reason" "$(grep -q 'не найдено' <<<"$out$err";
 cli diff объект.fcd нет-такого.fcd
 check "a file that is not there: exit 2 and the reason" \
   "$([ "$status" -eq 2 ] && grep -q 'нет-такого.fcd' <<<"$err"; echo $?)" "$err"
+
+# A device that goes away while its numbers are read (the simulator ends
+# once the read has begun; at 9600 baud the 300 numbers take seconds): the
+# port is lost, exit 3, with how many numbers came.
+for i in $(seq 1 300); do echo "91600$(printf %05d "$i");$i"; done >"$work/many"
+start_sim COM7 --numbers "$work/many" --baud 9600 --trace "$work/COM7.trace"
+lost_sim=${sims[-1]}
+(for _ in $(seq 600); do
+   grep -q READ "$work/COM7.trace" 2>/dev/null && break
+   sleep 0.05
+ done
+ kill "$lost_sim") &
+cli read --port COM7 -o lost.fcd
+wait "$lost_sim" 2>/dev/null
+check "a device lost during the read: exit 3, the numbers that came" \
+  "$([ "$status" -eq 3 ] && grep -q 'Потеряна связь с портом COM7 (устройство отключено); чтение номеров прервано: считано [0-9]* номеров' <<<"$out"; echo $?)" "$out$err"
 
 # On a terminal Wine gives the tool a console: the texts go there as UTF-16
 # and come out readable.
