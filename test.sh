@@ -15,6 +15,14 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVXRT7_WERROR=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+# The core and the tool for Windows: cross-built with mingw-w64, then the
+# core's tests and the tool from the zip run under Wine (headless, its prefix
+# in build-win/) against the simulator of the build above behind COM ports.
+if [ "${VXRT7_SKIP_WINDOWS:-0}" != "1" ]; then
+  scripts/build-windows.sh build-win
+  scripts/test-windows.sh build-win build
+fi
+
 # A short run of every fuzz target with clang's libFuzzer, starting from its
 # corpus (new inputs go to a scratch folder, not into the tree). Any sanitizer
 # report stops the fuzzer (the build has no recovery) and fails this script:

@@ -1,5 +1,7 @@
 #include "app/settings.h"
 
+#include "app/platform.h"
+
 #include "files/ini_file.h"
 #include "protocol/cp1251.h"
 
@@ -10,15 +12,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <sstream>
-#include <unistd.h>
 
 namespace {
 
 const char* const kSection = "Config";
-
-bool writable(const QString& folder) {
-    return ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
-}
 
 } // namespace
 
@@ -36,8 +33,8 @@ QString Settings::defaultPath() {
     // Beside the program only where it can also be written there (a build,
     // a portable copy): an installed program's folder is not the user's, and
     // the file read at start must be the one written at close.
-    const bool besideWritable =
-        writable(besideFolder) && (!QFileInfo::exists(beside) || writable(beside));
+    const bool besideWritable = platform::folderWritable(besideFolder) &&
+                                (!QFileInfo::exists(beside) || platform::folderWritable(beside));
     if (besideWritable && QFileInfo::exists(beside)) {
         return beside;
     }

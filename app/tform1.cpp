@@ -2,6 +2,7 @@
 
 #include "app/install_layout.h"
 #include "app/log_stamps.h"
+#include "app/platform.h"
 #include "app/port_combo_box.h"
 #include "app/settings.h"
 #include "app/tform2.h"
@@ -32,16 +33,12 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSocketNotifier>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
-#include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -50,13 +47,6 @@ const QString kInternet = QString::fromUtf8(kInternetEntry);
 // The pages of PageControl in the order of the navigation tree.
 constexpr int kNumbersPage = 0;
 constexpr int kFirmwarePage = 3;
-
-int signalPipe[2] = {-1, -1};
-
-void onUnixSignal(int signal) {
-    const char byte = static_cast<char>(signal);
-    [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
-}
 
 QString q(const std::string& utf8) {
     return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
@@ -171,16 +161,8 @@ TForm1::TForm1(const Options& options, QWidget* parent)
         menu->popup(ui.Log->mapToGlobal(at));
     });
 
-    if (options_.handleSignals && ::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
-        signalNotifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
-        connect(signalNotifier_, &QSocketNotifier::activated, this, [this] { onSignal(); });
-        struct sigaction sa {};
-        sa.sa_handler = onUnixSignal;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESTART;
-        ::sigaction(SIGTERM, &sa, nullptr);
-        ::sigaction(SIGINT, &sa, nullptr);
-        ::sigaction(SIGHUP, &sa, nullptr);
+    if (options_.handleSignals) {
+        platform::watchTerminationSignals(this, [this](int signal) { onSignal(signal); });
     }
 
     FormCreate();
@@ -291,10 +273,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void TForm1::onSignal() {
-    char buf[16];
-    const auto n = ::read(signalPipe[0], buf, sizeof buf);
-    closingSignal_ = n > 0 ? static_cast<unsigned char>(buf[0]) : SIGTERM;
+void TForm1::onSignal(int signal) {
+    closingSignal_ = signal;
     close();
     // Ended by a signal: the exit code says so, as the shell's 128 + signal.
     QCoreApplication::exit(128 + closingSignal_);

@@ -24,7 +24,6 @@
 class TForm2;
 class LogStamps;
 class QFileDialog;
-class QSocketNotifier;
 
 class TForm1 : public QMainWindow, private SessionObserver, private EventTextSink {
     Q_OBJECT
@@ -124,7 +123,7 @@ class TForm1 : public QMainWindow, private SessionObserver, private EventTextSin
     void FormCreate();
     void FormClose();
     void syncTimers();
-    void onSignal();
+    void onSignal(int signal);
     void showError(const QString& text);
     void showStatus(int panel, const std::string& text);
 
@@ -150,7 +149,6 @@ class TForm1 : public QMainWindow, private SessionObserver, private EventTextSin
     QFileDialog* csvSaveDialog_ = nullptr;
     QFileDialog* logSaveDialog_ = nullptr;
     LogStamps* logStamps_ = nullptr;
-    QSocketNotifier* signalNotifier_ = nullptr;
     bool closing_ = false;
     int closingSignal_ = 0;          // the signal that closes the program, or 0
     QPointer<QMessageBox> errorBox_; // the error box shown, one at a time

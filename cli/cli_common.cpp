@@ -1,5 +1,6 @@
 #include "cli/cli_common.h"
 
+#include "cli/console.h"
 #include "files/file_io.h"
 
 #include <cstdio>
@@ -7,19 +8,21 @@
 namespace cli {
 
 void printJson(const JsonWriter& doc) {
-    std::fwrite(doc.text().data(), 1, doc.text().size(), stdout);
-    std::fputc('\n', stdout);
+    console::write(1, doc.text() + "\n");
 }
 
 void say(const Run& run, const std::string& line) {
     if (!run.json) {
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fputc('\n', stdout);
+        console::write(1, line + "\n");
     }
 }
 
+void complain(const std::string& message) {
+    console::write(2, std::string(kProgram) + ": " + message + "\n");
+}
+
 int fail(const Run& run, int code, const std::string& message) {
-    std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
+    complain(message);
     if (run.json) {
         JsonWriter doc;
         doc.beginObject();

@@ -34,6 +34,8 @@ void say(const Run& run, const std::string& line);
 
 // Reports a failure: the message on stderr and, with --json, a document
 // {"command", "error", "exitCode"} on stdout. Returns `code`.
+// "vxrt7-cli: <message>" on stderr.
+void complain(const std::string& message);
 int fail(const Run& run, int code, const std::string& message);
 // A wrong command line: the message and where the help is.
 int usage(const Run& run, const std::string& message);

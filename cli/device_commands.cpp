@@ -240,7 +240,7 @@ int report(const Run& run, const std::vector<std::unique_ptr<DeviceJob>>& jobs,
         const JobResult& r = job->result();
         say(run, job->request().port + " | " + resultWord(r) + " | " + r.message);
         if (r.code != kSuccess && !differs(r)) {
-            std::fprintf(stderr, "%s: %s\n", kProgram, r.message.c_str());
+            complain(r.message);
         }
     }
     return code;
@@ -336,9 +336,8 @@ int deviceCommand(Run& run, const std::vector<std::string>& args, JobRequest::Ki
                 outputFor(*parsed->output, jobs[i]->request().port, jobs.size() > 1);
             file_io::FileError failure;
             if (!encoded.ok() || !file_io::writeFileAtomically(path, encoded.bytes, &failure)) {
-                std::fprintf(stderr, "%s: Не удается сохранить файл %s: %s\n", kProgram,
-                             quoted(path).c_str(),
-                             encoded.ok() ? failure.reason.c_str() : encoded.error->c_str());
+                complain("Не удается сохранить файл " + quoted(path) + ": " +
+                         (encoded.ok() ? failure.reason : *encoded.error));
                 fileCode = kUsageError;
                 continue;
             }

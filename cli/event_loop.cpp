@@ -3,11 +3,6 @@
 #include "session/device_session.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdint>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace {
 
@@ -24,21 +19,12 @@ EventLoop::Clock::time_point nextDue(EventLoop::Clock::time_point due,
 
 } // namespace
 
-EventLoop::EventLoop() : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-EventLoop::~EventLoop() {
-    if (wakeFd_ >= 0) {
-        ::close(wakeFd_);
-    }
-}
-
 void EventLoop::post(std::function<void()> call) {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         posted_.push_back(std::move(call));
     }
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto n = ::write(wakeFd_, &one, sizeof one);
+    wake_.notify_one();
 }
 
 void EventLoop::add(DeviceSession& session) {
@@ -100,19 +86,14 @@ void EventLoop::run(const std::function<bool()>& done, const std::function<void(
         if (deadline && (!first || *deadline < *first)) {
             first = deadline;
         }
-        int timeoutMs = -1;
-        if (first) {
-            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*first - now).count();
-            timeoutMs = static_cast<int>(std::max<long long>(wait, 0));
-        }
-        pollfd p{wakeFd_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, timeoutMs);
-        if (ready < 0 && errno != EINTR) {
-            return; // nothing can wake the loop any more
-        }
-        if (ready > 0) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const auto n = ::read(wakeFd_, &count, sizeof count);
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            const auto posted = [&] { return !posted_.empty(); };
+            if (first) {
+                wake_.wait_until(lock, *first, posted);
+            } else {
+                wake_.wait(lock, posted);
+            }
         }
         if (deadline && Clock::now() >= *deadline && settle()) {
             return;

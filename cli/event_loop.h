@@ -1,5 +1,5 @@
 // The tool's event loop, without Qt: the serial ports' events come in
-// through a dispatcher (an eventfd wakes the loop), and every session gets
+// through a dispatcher (a condition variable wakes the loop), and every session gets
 // its 20 ms and 1 s ticks only while it says it needs them, as the window's
 // two timers run. Several sessions share one loop, so the devices of a batch
 // are served side by side in one thread.
@@ -8,6 +8,7 @@
 #include "comm/dispatcher.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -20,8 +21,8 @@ class EventLoop : public comm::TMainThreadDispatcher {
   public:
     using Clock = std::chrono::steady_clock;
 
-    EventLoop();
-    ~EventLoop() override;
+    EventLoop() = default;
+    ~EventLoop() override = default;
     EventLoop(const EventLoop&) = delete;
     EventLoop& operator=(const EventLoop&) = delete;
 
@@ -51,8 +52,9 @@ class EventLoop : public comm::TMainThreadDispatcher {
     void syncTimers();
     void runPosted();
 
-    int wakeFd_ = -1;
     std::mutex mutex_;
+    // Signalled when a call is posted.
+    std::condition_variable wake_;
     std::deque<std::function<void()>> posted_;
     std::vector<Ticked> sessions_;
 };

@@ -1,6 +1,7 @@
 // vxrt7-cli: the configurator's work on files and ports from a terminal or
 // a script, on the same core as the window and without a display.
 #include "cli/commands.h"
+#include "cli/console.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -120,7 +121,7 @@ int printHelp(const Run& run, const std::string& text) {
         doc.beginObject().field("help", text).endObject();
         printJson(doc);
     } else {
-        std::fputs(text.c_str(), stdout);
+        console::write(1, text);
     }
     return kSuccess;
 }
@@ -131,7 +132,7 @@ int printVersion(const Run& run) {
         doc.beginObject().field("program", kProgram).field("version", VXRT7_VERSION).endObject();
         printJson(doc);
     } else {
-        std::printf("%s %s\n", kProgram, VXRT7_VERSION);
+        console::write(1, std::string(kProgram) + " " + VXRT7_VERSION + "\n");
     }
     return kSuccess;
 }
@@ -143,8 +144,8 @@ int main(int argc, char** argv) {
     bool help = false;
     bool version = false;
     std::vector<std::string> words;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
+    for (const std::string& word : console::arguments(argc, argv)) {
+        const char* arg = word.c_str();
         if (std::strcmp(arg, "--json") == 0) {
             run.json = true;
         } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {

@@ -25,9 +25,10 @@ class TCommEventThread {
     // The event mask watched for a set of events: the sum of their bits.
     static uint32_t MaskOf(TCommEventTypes events);
 
-    // Prepares the wait (epoll and the wake-up eventfd); the thread starts
-    // with Resume. Throws std::system_error when the kernel refuses.
-    TCommEventThread(int portHandle, uint32_t suspendTime, TCommEventTypes monitorEvents,
+    // Prepares the wait (Linux: epoll and the wake-up eventfd; Windows: the
+    // port's event mask, SetCommMask, and the stop event); the thread starts
+    // with Resume. Throws std::system_error when the system refuses.
+    TCommEventThread(std::intptr_t portHandle, uint32_t suspendTime, TCommEventTypes monitorEvents,
                      comm::TMainThreadDispatcher* dispatcher);
     ~TCommEventThread();
     TCommEventThread(const TCommEventThread&) = delete;
@@ -45,6 +46,10 @@ class TCommEventThread {
     void Stop();
     // A Write has queued output: check for EV_TXEMPTY.
     void NotifyWritten();
+    // A Read or a purge has taken input: bytes queued from now on are new
+    // (Windows, where the thread compares the input queue with what it
+    // last announced; nothing on Linux).
+    void NotifyRead();
 
     uint32_t EventMask() const { return eventMask_.load(); }
     uint32_t WaitMask() const { return waitMask_; }
@@ -58,15 +63,24 @@ class TCommEventThread {
     void Execute();
     bool Deliver(std::function<void()> call);
 
-    int portHandle_;
+    // The platform's part: make the wait ready (may throw), wake the thread
+    // from it (for Stop), and free what the wait used.
+    void PrepareWait();
+    void Wake();
+    void ReleaseWait();
+
+    std::intptr_t portHandle_;
     uint32_t suspendTime_;
     uint32_t waitMask_;
     comm::TMainThreadDispatcher* dispatcher_;
-    int wakeFd_ = -1;
-    int epollFd_ = -1;
+    // Linux: the wake-up eventfd and the epoll descriptor. Windows: the
+    // stop event, and wait_ unused.
+    std::intptr_t wake_ = -1;
+    std::intptr_t wait_ = -1;
     std::atomic<uint32_t> eventMask_{0};
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> txPending_{false};
+    std::atomic<bool> inputTaken_{false};
     std::atomic<bool> running_{false};
     std::shared_ptr<comm::detail::DeliveryGate> gate_;
     std::once_flag joinOnce_;

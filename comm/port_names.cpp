@@ -1,7 +1,6 @@
 #include "comm/port_names.h"
 
 #include <cctype>
-#include <utility>
 
 std::string devicePathForPort(const std::string& portName) {
     if (portName.empty()) {
@@ -26,32 +25,4 @@ std::string devicePathForPort(const std::string& portName) {
         }
     }
     return std::string(kDevicePrefix) + portName;
-}
-
-namespace {
-
-std::pair<std::string, long> splitName(const std::string& name) {
-    std::size_t end = name.size();
-    while (end > 0 && std::isdigit(static_cast<unsigned char>(name[end - 1]))) {
-        --end;
-    }
-    long number = -1;
-    if (end < name.size() && name.size() - end < 10) {
-        number = std::stol(name.substr(end));
-    }
-    return {name.substr(0, end), number};
-}
-
-} // namespace
-
-bool portNameLess(const std::string& a, const std::string& b) {
-    const auto [pa, na] = splitName(a);
-    const auto [pb, nb] = splitName(b);
-    if (pa != pb) {
-        return pa < pb;
-    }
-    if (na != nb) {
-        return na < nb;
-    }
-    return a < b;
 }

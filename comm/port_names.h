@@ -10,6 +10,8 @@ inline constexpr const char* kDevicePrefix = "/dev/";
 // stays as it is; "COMn" (typed, or read from a settings file made on
 // Windows) means the n-th on-board port, /dev/ttyS(n-1). Case is ignored in
 // "COM". An empty name gives an empty path.
+// On Windows (ports_win.cpp) "COM5" is "\\.\COM5" and a name beginning
+// with two backslashes stays as it is.
 std::string devicePathForPort(const std::string& portName);
 
 // Orders port names by their letters and then by their number: ttyS2 before ttyS10.

@@ -153,35 +153,3 @@ std::vector<PortStatus> describePorts(const std::string& sysClassTty, const std:
     }
     return ports;
 }
-
-const char* accessText(PortAccess access) {
-    switch (access) {
-    case PortAccess::Free:
-        return "свободен";
-    case PortAccess::Busy:
-        return "занят";
-    case PortAccess::NoPermission:
-        return "нет доступа";
-    case PortAccess::Missing:
-        return "нет устройства";
-    case PortAccess::NotSerial:
-        break;
-    }
-    return "не последовательный порт";
-}
-
-const char* accessKey(PortAccess access) {
-    switch (access) {
-    case PortAccess::Free:
-        return "free";
-    case PortAccess::Busy:
-        return "busy";
-    case PortAccess::NoPermission:
-        return "no-permission";
-    case PortAccess::Missing:
-        return "missing";
-    case PortAccess::NotSerial:
-        break;
-    }
-    return "not-serial";
-}

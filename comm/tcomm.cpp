@@ -1,44 +1,22 @@
+// The serial port component's own logic, the same on every platform: the
+// properties, the order of Open and Close, the device control block and the
+// time-outs it asks for, the event dispatch, and the program's comm::Port on
+// top. What it asks of the system is in tcomm_posix.cpp or tcomm_win.cpp.
 #include "comm/tcomm.h"
 
 #include "comm/comm_event_thread.h"
-#include "comm/line_settings.h"
+#include "comm/tcomm_shared.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <fcntl.h>
 #include <limits>
 #include <mutex>
-#include <poll.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <system_error>
-#include <termios.h>
-#include <unistd.h>
 
 namespace {
 
-constexpr uint32_t kRates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
-                               19200, 38400, 56000, 57600, 115200, 128000, 256000};
-constexpr int kRateCount = static_cast<int>(sizeof kRates / sizeof kRates[0]);
-
-// Every event a port can report; CreateHandle watches them all until the
-// event thread narrows the mask to the monitored ones.
-constexpr uint32_t kAllEvents =
-    EV_RXCHAR | EV_RXFLAG | EV_TXEMPTY | EV_CTS | EV_DSR | EV_RLSD | EV_BREAK | EV_ERR | EV_RING;
-
-constexpr int kReadWaitMs = 1000;
-constexpr int kWriteSlackMs = 2000;
-
-using Clock = std::chrono::steady_clock;
-
-int msLeft(Clock::time_point deadline) {
-    auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
-}
+using comm::detail::kRateCount;
+using comm::detail::kRates;
 
 template <typename E> void refuseOutOfRange(E value, int members, const char* property) {
     int ordinal = static_cast<int>(value);
@@ -100,18 +78,6 @@ void TCommEventChars::Assign(const TCommEventChars& source) {
 // ---------------------------------------------------------------------------
 // TThreadComm: life, opening and closing
 
-// What the event thread and other threads share with the component.
-struct TThreadComm::Shared {
-    std::atomic<bool> portOpen{false};
-    std::atomic<bool> outputSuspended{false};
-    // Counts closes, so that a handler that closes the port stops the
-    // remaining handlers of the same event.
-    std::atomic<uint64_t> closeCount{0};
-    std::unique_ptr<TCommEventThread> eventThread;
-    // Re-entrant: a handler on the window's thread may call back in.
-    std::recursive_mutex portLock;
-};
-
 TThreadComm::TThreadComm()
     : eventChars_(std::make_unique<TCommEventChars>(this)), shared_(std::make_unique<Shared>()) {}
 
@@ -121,6 +87,7 @@ TThreadComm::TThreadComm(comm::TMainThreadDispatcher& dispatcher) : TThreadComm(
 
 TThreadComm::~TThreadComm() {
     Close();
+    ReleasePortEvents();
 }
 
 bool TThreadComm::Enabled() const {
@@ -133,72 +100,6 @@ TCommEventThread* TThreadComm::EventThread() const {
 
 void TThreadComm::Raise(const char* text, int code) {
     throw ECommError(text, code);
-}
-
-void TThreadComm::CreateHandle() {
-    lastOpenError_ = 0;
-    lastOpenHolder_.clear();
-    int fd = ::open(deviceName_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        lastOpenError_ = errno;
-        return;
-    }
-    portHandle_ = fd;
-    shared_->portOpen = true;
-
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !::isatty(fd)) {
-        lastOpenError_ = ENOTTY;
-        DestroyHandle();
-        return;
-    }
-    // Exclusive use, for every user: flock keeps out the programs that take
-    // it and TIOCEXCL those that open later, but a program that already has
-    // the terminal open without a lock passes both when we are root (and
-    // TIOCEXCL does not stop a root one either). So such a program holds it
-    // too. Its own descriptor keeps the line up, so this open and close of
-    // ours changes nothing for it.
-    if (std::string holder = comm::otherHolder(deviceName_); !holder.empty()) {
-        lastOpenError_ = EWOULDBLOCK;
-        lastOpenHolder_ = std::move(holder);
-        DestroyHandle();
-        return;
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
-        lastOpenError_ = errno == EBUSY ? EWOULDBLOCK : errno;
-        DestroyHandle();
-        return;
-    }
-    exclusiveSet_ = true;
-    // Output that another program stopped (XOFF, tcflow) stays stopped
-    // across opens: start it again.
-    ::tcflow(fd, TCOON);
-    commMask_ = kAllEvents;
-}
-
-void TThreadComm::DestroyHandle() {
-    if (portHandle_ >= 0) {
-        // What this component did to the tty outlives the descriptor while
-        // anyone else keeps the tty open (a pseudo-terminal's other end, the
-        // next program): undo it. Exclusive use only when it was ours (a
-        // refused open must not free the owner's port); held output and a
-        // break left on would jam the line for whoever comes next.
-        if (shared_->outputSuspended) {
-            ::tcflow(portHandle_, TCOON);
-        }
-        if (breakOn_) {
-            ::ioctl(portHandle_, TIOCCBRK);
-        }
-        if (exclusiveSet_) {
-            ::ioctl(portHandle_, TIOCNXCL);
-        }
-        ::close(portHandle_);
-    }
-    portHandle_ = -1;
-    shared_->portOpen = false;
-    exclusiveSet_ = false;
-    shared_->outputSuspended = false;
-    breakOn_ = false;
 }
 
 void TThreadComm::Open() {
@@ -270,26 +171,15 @@ void TThreadComm::Close() {
     }
 }
 
-// The queue sizes are only a recommendation to the driver, and a tty's
-// queues are fixed; what is left of the call is making sure the descriptor
-// is a working tty.
-int TThreadComm::SetupComm() {
-    termios t{};
-    if (::tcgetattr(portHandle_, &t) != 0) {
-        return errno;
-    }
-    return 0;
-}
-
 void TThreadComm::UpdateCommTimeouts() {
     TCommTimeouts t;
     t.ReadIntervalTimeout = 0xFFFFFFFFu;
     t.ReadTotalTimeoutMultiplier = 0;
-    t.ReadTotalTimeoutConstant = kReadWaitMs;
+    t.ReadTotalTimeoutConstant = comm::detail::kReadWaitMs;
     uint32_t rate = BaudRateValue(baudRate_);
     t.WriteTotalTimeoutMultiplier = rate != 0 ? 19200 / rate : 0;
     t.WriteTotalTimeoutConstant = 0;
-    int err = portHandle_ < 0 ? EBADF : comm::detail::setImmediateReads(portHandle_);
+    int err = ApplyCommTimeouts(t);
     if (err != 0) {
         Raise("Error updating CommTimeouts", err);
     }
@@ -321,15 +211,7 @@ void TThreadComm::UpdateDataControlBlock() {
     dcb.fNull = options_.Contains(coNullStrip);
     portDcb_ = dcb;
 
-    comm::detail::LineSettings line;
-    line.rate = dcb.BaudRate;
-    line.dataBits = dcb.ByteSize;
-    line.parity = dcb.Parity;
-    line.stopBits = dcb.StopBits;
-    line.parityCheck = dcb.fParity;
-    line.xonChar = dcb.XonChar;
-    line.xoffChar = dcb.XoffChar;
-    if (int err = comm::detail::applyLineSettings(portHandle_, line)) {
+    if (int err = ApplyDcb(dcb)) {
         Raise("Error updating DataControlBlock", err);
     }
 }
@@ -340,7 +222,8 @@ void TThreadComm::UpdateDataControlBlockLock() {
 }
 
 // ---------------------------------------------------------------------------
-// Reading and writing
+// Reading and writing: the platform's transfer under the lock, so that a
+// read and a write never overlap.
 
 int32_t TThreadComm::Write(const void* buf, uint32_t count) {
     if (!shared_->portOpen) {
@@ -350,46 +233,7 @@ int32_t TThreadComm::Write(const void* buf, uint32_t count) {
     if (!shared_->portOpen) {
         return -1;
     }
-    const auto* bytes = static_cast<const unsigned char*>(buf);
-    // The write gives up after its time-out (so many ms a byte at slow
-    // rates) plus kWriteSlackMs: a line held by flow control or a device
-    // that stopped reading must not hold the window's thread for ever.
-    const uint32_t perByte = commTimeouts_.WriteTotalTimeoutMultiplier;
-    const auto deadline =
-        Clock::now() +
-        std::chrono::milliseconds(uint64_t{perByte} * count +
-                                  commTimeouts_.WriteTotalTimeoutConstant + kWriteSlackMs);
-    uint32_t done = 0;
-    while (done < count) {
-        ssize_t n = ::write(portHandle_, bytes + done, count - done);
-        if (n > 0) {
-            done += static_cast<uint32_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN) {
-            break; // the line failed (EIO after a hang-up): report what went
-        }
-        // The driver is full: wait until it takes more.
-        const int waitMs = msLeft(deadline);
-        if (waitMs == 0) {
-            break;
-        }
-        pollfd p{portHandle_, POLLOUT, 0};
-        int r = ::poll(&p, 1, waitMs);
-        if (r < 0 && errno == EINTR) {
-            continue;
-        }
-        if (r <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-            break;
-        }
-    }
-    if (done > 0 && shared_->eventThread) {
-        shared_->eventThread->NotifyWritten();
-    }
-    return static_cast<int32_t>(done);
+    return WriteLocked(buf, count);
 }
 
 int32_t TThreadComm::Read(void* buf, uint32_t count) {
@@ -405,78 +249,11 @@ int32_t TThreadComm::Read(void* buf, uint32_t count) {
         ClearCommError(nullptr, nullptr);
         return 0;
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kReadWaitMs);
-    for (;;) {
-        ssize_t n = ::read(portHandle_, buf, count);
-        if (n > 0) {
-            return static_cast<int32_t>(n);
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN) {
-            return 0;
-        }
-        // Nothing queued: wait for the first bytes, at most the read time-out.
-        int waitMs = msLeft(deadline);
-        if (waitMs == 0) {
-            return 0;
-        }
-        pollfd p{portHandle_, POLLIN, 0};
-        int r = ::poll(&p, 1, waitMs);
-        if (r < 0 && errno == EINTR) {
-            continue;
-        }
-        if (r <= 0) {
-            return 0;
-        }
-        if ((p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-            // A hung-up line polls readable for ever and reads nothing:
-            // take what may be left and stop waiting.
-            n = ::read(portHandle_, buf, count);
-            return n > 0 ? static_cast<int32_t>(n) : 0;
-        }
-    }
-}
-
-void TThreadComm::PurgeIn() {
-    if (shared_->portOpen) {
-        ::tcflush(portHandle_, TCIFLUSH);
-    }
-}
-
-void TThreadComm::PurgeOut() {
-    if (shared_->portOpen) {
-        ::tcflush(portHandle_, TCOFLUSH);
-    }
+    return ReadLocked(buf, count);
 }
 
 // ---------------------------------------------------------------------------
 // Status and line control
-
-bool TThreadComm::ClearCommError(int32_t* errors, TComStat* stat) {
-    // Linux keeps no line error flags to report or clear.
-    if (errors != nullptr) {
-        *errors = 0;
-    }
-    TComStat s;
-    bool ok = true;
-    int in = 0;
-    int out = 0;
-    if (portHandle_ < 0 || ::ioctl(portHandle_, TIOCINQ, &in) != 0 ||
-        ::ioctl(portHandle_, TIOCOUTQ, &out) != 0) {
-        ok = false;
-        in = 0;
-        out = 0;
-    }
-    s.cbInQue = static_cast<uint32_t>(std::max(in, 0));
-    s.cbOutQue = static_cast<uint32_t>(std::max(out, 0));
-    s.fXoffHold = shared_->outputSuspended;
-    if (stat != nullptr) {
-        *stat = s;
-    }
-    return ok;
-}
 
 int32_t TThreadComm::InQueCount() {
     if (!shared_->portOpen) {
@@ -507,49 +284,8 @@ void TThreadComm::EscapeComm(int32_t code) {
     if (!shared_->portOpen) {
         Raise("Port not open", -1);
     }
-    int rc = -1;
-    int line = 0;
-    switch (code) {
-    case SETXOFF:
-        rc = ::tcflow(portHandle_, TCOOFF);
-        if (rc == 0) {
-            shared_->outputSuspended = true;
-        }
-        break;
-    case SETXON:
-        rc = ::tcflow(portHandle_, TCOON);
-        if (rc == 0) {
-            shared_->outputSuspended = false;
-        }
-        break;
-    case SETRTS:
-    case CLRRTS:
-        line = TIOCM_RTS;
-        rc = ::ioctl(portHandle_, code == SETRTS ? TIOCMBIS : TIOCMBIC, &line);
-        break;
-    case SETDTR:
-    case CLRDTR:
-        line = TIOCM_DTR;
-        rc = ::ioctl(portHandle_, code == SETDTR ? TIOCMBIS : TIOCMBIC, &line);
-        break;
-    case SETBREAK:
-        rc = ::ioctl(portHandle_, TIOCSBRK);
-        if (rc == 0) {
-            breakOn_ = true;
-        }
-        break;
-    case CLRBREAK:
-        rc = ::ioctl(portHandle_, TIOCCBRK);
-        if (rc == 0) {
-            breakOn_ = false;
-        }
-        break;
-    default:
-        errno = EINVAL;
-        break; // no such function on a tty (RESETDEV included)
-    }
-    if (rc != 0) {
-        Raise("EscapeCommFunction failure", errno);
+    if (int err = EscapeFunction(code)) {
+        Raise("EscapeCommFunction failure", err);
     }
 }
 
@@ -565,7 +301,7 @@ void TThreadComm::SetBREAKState(bool state) {
     EscapeComm(state ? SETBREAK : CLRBREAK);
     if (shared_->portOpen) {
         std::lock_guard<std::recursive_mutex> guard(shared_->portLock);
-        ::tcflush(portHandle_, TCIOFLUSH);
+        PurgeAll();
     }
 }
 
@@ -574,25 +310,25 @@ void TThreadComm::SetXONState(bool state) {
 }
 
 bool TThreadComm::GetModemState(int32_t which) {
-    int bit = 0;
+    uint32_t bit = 0;
     switch (which) {
     case 1:
-        bit = TIOCM_CTS;
+        bit = MS_CTS_ON;
         break;
     case 2:
-        bit = TIOCM_DSR;
+        bit = MS_DSR_ON;
         break;
     case 3:
-        bit = TIOCM_RI;
+        bit = MS_RING_ON;
         break;
     case 4:
-        bit = TIOCM_CD;
+        bit = MS_RLSD_ON;
         break;
     default:
         return false;
     }
-    int lines = 0;
-    return shared_->portOpen && ::ioctl(portHandle_, TIOCMGET, &lines) == 0 && (lines & bit) != 0;
+    uint32_t lines = 0;
+    return shared_->portOpen && ModemStatus(&lines) && (lines & bit) != 0;
 }
 
 bool TThreadComm::GetComState(int32_t which) {

@@ -129,6 +129,12 @@ inline constexpr uint32_t EV_BREAK = 0x0040;
 inline constexpr uint32_t EV_ERR = 0x0080;
 inline constexpr uint32_t EV_RING = 0x0100;
 
+// The modem line bits of GetModemState's platform status.
+inline constexpr uint32_t MS_CTS_ON = 0x0010;
+inline constexpr uint32_t MS_DSR_ON = 0x0020;
+inline constexpr uint32_t MS_RING_ON = 0x0040;
+inline constexpr uint32_t MS_RLSD_ON = 0x0080;
+
 // Codes of EscapeComm.
 inline constexpr int32_t SETXOFF = 1;
 inline constexpr int32_t SETXON = 2;
@@ -328,8 +334,9 @@ class TThreadComm {
     TFlowControl FlowControl() const { return flowControl_; }
     void SetFlowControl(TFlowControl flow);
 
-    // State the component keeps for the port.
-    int PortHandle() const { return portHandle_; }
+    // State the component keeps for the port. The handle is the file
+    // descriptor on Linux, the HANDLE on Windows; -1 when closed.
+    std::intptr_t PortHandle() const { return portHandle_; }
     const TDcb& PortDcb() const { return portDcb_; }
     const TCommTimeouts& CommTimeouts() const { return commTimeouts_; }
     // The port's event mask: all nine events after CreateHandle, the
@@ -354,6 +361,19 @@ class TThreadComm {
     bool ClearCommError(int32_t* errors, TComStat* stat);
     int SetupComm();
     void Raise(const char* text, int code);
+    // The platform's part (tcomm_posix.cpp, tcomm_win.cpp): each returns 0
+    // or the system's error code.
+    int ApplyCommTimeouts(const TCommTimeouts& timeouts);
+    // Write and Read with the lock held on an open port (Read: count > 0).
+    int32_t WriteLocked(const void* buf, uint32_t count);
+    int32_t ReadLocked(void* buf, uint32_t count);
+    int ApplyDcb(const TDcb& dcb);
+    int EscapeFunction(int32_t code);
+    // The MS_* bits of the modem lines; false when the port cannot tell.
+    bool ModemStatus(uint32_t* lines);
+    // Both queues discarded, pending transfers aborted.
+    void PurgeAll();
+    void ReleasePortEvents();
 
     comm::TMainThreadDispatcher* dispatcher_ = nullptr;
     std::string deviceName_ = "Com2";
@@ -371,7 +391,7 @@ class TThreadComm {
     TCommOptions options_;
     TFlowControl flowControl_ = fcDefault;
 
-    int portHandle_ = -1;
+    std::intptr_t portHandle_ = -1;
     TDcb portDcb_;
     TCommTimeouts commTimeouts_;
     uint32_t commMask_ = 0;

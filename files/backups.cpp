@@ -3,10 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace backups {
 
@@ -37,14 +34,9 @@ std::string folderFor(const char* xdgDataHome, const char* home) {
     return base + "/vxrt7-config/backups";
 }
 
-std::string folder() {
-    return folderFor(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
-}
-
 std::string fileName(unsigned deviceNumber, std::chrono::system_clock::time_point when) {
     const std::time_t t = std::chrono::system_clock::to_time_t(when);
-    std::tm local{};
-    ::localtime_r(&t, &local);
+    const std::tm local = file_io::localTime(t);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H-%M-%S", &local);
     return "device-" + std::to_string(deviceNumber) + "_" + stamp + ".fcd";
@@ -58,9 +50,11 @@ std::optional<std::string> save(std::string_view bytes, unsigned deviceNumber,
         return std::nullopt;
     }
     std::error_code ec;
-    if (std::filesystem::create_directories(dir, ec)) {
+    // The path is UTF-8 (on Windows too, where a plain string would be
+    // taken in the ANSI code page).
+    if (std::filesystem::create_directories(std::u8string(dir.begin(), dir.end()), ec)) {
         // Only the user reads what was on the devices (passwords and numbers).
-        ::chmod(dir.c_str(), 0700);
+        file_io::restrictToOwner(dir);
     }
     if (ec) {
         fail(error, ec.value());
@@ -78,24 +72,18 @@ std::optional<std::string> save(std::string_view bytes, unsigned deviceNumber,
     const std::string stem = name.substr(0, name.size() - 4);
     for (int copy = 1; copy < 1000; ++copy) {
         const std::string path =
-            dir + "/" + (copy == 1 ? name : stem + "-" + std::to_string(copy) + ".fcd");
-        if (::link(temp.c_str(), path.c_str()) == 0) {
-            ::unlink(temp.c_str());
-            if (const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-                dirFd >= 0) {
-                ::fsync(dirFd);
-                ::close(dirFd);
-            }
+            file_io::childPath(dir, copy == 1 ? name : stem + "-" + std::to_string(copy) + ".fcd");
+        const int code = file_io::publishNew(temp, path);
+        if (code == 0) {
             return path;
         }
-        if (errno != EEXIST) {
-            const int code = errno;
-            ::unlink(temp.c_str());
+        if (code != EEXIST) {
+            file_io::removeFile(temp);
             fail(error, code);
             return std::nullopt;
         }
     }
-    ::unlink(temp.c_str());
+    file_io::removeFile(temp);
     fail(error, EEXIST);
     return std::nullopt;
 }

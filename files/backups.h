@@ -1,7 +1,8 @@
 // The backup folder: one configuration file for every complete read of a
 // device, kept so that nothing that was on a device is lost when it is
 // overwritten. The folder is $XDG_DATA_HOME/vxrt7-config/backups (by
-// default ~/.local/share/vxrt7-config/backups).
+// default ~/.local/share/vxrt7-config/backups), on Windows
+// %LOCALAPPDATA%\vxrt7-config\backups.
 #pragma once
 
 #include "files/file_io.h"
@@ -17,7 +18,8 @@ namespace backups {
 // XDG_DATA_HOME that is empty or not an absolute path is ignored, as the
 // XDG rules say; without HOME there is no folder (empty result).
 std::string folderFor(const char* xdgDataHome, const char* home);
-// The folder for this process's environment.
+// The folder for this process's environment; on Windows
+// %LOCALAPPDATA%\vxrt7-config\backups (file_io_posix.cpp, file_io_win.cpp).
 std::string folder();
 
 // The file name of a backup of device `deviceNumber` read at `when` (local

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 #include <functional>
 #include <optional>
 #include <string>
@@ -50,6 +51,21 @@ std::optional<std::string> writeTemporary(const std::string& dir, const std::str
 // where the process number may be another machine's.
 // The process number in such a name, or nullopt for any other name.
 std::optional<pid_t> leftoverPid(std::string_view name);
+
+// Gives the finished temporary file `temp` the name `path` only when no file
+// has that name (EEXIST otherwise), durably; returns 0 or the errno of the
+// failure. The temporary file is gone after success.
+int publishNew(const std::string& temp, const std::string& path);
+// `name` in the folder `dir`, with the system's separator ("/", on Windows
+// "\\").
+std::string childPath(const std::string& dir, const std::string& name);
+// Removes a file; nothing when it is not there.
+void removeFile(const std::string& path);
+// Makes a folder that this program has just made readable to its user
+// alone (on Windows the user's own folders are so already).
+void restrictToOwner(const std::string& dir);
+// The local time of `t`.
+std::tm localTime(std::time_t t);
 
 // Tests only: called after each chunk that reaches the new file, with the
 // number of bytes written so far, so a test can stop a save in its middle.

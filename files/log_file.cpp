@@ -1,5 +1,7 @@
 #include "files/log_file.h"
 
+#include "files/file_io.h"
+
 #include <cstdio>
 #include <ctime>
 
@@ -9,9 +11,7 @@ namespace {
 
 std::tm localParts(std::chrono::system_clock::time_point time) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    std::tm parts{};
-    localtime_r(&seconds, &parts);
-    return parts;
+    return file_io::localTime(seconds);
 }
 
 } // namespace

@@ -11,6 +11,10 @@ VXRT7_PACKAGES=(
   librsvg2-bin desktop-file-utils appstream poppler-utils dpkg-dev file
   # the window's caption on a real X11 display
   xvfb x11-utils
+  # the core and the tool for Windows (scripts/build-windows.sh) and their
+  # tests under Wine (scripts/test-windows.sh; "wine" holds the wine and
+  # wineboot commands, which wine64 only recommends); GoogleTest's sources
+  g++-mingw-w64-x86-64-posix wine64 wine googletest
 )
 
 vxrt7_install_deps() {
