@@ -67,10 +67,15 @@ struct Plan {
 //   the job asks for, so the job is done without a write (`reason` says so).
 Plan planJob(const JobRequest& job, const DeviceContents& current);
 
-// The list packed as the device stores it: the entries (rows with a number)
-// in order from row 1, their apartments as the device gives them back, the
-// rest empty, 650 rows.
-std::vector<std::array<std::string, 2>> packedRows(const DeviceContents& contents);
+// What the device holds once `contents` is written: the same block, and the
+// entries (rows with a number) in order from row 1 with their apartments as
+// the device gives them back, the rest of the 650 rows empty.
+DeviceContents asStored(const DeviceContents& contents);
+
+// Why a request cannot be queued or run on any device (a file that is no
+// .fcd or whose list the device cannot take, an empty number, an apartment
+// that is no whole number from 0 to 65 535), in Russian; nothing when it can.
+std::optional<std::string> requestProblem(const JobRequest& request);
 
 // The read-back against the target: every difference named in Russian (the
 // setting under its caption, the number added, removed or moved); empty when
