@@ -157,7 +157,7 @@ void DeviceRunner::advance() {
     switch (phase_) {
     case Phase::Announcing:
         if (session_.state().remoteConnected) {
-            report(FleetEvent::Kind::Announced, "Интернет - подключение с адреса " + peer_);
+            // The announcement itself is in the log already, in the link's words.
             // The order of the passwords tried: the one last used from this
             // address, those given to the server, those the register holds.
             FleetRegister& reg = host_.fleetRegister();
@@ -261,7 +261,7 @@ void DeviceRunner::deviceOpened(const frames::ConfigBlockBytes& block) {
     const unsigned number = ConfigBlock::decode(block).deviceNumber;
     device_ = number;
     candidates_.clear();
-    host_.fleetRegister().deviceSeen(number, peer_, *password_, std::string(), host_.now());
+    host_.fleetRegister().deviceSeen(number, address_, *password_, std::string(), host_.now());
     report(FleetEvent::Kind::Identified,
            tag() + ": открыт паролем, номер устройства " + std::to_string(number));
     if (!host_.claim(*this, number)) {
