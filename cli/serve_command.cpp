@@ -24,7 +24,8 @@ extern "C" void onStopSignal(int) {
 }
 
 std::optional<long> wholeNumber(const std::string& text, long low, long high) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
         return std::nullopt;
     }
     const long value = std::stol(text);
@@ -119,8 +120,9 @@ int serveCommand(Run& run, const std::vector<std::string>& args) {
         registerPath = fleet::FleetRegister::defaultPath();
     }
     if (registerPath.empty()) {
-        return fail(run, kUsageError, "не найти папку реестра: нет ни XDG_DATA_HOME, ни HOME; "
-                                      "укажите --register ФАЙЛ");
+        return fail(run, kUsageError,
+                    "не найти папку реестра: нет ни XDG_DATA_HOME, ни HOME; "
+                    "укажите --register ФАЙЛ");
     }
     std::string error;
     const auto reg = fleet::FleetRegister::open(registerPath, &error);

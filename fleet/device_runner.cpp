@@ -71,16 +71,14 @@ const char* eventName(FleetEvent::Kind kind) {
     return "note";
 }
 
-DeviceRunner::DeviceRunner(RunnerHost& host, int connection, std::string address,
-                           std::string peer)
+DeviceRunner::DeviceRunner(RunnerHost& host, int connection, std::string address, std::string peer)
     : host_(host), connection_(connection), address_(std::move(address)), peer_(std::move(peer)),
       session_(nullptr, grid_, *this) {
     session_.choosePort("Интернет");
     session_.attachInternet({[this](const std::uint8_t* bytes, std::size_t count) {
                                  return host_.send(connection_, bytes, count);
                              },
-                             [this] { host_.hangUp(connection_); },
-                             [] { return true; },
+                             [this] { host_.hangUp(connection_); }, [] { return true; },
                              [] { return true; }});
 }
 
@@ -207,8 +205,7 @@ void DeviceRunner::advance() {
                 jobFailed((phase_ == Phase::Reading ? "чтение: " : "контрольное чтение: ") + why);
             } else {
                 phase_ = Phase::Silent;
-                report(FleetEvent::Kind::Disconnected,
-                       tag() + ": " + why + "; соединение закрыто");
+                report(FleetEvent::Kind::Disconnected, tag() + ": " + why + "; соединение закрыто");
                 host_.hangUp(connection_);
             }
         }
@@ -294,8 +291,8 @@ void DeviceRunner::readComplete() {
     DeviceContents contents = contentsRead();
     std::string backupError;
     const std::string source = job_ ? "задание " + std::to_string(job_->id) : "serve";
-    host_.fleetRegister().addSnapshot(*device_, contents, host_.now(), source,
-                                      host_.backupFolder(), &backupError);
+    host_.fleetRegister().addSnapshot(*device_, contents, host_.now(), source, host_.backupFolder(),
+                                      &backupError);
     int numbers = 0;
     for (const auto& row : contents.rows) {
         numbers += row[0].empty() ? 0 : 1;
@@ -403,8 +400,8 @@ void DeviceRunner::verifyEnded(const DeviceContents& readBack) {
         return;
     }
     host_.fleetRegister().jobDone(job_->id, host_.now());
-    report(FleetEvent::Kind::JobDone, tag() + ": задание " + std::to_string(job_->id) +
-                                          " выполнено: записано и проверено");
+    report(FleetEvent::Kind::JobDone,
+           tag() + ": задание " + std::to_string(job_->id) + " выполнено: записано и проверено");
     finishJob();
 }
 
@@ -417,27 +414,35 @@ void DeviceRunner::jobFailed(const std::string& why) {
                (again ? "; повтор при следующем подключении" : "; попыток больше не будет"));
     triedHere_.push_back(job_->id);
     const bool lostTouch = noAnswer_ || phase_ == Phase::Writing;
-    finishJob();
-    if (again && lostTouch) {
+    if (again && lostTouch && phase_ != Phase::Silent) {
         // What the device holds now is not known: a new connection starts
         // the job over from its first read.
+        job_.reset();
+        target_.reset();
         phase_ = Phase::Silent;
         host_.hangUp(connection_);
+        return;
     }
+    finishJob();
 }
 
 void DeviceRunner::finishJob() {
     job_.reset();
     target_.reset();
     changes_.clear();
+    if (phase_ == Phase::Silent) {
+        return;
+    }
     phase_ = conflict_ ? Phase::Conflict : Phase::Idle;
+    // The next job of the device follows at once.
+    lookForJob();
 }
 
 void DeviceRunner::connectionLost(const std::string& why) {
+    phase_ = Phase::Silent;
     if (job_) {
         jobFailed("связь с прибором прервана (" + why + ")");
     }
-    phase_ = Phase::Silent;
 }
 
 } // namespace fleet

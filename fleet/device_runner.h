@@ -35,21 +35,21 @@ namespace fleet {
 // What the server reports, one line each.
 struct FleetEvent {
     enum class Kind {
-        Listening,   // the server listens
-        Refused,     // a client that is no device, or one too many
-        Announced,   // a device announced itself ("CONNECT")
-        Identified,  // a password opened it: the device number is known
-        Snapshot,    // a complete read is kept in the register
-        Unknown,     // no password opened it
-        Conflict,    // two connections with one device number at once
-        JobStarted,  // a job is under way on a device
-        JobDone,     // written and verified, or nothing to write
-        JobRetry,    // failed (or cut short) before its last try
-        JobFailed,   // failed for good
+        Listening,    // the server listens
+        Refused,      // a client that is no device, or one too many
+        Announced,    // a device announced itself ("CONNECT")
+        Identified,   // a password opened it: the device number is known
+        Snapshot,     // a complete read is kept in the register
+        Unknown,      // no password opened it
+        Conflict,     // two connections with one device number at once
+        JobStarted,   // a job is under way on a device
+        JobDone,      // written and verified, or nothing to write
+        JobRetry,     // failed (or cut short) before its last try
+        JobFailed,    // failed for good
         Disconnected, // a device's connection ended
-        Note,        // anything else the server says (the link's own lines)
-        Error,       // something that needs the operator: the register, the port
-        Stopping,    // SIGTERM or SIGINT: the exchanges in flight end
+        Note,         // anything else the server says (the link's own lines)
+        Error,        // something that needs the operator: the register, the port
+        Stopping,     // SIGTERM or SIGINT: the exchanges in flight end
         Stopped,
     };
     Kind kind = Kind::Note;

@@ -116,9 +116,9 @@ bool FleetServer::listen(std::string* error) {
     hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
     addrinfo* list = nullptr;
     const std::string service = std::to_string(options_.port);
-    const int rc = ::getaddrinfo(options_.listenAddress.empty() ? nullptr
-                                                                : options_.listenAddress.c_str(),
-                                 service.c_str(), &hints, &list);
+    const int rc =
+        ::getaddrinfo(options_.listenAddress.empty() ? nullptr : options_.listenAddress.c_str(),
+                      service.c_str(), &hints, &list);
     if (rc != 0) {
         *error = "Неверный адрес «" + options_.listenAddress + "»: " + ::gai_strerror(rc);
         return false;
@@ -138,12 +138,11 @@ bool FleetServer::listen(std::string* error) {
         if (fd >= 0) {
             ::close(fd);
         }
-        *error = err == EADDRINUSE ? "Порт " + service +
-                                         " уже занят другой программой: сервер не запущен"
-                 : err == EACCES   ? "Нет прав открыть порт " + service +
+        *error = err == EADDRINUSE
+                     ? "Порт " + service + " уже занят другой программой: сервер не запущен"
+                 : err == EACCES ? "Нет прав открыть порт " + service +
                                        " (порты до 1024 — только для root): сервер не запущен"
-                                   : "Не удалось открыть порт " + service + ": " +
-                                         std::strerror(err);
+                                 : "Не удалось открыть порт " + service + ": " + std::strerror(err);
         return false;
     }
     ::freeaddrinfo(list);
@@ -170,9 +169,9 @@ bool FleetServer::listen(std::string* error) {
                                              std::to_string(recovered));
         }
     });
-    note(FleetEvent::Kind::Listening,
-         "Сервер запущен, порт " + std::to_string(boundPort_) + ", реестр " + reg_.path() +
-             ", соединений не больше " + std::to_string(clients_.maxClients));
+    note(FleetEvent::Kind::Listening, "Сервер запущен, порт " + std::to_string(boundPort_) +
+                                          ", реестр " + reg_.path() + ", соединений не больше " +
+                                          std::to_string(clients_.maxClients));
     return true;
 }
 
@@ -232,9 +231,9 @@ void FleetServer::acceptAll() {
         ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev);
         const std::string address = conn.address;
         conns_.emplace(id, std::move(conn));
-        apply(clients_.accepted(id, address, port, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                        Clock::now() - start_)
-                                                        .count()));
+        apply(clients_.accepted(
+            id, address, port,
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count()));
     }
 }
 
@@ -271,10 +270,9 @@ void FleetServer::readFrom(int connection) {
     char buffer[InternetClients::kMaxRead];
     const ssize_t n = ::recv(it->second.fd, buffer, sizeof buffer, 0);
     if (n > 0) {
-        apply(clients_.received(connection, buffer, static_cast<std::size_t>(n),
-                                std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    Clock::now() - start_)
-                                    .count()));
+        apply(clients_.received(
+            connection, buffer, static_cast<std::size_t>(n),
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count()));
         return;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
@@ -359,10 +357,9 @@ void FleetServer::closeConnection(int connection, const std::string& why) {
         e.kind = FleetEvent::Kind::Disconnected;
         e.address = conn.peer;
         e.device = conn.runner->device().value_or(0);
-        e.message = (conn.runner->device()
-                         ? "Прибор " + std::to_string(*conn.runner->device()) + " (" + conn.peer +
-                               ")"
-                         : "Соединение с " + conn.peer) +
+        e.message = (conn.runner->device() ? "Прибор " + std::to_string(*conn.runner->device()) +
+                                                 " (" + conn.peer + ")"
+                                           : "Соединение с " + conn.peer) +
                     " отключено" + (why.empty() ? std::string() : ": " + why);
         log_(e);
     }
@@ -388,8 +385,9 @@ bool FleetServer::claim(DeviceRunner& runner, unsigned device) {
     e.kind = FleetEvent::Kind::Conflict;
     e.address = runner.peer();
     e.device = device;
-    e.message = "Номер устройства " + std::to_string(device) + " у двух соединений сразу: " +
-                other->peer() + " и " + runner.peer() + "; заданий ни одному из них";
+    e.message = "Номер устройства " + std::to_string(device) +
+                " у двух соединений сразу: " + other->peer() + " и " + runner.peer() +
+                "; заданий ни одному из них";
     log_(e);
     other->enterConflict();
     return false;
@@ -414,8 +412,8 @@ void FleetServer::ticks() {
     }
     if (now >= nextClients_) {
         nextClients_ = now + 250ms;
-        apply(clients_.tick(std::chrono::duration_cast<std::chrono::milliseconds>(now - start_)
-                                .count()));
+        apply(clients_.tick(
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - start_).count()));
     }
     if (now >= nextJobs_ && !stopping_) {
         nextJobs_ = now + 1s;

@@ -55,8 +55,7 @@ bool dump(const sim::SimOptions& o, const sim::SimRunner& runner, std::uint16_t 
     if (o.dumpFile.empty()) {
         return true;
     }
-    const std::string path =
-        o.devices > 1 ? o.dumpFile + "-" + std::to_string(number) : o.dumpFile;
+    const std::string path = o.devices > 1 ? o.dumpFile + "-" + std::to_string(number) : o.dumpFile;
     std::string error;
     if (!sim::writeStateDump(path, runner.snapshot(), &error)) {
         std::fprintf(stderr, "vxrt7-sim: --dump: %s\n", error.c_str());

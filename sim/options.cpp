@@ -167,7 +167,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             (name == "--no-reply" ? o.faults.noReply : o.faults.memoryFull) = true;
             continue;
         }
-        static const std::array<const char*, 35> withValue = {"--reply-delay",
+        static const std::array<const char*, 34> withValue = {"--reply-delay",
                                                               "--connect",
                                                               "--devices",
                                                               "--device-number",
@@ -263,8 +263,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                 n = ranged(1, 65'536);
             } else if (name == "--split-random") {
                 n = ranged(1, 4'000'000'000);
-            } else if (name == "--password" || name == "--capacity" ||
-                       name == "--device-number") {
+            } else if (name == "--password" || name == "--capacity" || name == "--device-number") {
                 n = ranged(0, 65'535);
             } else if (name == "--devices") {
                 n = ranged(1, 10'000);
@@ -274,8 +273,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                 n = ranged(1, 600'000);
             } else if (name == "--corrupt-packet" || name == "--refuse-ntf" ||
                        name == "--read-stops-after" || name == "--repeat-batch" ||
-                       name == "--drop-after-batches" ||
-                       name == "--reject-frames" || name == "--mute-loader-at") {
+                       name == "--drop-after-batches" || name == "--reject-frames" ||
+                       name == "--mute-loader-at") {
                 n = ranged(1, 1'000'000);
             } else { // --delay-ms, --reply-delay, --latency-ms, --split-gap-ms, --say-delay-ms
                 n = ranged(0, 60'000);
@@ -319,8 +318,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                 o.faults.repeatBatchAt = static_cast<unsigned>(*n);
             } else if (name == "--split-random") {
                 o.faults.randomSplitSeed = static_cast<std::uint32_t>(*n);
-            } else if (name == "--delay-ms" || name == "--reply-delay" ||
-                       name == "--latency-ms") {
+            } else if (name == "--delay-ms" || name == "--reply-delay" || name == "--latency-ms") {
                 o.pacing.processingDelay = std::chrono::milliseconds{*n};
             } else if (name == "--split-gap-ms") {
                 o.faults.splitGap = std::chrono::milliseconds{*n};

@@ -24,7 +24,7 @@ struct SimOptions {
                    // --corrupt-packet, --read-stops-after, --refuse-ntf, --repeat-batch,
                    // --memory-full,
                    // --reject-frames, --mute-loader-at
-    std::optional<TcpTarget> tcp;                  // --tcp HOST:PORT, --connect HOST:PORT
+    std::optional<TcpTarget> tcp; // --tcp HOST:PORT, --connect HOST:PORT
     // --connect: a fleet of GPRS devices that stay on line, reconnecting
     // after a dropped or ended connection.
     bool fleet = false;
