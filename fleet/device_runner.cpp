@@ -194,8 +194,11 @@ void DeviceRunner::advance() {
     case Phase::Reading:
     case Phase::Verifying:
         if (readComplete_) {
-            const DeviceContents contents = contentsRead();
-            phase_ == Phase::Reading ? readComplete() : verifyEnded(contents);
+            if (phase_ == Phase::Reading) {
+                readComplete();
+            } else {
+                verifyEnded(contentsRead());
+            }
         } else if (readCut_ || noAnswer_ ||
                    (block_ && !session_.numberReadPending() && !readComplete_)) {
             const std::string why =
@@ -242,7 +245,9 @@ void DeviceRunner::tryNextPassword() {
     readCut_.reset();
     if (candidates_.empty()) {
         phase_ = Phase::Unknown;
-        host_.fleetRegister().unknownDevice(peer_, host_.now());
+        host_.write(0, [peer = peer_, when = host_.now()](FleetRegister& reg, auto&) {
+            reg.unknownDevice(peer, when);
+        });
         report(FleetEvent::Kind::Unknown, "Прибор с адреса " + peer_ +
                                               " не открылся ни одним паролем: записан как "
                                               "неизвестный, ему больше ничего не посылается");
@@ -258,7 +263,10 @@ void DeviceRunner::deviceOpened(const frames::ConfigBlockBytes& block) {
     const unsigned number = ConfigBlock::decode(block).deviceNumber;
     device_ = number;
     candidates_.clear();
-    host_.fleetRegister().deviceSeen(number, address_, *password_, std::string(), host_.now());
+    host_.write(number, [number, address = address_, password = *password_,
+                         when = host_.now()](FleetRegister& reg, auto&) {
+        reg.deviceSeen(number, address, password, std::string(), when);
+    });
     report(FleetEvent::Kind::Identified,
            tag() + ": открыт паролем, номер устройства " + std::to_string(number));
     if (!host_.claim(*this, number)) {
@@ -289,19 +297,14 @@ DeviceContents DeviceRunner::contentsRead() const {
 
 void DeviceRunner::readComplete() {
     DeviceContents contents = contentsRead();
-    std::string backupError;
     const std::string source = job_ ? "задание " + std::to_string(job_->id) : "serve";
-    host_.fleetRegister().addSnapshot(*device_, contents, host_.now(), source, host_.backupFolder(),
-                                      &backupError);
     int numbers = 0;
     for (const auto& row : contents.rows) {
         numbers += row[0].empty() ? 0 : 1;
     }
-    report(FleetEvent::Kind::Snapshot,
-           tag() + ": считано, номеров " + std::to_string(numbers) +
-               (backupError.empty() ? std::string()
-                                    : "; резервная копия не сохранена: " + backupError));
-    fresh_ = contents;
+    keepSnapshot(contents, source);
+    report(FleetEvent::Kind::Snapshot, tag() + ": считано, номеров " + std::to_string(numbers));
+    fresh_ = true;
     readComplete_ = false;
     if (job_) {
         planAndWrite(contents);
@@ -309,6 +312,32 @@ void DeviceRunner::readComplete() {
     }
     phase_ = conflict_ ? Phase::Conflict : Phase::Idle;
     lookForJob();
+}
+
+void DeviceRunner::keepSnapshot(const DeviceContents& contents, const std::string& source) {
+    // Waiting for its turn, a read is held as the .fcd it becomes (less than
+    // half the memory of its rows): hundreds of them may wait at once.
+    MemoryNumberGrid rows;
+    config_file::fillGrid(contents, rows);
+    config_file::Encoded file = config_file::encode(contents.block, rows);
+    if (!file.ok()) {
+        report(FleetEvent::Kind::Error, tag() + ": чтение не сохранить: " + *file.error);
+        return;
+    }
+    host_.write(*device_, [device = *device_, file = std::move(file.bytes), when = host_.now(),
+                           source, folder = host_.backupFolder()](
+                              FleetRegister& reg, std::vector<std::string>& problems) {
+        config_file::DecodeError error;
+        const std::optional<DeviceContents> decoded = config_file::decode(file, &error);
+        std::string backupError;
+        if (decoded) {
+            reg.addSnapshot(device, *decoded, when, source, folder, &backupError);
+        }
+        if (!backupError.empty()) {
+            problems.push_back("Прибор " + std::to_string(device) +
+                               ": резервная копия чтения не сохранена: " + backupError);
+        }
+    });
 }
 
 void DeviceRunner::lookForJob() {
@@ -319,20 +348,27 @@ void DeviceRunner::lookForJob() {
     if (!next || std::find(triedHere_.begin(), triedHere_.end(), next->id) != triedHere_.end()) {
         return; // a job that failed here waits for the device's next connection
     }
+    if (!host_.claimJob(next->id)) {
+        return; // under way here already, or done while the register does not show it yet
+    }
     startJob(*next);
 }
 
 void DeviceRunner::startJob(const Job& job) {
-    if (!host_.fleetRegister().jobStarted(job.id, host_.now())) {
-        return; // cancelled meanwhile
-    }
+    host_.write(*device_, [id = job.id, when = host_.now()](FleetRegister& reg,
+                                                            std::vector<std::string>& problems) {
+        if (!reg.jobStarted(id, when)) {
+            problems.push_back("Задание " + std::to_string(id) +
+                               " отменено, когда уже выполнялось");
+        }
+    });
     job_ = job;
     job_->tries += 1;
     report(FleetEvent::Kind::JobStarted, tag() + ": задание " + std::to_string(job.id) + " (" +
                                              kindName(job.request.kind) + "), попытка " +
                                              std::to_string(job_->tries));
     if (fresh_) {
-        planAndWrite(*fresh_);
+        planAndWrite(contentsRead());
     } else {
         startRead();
     }
@@ -348,17 +384,38 @@ void DeviceRunner::startRead() {
     session_.readConfig(std::to_string(*password_));
 }
 
+namespace {
+
+// A device's contents as the .fcd they make, for keeping them while a job
+// runs: less than half the memory of their rows, and hundreds of jobs run
+// at once.
+std::string asFile(const DeviceContents& contents) {
+    MemoryNumberGrid rows;
+    config_file::fillGrid(contents, rows);
+    config_file::Encoded file = config_file::encode(contents.block, rows);
+    return file.ok() ? std::move(file.bytes) : std::string();
+}
+
+std::optional<DeviceContents> fromFile(const std::string& file) {
+    config_file::DecodeError error;
+    return config_file::decode(file, &error);
+}
+
+} // namespace
+
 void DeviceRunner::planAndWrite(const DeviceContents& current) {
-    const Plan plan = planJob(job_->request, current);
+    Plan plan = planJob(job_->request, current);
     switch (plan.outcome) {
     case Plan::Outcome::Nothing:
-        host_.fleetRegister().jobDone(job_->id, host_.now(), plan.reason);
+        host_.write(*device_, [id = job_->id, when = host_.now(), note = plan.reason](
+                                  FleetRegister& reg, auto&) { reg.jobDone(id, when, note); });
         report(FleetEvent::Kind::JobDone, tag() + ": задание " + std::to_string(job_->id) +
                                               " выполнено без записи: " + plan.reason);
         finishJob();
         return;
     case Plan::Outcome::Refused:
-        host_.fleetRegister().jobRefused(job_->id, plan.reason, host_.now());
+        host_.write(*device_, [id = job_->id, when = host_.now(), why = plan.reason](
+                                  FleetRegister& reg, auto&) { reg.jobRefused(id, why, when); });
         report(FleetEvent::Kind::JobFailed,
                tag() + ": задание " + std::to_string(job_->id) + " не выполнено: " + plan.reason);
         finishJob();
@@ -366,14 +423,17 @@ void DeviceRunner::planAndWrite(const DeviceContents& current) {
     case Plan::Outcome::Write:
         break;
     }
-    target_ = plan.target;
-    changes_ = plan.changes;
-    fresh_.reset(); // the device is about to change
-    config_file::fillGrid(*target_, grid_);
+    // The changes (a line per number) are worked out again for the audit
+    // log when the write is through, from the job and what the device held.
+    plan.changes.clear();
+    before_ = asFile(current);
+    target_ = asFile(plan.target);
+    fresh_ = false; // the device is about to change
+    config_file::fillGrid(plan.target, grid_);
     phase_ = Phase::Writing;
     written_ = wrongPassword_ = noAnswer_ = false;
     writeRefused_.reset();
-    const frames::ConfigBlockBytes block = target_->block;
+    const frames::ConfigBlockBytes block = plan.target.block;
     session_.writeConfig(std::to_string(*password_),
                          [block]() -> std::optional<frames::ConfigBlockBytes> { return block; });
 }
@@ -381,33 +441,48 @@ void DeviceRunner::planAndWrite(const DeviceContents& current) {
 void DeviceRunner::writeEnded() {
     // The device took the configuration and every batch: that is a change
     // written, whatever the read back finds.
-    host_.fleetRegister().audit(*device_, job_->id, changes_, host_.now());
+    host_.write(*device_,
+                [device = *device_, id = job_->id, request = job_->request,
+                 before = std::move(before_), when = host_.now()](FleetRegister& reg, auto&) {
+                    if (const std::optional<DeviceContents> held = fromFile(before)) {
+                        reg.audit(device, id, planJob(request, *held).changes, when);
+                    }
+                });
+    job_->request = JobRequest{}; // the file is not needed any more
     phase_ = Phase::Verifying;
     startRead();
 }
 
-void DeviceRunner::verifyEnded(const DeviceContents& readBack) {
-    std::string backupError;
-    host_.fleetRegister().addSnapshot(*device_, readBack, host_.now(),
-                                      "задание " + std::to_string(job_->id) +
-                                          ", контрольное чтение",
-                                      host_.backupFolder(), &backupError);
-    fresh_ = readBack;
+void DeviceRunner::verifyEnded(DeviceContents readBack) {
+    const std::optional<DeviceContents> target = fromFile(target_);
+    target_ = std::string();
+    const std::vector<std::string> differences =
+        target ? compareReadBack(*target, readBack)
+               : std::vector<std::string>{"цель задания не восстановить"};
+    keepSnapshot(readBack, "задание " + std::to_string(job_->id) + ", контрольное чтение");
+    fresh_ = true;
     readComplete_ = false;
-    const std::vector<std::string> differences = compareReadBack(*target_, readBack);
     if (!differences.empty()) {
         jobFailed("контрольное чтение не совпало: " + joined(differences));
         return;
     }
-    host_.fleetRegister().jobDone(job_->id, host_.now());
+    host_.write(*device_, [id = job_->id, when = host_.now()](FleetRegister& reg, auto&) {
+        reg.jobDone(id, when);
+    });
     report(FleetEvent::Kind::JobDone,
            tag() + ": задание " + std::to_string(job_->id) + " выполнено: записано и проверено");
     finishJob();
 }
 
 void DeviceRunner::jobFailed(const std::string& why) {
-    const JobState state = host_.fleetRegister().jobFailed(job_->id, why, host_.now());
-    const bool again = state == JobState::Retry;
+    // The register puts the job back to retry until its last try.
+    host_.write(*device_, [id = job_->id, why, when = host_.now()](FleetRegister& reg, auto&) {
+        reg.jobFailed(id, why, when);
+    });
+    const bool again = job_->tries < kMaxTries;
+    if (again) {
+        host_.releaseJob(job_->id);
+    }
     report(again ? FleetEvent::Kind::JobRetry : FleetEvent::Kind::JobFailed,
            tag() + ": задание " + std::to_string(job_->id) + ", попытка " +
                std::to_string(job_->tries) + ": " + why +
@@ -418,7 +493,8 @@ void DeviceRunner::jobFailed(const std::string& why) {
         // What the device holds now is not known: a new connection starts
         // the job over from its first read.
         job_.reset();
-        target_.reset();
+        target_ = std::string();
+        before_ = std::string();
         phase_ = Phase::Silent;
         host_.hangUp(connection_);
         return;
@@ -428,8 +504,8 @@ void DeviceRunner::jobFailed(const std::string& why) {
 
 void DeviceRunner::finishJob() {
     job_.reset();
-    target_.reset();
-    changes_.clear();
+    target_ = std::string();
+    before_ = std::string();
     if (phase_ == Phase::Silent) {
         return;
     }

@@ -22,6 +22,7 @@
 
 #include "files/number_grid.h"
 #include "fleet/fleet_register.h"
+#include "fleet/register_writer.h"
 #include "session/device_session.h"
 
 #include <cstdint>
@@ -66,7 +67,14 @@ const char* eventName(FleetEvent::Kind kind);
 class RunnerHost {
   public:
     virtual ~RunnerHost() = default;
+    // The register to read from; what is written goes through write().
     virtual FleetRegister& fleetRegister() = 0;
+    // Hands a write over; those of one device are done in order, later.
+    virtual void write(unsigned device, RegisterWriter::Write write) = 0;
+    // A job this server is about to run: false when it runs it already (the
+    // register may not show it yet). release() when it is in retry again.
+    virtual bool claimJob(std::int64_t job) = 0;
+    virtual void releaseJob(std::int64_t job) = 0;
     // The --password values, in order.
     virtual const std::vector<std::uint16_t>& passwords() const = 0;
     // Where the snapshots' backup .fcd files go ("" keeps none).
@@ -129,10 +137,12 @@ class DeviceRunner : private SessionObserver {
     void tryNextPassword();
     void deviceOpened(const frames::ConfigBlockBytes& block);
     void readComplete();
+    // Keeps a complete read in the register and as a backup .fcd.
+    void keepSnapshot(const DeviceContents& contents, const std::string& source);
     void startJob(const Job& job);
     void planAndWrite(const DeviceContents& current);
     void writeEnded();
-    void verifyEnded(const DeviceContents& readBack);
+    void verifyEnded(DeviceContents readBack);
     void startRead();
     void jobFailed(const std::string& why);
     void finishJob();
@@ -154,12 +164,14 @@ class DeviceRunner : private SessionObserver {
     std::optional<unsigned> device_;
     bool conflict_ = false;
     std::vector<std::int64_t> triedHere_; // jobs that failed on this connection
-    // The contents of the last complete read, while nothing was written since.
-    std::optional<DeviceContents> fresh_;
+    // The block and the list (block_, grid_) are those of the last complete
+    // read, and nothing was written since.
+    bool fresh_ = false;
 
     std::optional<Job> job_;
-    std::optional<DeviceContents> target_;
-    std::vector<std::string> changes_;
+    // A job's write: what it writes and what the device held before, as .fcd.
+    std::string target_;
+    std::string before_;
 
     // What the session said since the step began.
     std::optional<frames::ConfigBlockBytes> block_;

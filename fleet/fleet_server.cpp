@@ -102,6 +102,9 @@ template <typename F> void FleetServer::guarded(F&& call) {
 
 bool FleetServer::listen(std::string* error) {
     fileLimit_ = raiseFileLimit();
+    if (!writer_.start(reg_.path(), error)) {
+        return false;
+    }
     clients_.maxClients = std::max(1, fileLimit_ - kReservedFiles);
     epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
     stop_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -376,11 +379,15 @@ bool FleetServer::claim(DeviceRunner& runner, unsigned device) {
     if (other == nullptr) {
         const auto known = reg_.device(device);
         if (known && known->conflict) {
-            reg_.setConflict(device, false, now());
+            write(device, [device, when = now()](FleetRegister& reg, auto&) {
+                reg.setConflict(device, false, when);
+            });
         }
         return true;
     }
-    reg_.setConflict(device, true, now());
+    write(device, [device, when = now()](FleetRegister& reg, auto&) {
+        reg.setConflict(device, true, when);
+    });
     FleetEvent e;
     e.kind = FleetEvent::Kind::Conflict;
     e.address = runner.peer();
@@ -480,6 +487,13 @@ void FleetServer::step(int timeoutMs) {
     }
     closePending();
     ticks();
+    reportProblems();
+}
+
+void FleetServer::reportProblems() {
+    for (std::string& problem : writer_.takeProblems()) {
+        note(FleetEvent::Kind::Error, std::move(problem));
+    }
 }
 
 void FleetServer::run() {
@@ -513,6 +527,8 @@ void FleetServer::shutDown() {
         ::close(listen_);
         listen_ = -1;
     }
+    writer_.flush();
+    reportProblems();
     note(FleetEvent::Kind::Stopped, "Сервер остановлен");
 }
 

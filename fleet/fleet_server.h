@@ -23,6 +23,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,8 @@ class FleetServer : private RunnerHost {
     void requestStop();
     // Stops at once the way run() ends (for tests that drive step()).
     void shutDown();
+    // Waits until every write handed to the register so far is done.
+    void flushRegister() { writer_.flush(); }
     bool stopRequested() const;
 
     int connections() const { return static_cast<int>(conns_.size()); }
@@ -90,6 +93,12 @@ class FleetServer : private RunnerHost {
     Millis now() const override;
     void report(FleetEvent event) override { log_(event); }
     bool claim(DeviceRunner& runner, unsigned device) override;
+    void write(unsigned device, RegisterWriter::Write write) override {
+        writer_.write(device, std::move(write));
+    }
+    bool claimJob(std::int64_t job) override { return claimed_.insert(job).second; }
+    void releaseJob(std::int64_t job) override { claimed_.erase(job); }
+    void reportProblems();
     int send(int connection, const std::uint8_t* bytes, std::size_t count) override;
     void hangUp(int connection) override;
 
@@ -107,6 +116,8 @@ class FleetServer : private RunnerHost {
 
     ServerOptions options_;
     FleetRegister& reg_;
+    RegisterWriter writer_;
+    std::set<std::int64_t> claimed_; // jobs under way or finished in this run
     Log log_;
     InternetClients clients_;
     int epoll_ = -1;

@@ -11,6 +11,7 @@
 #include "files/number_grid.h"
 #include "fleet/fleet_server.h"
 #include "sim/sim_runner.h"
+#include "tests/support/loopback_port.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -117,6 +118,8 @@ struct Fleet {
             }
             server->step(20);
         }
+        // What the server wrote so far is in the register for the checks.
+        server->flushRegister();
         return true;
     }
     int count(FleetEvent::Kind kind, unsigned device = 0) const {
@@ -291,29 +294,13 @@ TEST(FleetServe, TwoConnectionsWithOneDeviceNumberAreAConflictAndNeitherGetsAJob
     EXPECT_EQ(alone->snapshot().numbers.size(), 5u);
 }
 
-// A TCP client of the server that is no device.
-int connectTo(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<std::uint16_t>(port));
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return -1;
-    }
-    return fd;
-}
-
 TEST(FleetServe, ClientsThatAreNoDeviceAreClosedWhileTheDevicesAreServed) {
     fleet::ServerOptions options;
     options.announceTimeoutMs = 1500;
     Fleet f(options);
     std::vector<int> strangers;
     for (int i = 0; i < 40; ++i) {
-        strangers.push_back(connectTo(f.port()));
+        strangers.push_back(connectLoopback(f.port()));
         ASSERT_GE(strangers.back(), 0);
     }
     const std::string http = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";

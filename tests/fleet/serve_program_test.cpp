@@ -7,6 +7,8 @@
 #include "files/number_grid.h"
 #include "fleet/fleet_register.h"
 #include "sim/sim_runner.h"
+#include "tests/support/exec_args.h"
+#include "tests/support/loopback_port.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -34,34 +36,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using fleet::JobState;
-
-// A port free a moment ago on 127.0.0.1.
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-int connectTo(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<std::uint16_t>(port));
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
-        return fd;
-    }
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return -1;
-}
 
 // Waits for `done`, looking every 20 ms, at most `limit`.
 bool waitFor(const std::function<bool()>& done, std::chrono::seconds limit = 60s) {
@@ -92,13 +66,7 @@ class Serve {
                 const rlimit limit{soft, hard};
                 ::setrlimit(RLIMIT_NOFILE, &limit);
             }
-            std::vector<char*> argv;
-            for (std::string& a : args) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
+            execArgs(std::move(args));
         }
     }
     ~Serve() {
@@ -235,7 +203,7 @@ TEST(FleetServeProgram, APortInUseABadPortAndARegisterThatIsNoneAreRefusedClearl
 TEST(FleetServeProgram, ASigkilledServerLosesNoJobAndItsRestartRunsItAgain) {
     TempDir dir;
     const std::string path = dir.filePath("fleet.sqlite");
-    const int port = freePort();
+    const int port = freeLoopbackPort();
     const std::vector<std::string> args = {"--listen", std::to_string(port), "--register", path,
                                            "--json"};
     auto server = std::make_unique<Serve>(dir, args);
@@ -281,7 +249,7 @@ TEST(FleetServeProgram, ConnectionsThatNeverAnnounceThemselvesLeaveTheDevicesSer
         rlimit ours{};
         ::getrlimit(RLIMIT_NOFILE, &ours);
         ASSERT_GE(ours.rlim_max, 10'200u) << "the machine's hard limit is too low for this test";
-        const int port = freePort();
+        const int port = freeLoopbackPort();
         Serve server(dir, {"--listen", std::to_string(port), "--register", path}, 1024,
                      ours.rlim_max);
         ASSERT_TRUE(waitFor([&] { return server.logHas("соединений не больше"); }));
@@ -290,14 +258,14 @@ TEST(FleetServeProgram, ConnectionsThatNeverAnnounceThemselvesLeaveTheDevicesSer
             << server.log();
         std::vector<int> silent;
         ASSERT_TRUE(waitFor([&] {
-            const int fd = connectTo(port);
+            const int fd = connectLoopback(port);
             if (fd >= 0) {
                 silent.push_back(fd);
             }
             return fd >= 0;
         }));
         while (silent.size() < 10'000) {
-            const int fd = connectTo(port);
+            const int fd = connectLoopback(port);
             ASSERT_GE(fd, 0) << silent.size() << "\n" << server.log();
             silent.push_back(fd);
         }
@@ -314,12 +282,12 @@ TEST(FleetServeProgram, ConnectionsThatNeverAnnounceThemselvesLeaveTheDevicesSer
     {
         // A file limit of 200: past what it leaves, the oldest silent
         // connections are closed to make room, and the device gets in.
-        const int port = freePort();
+        const int port = freeLoopbackPort();
         Serve server(dir, {"--listen", std::to_string(port), "--register", path}, 200, 200);
         std::vector<int> silent;
         ASSERT_TRUE(waitFor([&] { return server.logHas("соединений не больше"); }));
         for (int i = 0; i < 1000; ++i) {
-            const int fd = connectTo(port);
+            const int fd = connectLoopback(port);
             if (fd >= 0) {
                 silent.push_back(fd);
             }
