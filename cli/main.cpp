@@ -28,6 +28,8 @@ const char* const kMainHelp =
     "  numbers export ФАЙЛ.fcd -o ФАЙЛ.csv  список номеров в файл CSV\n"
     "  numbers import ФАЙЛ.csv ФАЙЛ.fcd [-o НОВЫЙ.fcd]\n"
     "                                       номера из файла CSV в файл конфигурации\n"
+    "  fleet ДЕЙСТВИЕ                       задания приборам, которые выходят на связь\n"
+    "                                       через Интернет, и их реестр\n"
     "\n"
     "Параметры:\n"
     "  --json      результат одним документом JSON на stdout\n"
@@ -114,17 +116,6 @@ const char* const kNumbersHelp =
     "ФАЙЛ.fcd; файл заменяется целиком, а при любой ошибке остаётся прежним.\n"
     "Код выхода: 0 — успешно, 2 — ошибка в файле или командной строке.\n";
 
-int printHelp(const Run& run, const std::string& text) {
-    if (run.json) {
-        JsonWriter doc;
-        doc.beginObject().field("help", text).endObject();
-        printJson(doc);
-    } else {
-        std::fputs(text.c_str(), stdout);
-    }
-    return kSuccess;
-}
-
 int printVersion(const Run& run) {
     if (run.json) {
         JsonWriter doc;
@@ -188,6 +179,10 @@ int main(int argc, char** argv) {
             return help ? printHelp(run, std::string(entry.second) + kDeviceOptions)
                         : entry.first(run, args);
         }
+    }
+    if (command == "fleet") {
+        run.command = command;
+        return fleetCommand(run, args, help);
     }
     if (command == "numbers") {
         run.command = command;

@@ -570,7 +570,7 @@ bool FleetRegister::cancel(std::int64_t id, Millis when, std::string* why) {
         text = "задание " + std::to_string(id) +
                " выполняется сейчас: отменить можно только задание, которое не выполняется";
     } else {
-        text = "задание " + std::to_string(id) + " уже завершено (" + r.text(0) + ")";
+        text = "задание " + std::to_string(id) + " уже не в очереди (состояние " + r.text(0) + ")";
     }
     if (why) {
         *why = text;

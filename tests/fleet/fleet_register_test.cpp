@@ -243,7 +243,7 @@ TEST(FleetRegisterJobs, StatesFollowTheRetryTheRestartAndTheCancelRules) {
     EXPECT_FALSE(reg->jobStarted(ids[1], 6001));
     EXPECT_EQ(reg->nextJob(8)->id, cut[1]);
     EXPECT_FALSE(reg->cancel(ids[0], 6000, &why));
-    EXPECT_NE(why.find("уже завершено (failed)"), std::string::npos) << why;
+    EXPECT_NE(why.find("уже не в очереди (состояние failed)"), std::string::npos) << why;
     EXPECT_FALSE(reg->cancel(12345, 6000, &why));
     EXPECT_NE(why.find("задания 12345 нет"), std::string::npos) << why;
     // Done keeps its note.
@@ -398,7 +398,9 @@ TEST(FleetRegisterKill, ASigkillAtAnyMomentLosesNoJob) {
         }
         EXPECT_EQ(rawText(path, "PRAGMA integrity_check"), "ok");
     }
-    ASSERT_GE(queued.size(), 160u);
+    // A kill may fall between a commit and its line: at most one per round
+    // is committed unannounced.
+    ASSERT_GE(queued.size(), 4u * 40u - 4u);
     auto reg = openOk(path);
     ASSERT_TRUE(reg);
     const int running = reg->recoverRunningJobs(99'000'000);
