@@ -287,7 +287,20 @@ std::unique_ptr<FleetRegister> FleetRegister::open(const std::string& path, std:
         return failed("Реестр " + quotedPath(path) + " не открыть: " + why);
     }
     std::unique_ptr<FleetRegister> reg(new FleetRegister(path, db));
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    // SQLite's own busy handler backs off to 100 ms between tries, and a
+    // busy writer (a server with many devices) takes the lock again in the
+    // moment between two of its transactions: a `fleet` command would wait
+    // out the whole time-out. Trying every millisecond gets it in.
+    sqlite3_busy_handler(
+        db,
+        [](void*, int count) {
+            if (count >= kBusyTimeoutMs) {
+                return 0;
+            }
+            sqlite3_sleep(1);
+            return 1;
+        },
+        nullptr);
     try {
         // The first read of the file tells whether it is a database at all.
         const std::int64_t version = pragmaInt(db, "PRAGMA user_version");
