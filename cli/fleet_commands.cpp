@@ -84,7 +84,8 @@ const char* const kDevicesHelp =
     "Приборы реестра: номер устройства, адрес, с которого он выходил на связь, когда,\n"
     "версия ПО, номеров в последнем снимке, заданий в очереди и конфликт (два\n"
     "соединения с одним номером устройства сразу: такому прибору задания не\n"
-    "выполняются).\n";
+    "выполняются); затем адреса, с которых подключались приборы, которые не открыл ни\n"
+    "один пароль.\n";
 
 const char* const kFindHelp =
     "Использование: vxrt7-cli fleet find НОМЕР [--register ФАЙЛ] [--json]\n"
@@ -372,6 +373,16 @@ class FleetAction {
                     std::to_string(d.pending);
             line += d.conflict ? ", КОНФЛИКТ: два соединения с этим номером устройства" : "";
             say(run_, line);
+        }
+        doc.endArray().key("unknown").beginArray();
+        for (const fleet::UnknownDevice& u : register_->unknownDevices()) {
+            doc.beginObject().field("address", u.address);
+            doc.field("firstSeen", timeText(u.firstSeen, true));
+            doc.field("lastSeen", timeText(u.lastSeen, true)).field("attempts", u.attempts);
+            doc.endObject();
+            say(run_, "Не опознан (ни один пароль не подошёл): " + u.address + ", подключений " +
+                          std::to_string(u.attempts) + ", последнее " +
+                          timeText(u.lastSeen, false));
         }
         doc.endArray().endObject();
         if (all.empty()) {

@@ -72,9 +72,10 @@ const char* const kMigrations[] = {
         ORDER BY last_seen
         ON CONFLICT(address) DO UPDATE SET password = excluded.password, used = excluded.used;
     CREATE TABLE unknown_devices(
-        id INTEGER PRIMARY KEY,
-        address TEXT NOT NULL,
-        seen INTEGER NOT NULL);
+        address TEXT PRIMARY KEY,
+        first_seen INTEGER NOT NULL,
+        last_seen INTEGER NOT NULL,
+        attempts INTEGER NOT NULL);
     CREATE INDEX jobs_by_device ON jobs(device, state, created);
     CREATE INDEX snapshots_by_device ON snapshots(device, taken);
     )sql",
@@ -378,17 +379,22 @@ void FleetRegister::deviceSeen(unsigned number, const std::string& address, std:
 
 void FleetRegister::unknownDevice(const std::string& address, Millis when) {
     Transaction t(db_);
-    Statement s(db_, "INSERT INTO unknown_devices(address, seen) VALUES(?, ?)");
+    Statement s(db_, "INSERT INTO unknown_devices(address, first_seen, last_seen, attempts)"
+                     " VALUES(?1, ?2, ?2, 1) ON CONFLICT(address) DO UPDATE SET"
+                     " last_seen = ?2, attempts = attempts + 1");
     s.bind(1, address).bind(2, when);
     s.step();
     t.commit();
 }
 
 std::vector<UnknownDevice> FleetRegister::unknownDevices() {
-    Statement s(db_, "SELECT address, seen FROM unknown_devices ORDER BY seen, id");
+    Statement s(db_, "SELECT u.address, u.first_seen, u.last_seen, u.attempts"
+                     " FROM unknown_devices u LEFT JOIN addresses a ON a.address = u.address"
+                     " WHERE a.used IS NULL OR a.used < u.last_seen"
+                     " ORDER BY u.last_seen DESC, u.address");
     std::vector<UnknownDevice> out;
     while (s.step()) {
-        out.push_back({s.text(0), s.integer(1)});
+        out.push_back({s.text(0), s.integer(1), s.integer(2), static_cast<int>(s.integer(3))});
     }
     return out;
 }

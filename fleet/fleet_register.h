@@ -78,10 +78,12 @@ struct Device {
     int pending = 0;             // jobs pending, running or in retry
 };
 
-// A connection that no password opened.
+// An address from which connections came that no password opened.
 struct UnknownDevice {
     std::string address;
-    Millis seen = 0;
+    Millis firstSeen = 0;
+    Millis lastSeen = 0;
+    int attempts = 0; // connections from it that no password opened
 };
 
 struct Snapshot {
@@ -143,8 +145,10 @@ class FleetRegister {
     // firmware version) and remembers the password for the address.
     void deviceSeen(unsigned number, const std::string& address, std::uint16_t password,
                     const std::string& firmwareVersion, Millis when);
-    // A connection that no password opened.
+    // A connection that no password opened (counted per address).
     void unknownDevice(const std::string& address, Millis when);
+    // The addresses no password opened, the latest first; an address from
+    // which a device was opened since is left out.
     std::vector<UnknownDevice> unknownDevices();
     // Sets or clears the conflict of a device number (creating the device
     // when the register does not know it yet).

@@ -68,6 +68,7 @@ class CliFleet : public ::testing::Test {
         r->deviceSeen(7, "10.0.0.7:4000", 4321, "3.0", 1'765'000'000'000);
         r->deviceSeen(8, "10.0.0.8:4000", 4321, "3.1", 1'765'000'100'000);
         r->setConflict(9, true, 1'765'000'200'000);
+        r->unknownDevice("10.0.0.66:4000", 1'765'000'250'000);
         r->addSnapshot(7, contents(7, {"9161110001", "9161110002"}), 1'765'000'000'500, "serve",
                        "");
         r->addSnapshot(8, contents(8, {"9161110002"}), 1'765'000'100'500, "serve", "");
@@ -177,8 +178,15 @@ TEST_F(CliFleet, JobsAreQueuedListedAndCancelledAndTheDevicesFoundAsTheRegisterH
     EXPECT_EQ(item(devices, 1)["pending"].toInt(), 2);
     EXPECT_FALSE(item(devices, 1)["conflict"].toBool());
     EXPECT_TRUE(item(devices, 2)["conflict"].toBool());
+    const QJsonArray unknown = r.json()["unknown"].toArray();
+    ASSERT_EQ(unknown.size(), 1);
+    EXPECT_EQ(item(unknown, 0)["address"].toString(), "10.0.0.66:4000");
+    EXPECT_EQ(item(unknown, 0)["attempts"].toInt(), 1);
     r = run({"fleet", "devices"});
     EXPECT_NE(r.out.find("Прибор 9: адрес неизвестен"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Не опознан (ни один пароль не подошёл): 10.0.0.66:4000"),
+              std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("КОНФЛИКТ"), std::string::npos) << r.out;
 
     r = run({"--json", "fleet", "find", "9161110002"});

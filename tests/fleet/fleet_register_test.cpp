@@ -271,8 +271,17 @@ TEST(FleetRegisterDevices, SightingsSnapshotsAuditAndTheirListings) {
     EXPECT_EQ(reg->lastPasswordFrom("10.0.0.7:4000"), 5555);
     EXPECT_FALSE(reg->lastPasswordFrom("10.0.0.9:4000"));
     EXPECT_EQ(reg->knownPasswords(), (std::vector<std::uint16_t>{5555, 1111, 4321}));
-    ASSERT_EQ(reg->unknownDevices().size(), 1u);
-    EXPECT_EQ(reg->unknownDevices()[0].address, "10.0.0.9:4000");
+    // Unknown addresses are counted, and forgotten once a device is opened
+    // from there.
+    reg->unknownDevice("10.0.0.9:4000", 450);
+    reg->unknownDevice("10.0.0.5:4000", 410);
+    reg->deviceSeen(10, "10.0.0.5:4000", 4321, "3.0", 420);
+    const auto unknown = reg->unknownDevices();
+    ASSERT_EQ(unknown.size(), 1u);
+    EXPECT_EQ(unknown[0].address, "10.0.0.9:4000");
+    EXPECT_EQ(unknown[0].attempts, 2);
+    EXPECT_EQ(unknown[0].firstSeen, 400);
+    EXPECT_EQ(unknown[0].lastSeen, 450);
 
     // Every complete read is a snapshot and a backup file.
     const auto first =
@@ -311,7 +320,7 @@ TEST(FleetRegisterDevices, SightingsSnapshotsAuditAndTheirListings) {
     reg->audit(7, ids[0], {"Номер 9161110009 добавлен (строка 3, кв. 9)", "второе"}, 900);
 
     const auto devices = reg->devices();
-    ASSERT_EQ(devices.size(), 2u);
+    ASSERT_EQ(devices.size(), 3u);
     EXPECT_EQ(devices[0].number, 7u);
     EXPECT_EQ(devices[0].address, "10.0.0.7:4000");
     EXPECT_EQ(devices[0].firmwareVersion, "3.1");
