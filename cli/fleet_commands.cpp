@@ -76,7 +76,8 @@ const char* const kJobsHelp =
     "Все задания реестра: номер задания, прибор, вид (push, add, remove), состояние\n"
     "(pending — ждёт, running — выполняется, retry — повторится при следующей связи,\n"
     "done — выполнено, failed — не выполнено, cancelled — отменено), число попыток\n"
-    "(не более 5) и последняя ошибка.\n";
+    "(не более 5) и последняя ошибка; у выполненного задания, которому нечего было\n"
+    "записывать (удаляемого номера в приборе нет), — отметка об этом.\n";
 
 const char* const kDevicesHelp =
     "Использование: vxrt7-cli fleet devices [--register ФАЙЛ] [--json]\n"
@@ -455,8 +456,9 @@ class FleetAction {
         for (const fleet::AuditEntry& a : h.audit) {
             doc.beginObject().field("job", static_cast<long long>(a.job));
             doc.field("time", timeText(a.when, true)).field("change", a.change).endObject();
-            say(run_,
-                timeText(a.when, false) + " задание " + std::to_string(a.job) + ": " + a.change);
+            say(run_, timeText(a.when, false) +
+                          (a.job > 0 ? " задание " + std::to_string(a.job) + ": " : " ") +
+                          a.change);
         }
         doc.endArray().endObject();
         if (run_.json) {
