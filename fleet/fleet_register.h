@@ -5,7 +5,11 @@
 // The file is shared: the server and any number of `vxrt7-cli fleet ...`
 // commands open it at once (WAL journal, a busy time-out of 5 s). Every state
 // change is one transaction, so a process killed at any moment leaves either
-// the state before the change or the state after it. Times are given by the
+// the state before the change or the state after it. A job queued or
+// cancelled is on the disk when the call returns, so that not even a power
+// cut loses it; the server's changes are not waited for on the disk (a power
+// cut may lose the last of them, never corrupts the file: a job that goes
+// back to running is retried). Times are given by the
 // caller, in milliseconds since the epoch. One FleetRegister belongs to one
 // thread.
 //
