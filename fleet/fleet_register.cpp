@@ -383,7 +383,8 @@ void FleetRegister::deviceSeen(unsigned number, const std::string& address, std:
     Transaction t(db_);
     Statement d(db_, "INSERT INTO devices(number, password, last_seen, address, firmware)"
                      " VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(number) DO UPDATE SET"
-                     " password = ?2, last_seen = ?3, address = ?4, firmware = ?5");
+                     " password = ?2, last_seen = ?3, address = ?4,"
+                     " firmware = CASE WHEN ?5 <> '' THEN ?5 ELSE firmware END");
     d.bind(1, number).bind(2, password).bind(3, when).bind(4, address).bind(5, firmwareVersion);
     d.step();
     Statement a(db_, "INSERT INTO addresses(address, password, used) VALUES(?1, ?2, ?3)"

@@ -146,7 +146,8 @@ class FleetRegister {
     // addresses), each once, the most recently used first.
     std::vector<std::uint16_t> knownPasswords();
     // A device opened: creates or updates it (last seen, address, password,
-    // firmware version) and remembers the password for the address.
+    // firmware version: an empty one keeps the version known) and remembers
+    // the password for the address.
     void deviceSeen(unsigned number, const std::string& address, std::uint16_t password,
                     const std::string& firmwareVersion, Millis when);
     // A connection that no password opened (counted per address).

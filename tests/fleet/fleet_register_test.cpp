@@ -266,6 +266,7 @@ TEST(FleetRegisterDevices, SightingsSnapshotsAuditAndTheirListings) {
     reg->deviceSeen(7, "10.0.0.5:4000", 4321, "3.0", 100);
     reg->deviceSeen(8, "10.0.0.6:4000", 1111, "3.0", 200);
     reg->deviceSeen(7, "10.0.0.7:4000", 5555, "3.1", 300); // moved, its password changed
+    reg->deviceSeen(8, "10.0.0.6:4000", 1111, "", 200);    // its version not asked this time
     reg->unknownDevice("10.0.0.9:4000", 400);
     EXPECT_EQ(reg->lastPasswordFrom("10.0.0.5:4000"), 4321);
     EXPECT_EQ(reg->lastPasswordFrom("10.0.0.7:4000"), 5555);
@@ -329,6 +330,7 @@ TEST(FleetRegisterDevices, SightingsSnapshotsAuditAndTheirListings) {
     EXPECT_EQ(devices[0].pending, 1);
     EXPECT_FALSE(devices[0].conflict);
     EXPECT_TRUE(devices[1].conflict);
+    EXPECT_EQ(devices[1].firmwareVersion, "3.0");
     EXPECT_EQ(devices[1].pending, 0);
     reg->setConflict(8, false, 1000);
     EXPECT_FALSE(reg->device(8)->conflict);
