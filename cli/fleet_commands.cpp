@@ -2,7 +2,6 @@
 // server runs or not, and what the register knows of the devices.
 #include "cli/commands.h"
 
-#include "files/file_io.h"
 #include "fleet/fleet_register.h"
 
 #include <algorithm>
@@ -297,17 +296,20 @@ class FleetAction {
             return usage(run_, "нужен один файл конфигурации .fcd");
         }
         const std::string& path = args_.positional[0];
-        file_io::FileError failure;
-        const auto bytes = file_io::readWholeFile(path, config_file::kMaxFileSize, &failure);
-        if (!bytes) {
-            return fail(run_, kUsageError,
-                        "Не удается открыть файл " + quoted(path) + ": " + failure.reason);
+        int code = kSuccess;
+        const std::optional<config_file::Decoded> file = loadConfigFile(run_, path, &code);
+        if (!file) {
+            return code;
         }
-        config_file::DecodeError error;
-        if (!config_file::decode(*bytes, &error)) {
-            return fail(run_, kUsageError, error.message(path));
+        // The job keeps the file as this program writes it: its block and
+        // 650 rows, nothing else the file may have held besides.
+        MemoryNumberGrid grid;
+        config_file::fillGrid(*file, grid);
+        const config_file::Encoded bytes = config_file::encode(file->block, grid);
+        if (!bytes.ok()) {
+            return fail(run_, kUsageError, "Файл " + quoted(path) + ": " + *bytes.error);
         }
-        fleet::JobRequest request{fleet::JobKind::Push, *bytes, {}, {}};
+        fleet::JobRequest request{fleet::JobKind::Push, bytes.bytes, {}, {}};
         if (auto problem = fleet::requestProblem(request)) {
             return fail(run_, kUsageError, "Файл " + quoted(path) + ": " + *problem);
         }

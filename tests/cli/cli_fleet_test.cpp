@@ -79,7 +79,10 @@ class CliFleet : public ::testing::Test {
 
 TEST_F(CliFleet, JobsAreQueuedListedAndCancelledAndTheDevicesFoundAsTheRegisterHoldsThem) {
     seed();
-    spit(path("site.fcd"), fcdOf(contents(12, {"9169990001"})));
+    // A file as another program may leave it, with more than the block and
+    // the rows: the job keeps only those.
+    const std::string site = fcdOf(contents(12, {"9169990001"}));
+    spit(path("site.fcd"), site + "Comment=" + std::string(100'000, 'x') + "\r\n");
 
     CliResult r = run({"--json", "fleet", "push", "site.fcd", "--device", "7", "--device", "8"});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -91,6 +94,12 @@ TEST_F(CliFleet, JobsAreQueuedListedAndCancelledAndTheDevicesFoundAsTheRegisterH
     EXPECT_EQ(item(jobs, 0)["kind"].toString(), "push");
     EXPECT_EQ(item(jobs, 0)["state"].toString(), "pending");
     const int pushId = item(jobs, 0)["id"].toInt();
+    {
+        std::string error;
+        auto kept = fleet::FleetRegister::open(reg, &error);
+        ASSERT_TRUE(kept) << error;
+        EXPECT_EQ(kept->job(pushId)->request.file, site);
+    }
     // The file is kept in the job: changing it afterwards changes nothing.
     spit(path("site.fcd"), "changed");
 
