@@ -79,6 +79,28 @@ const char* const kMigrations[] = {
     CREATE INDEX jobs_by_device ON jobs(device, state, created);
     CREATE INDEX snapshots_by_device ON snapshots(device, taken);
     )sql",
+    // 3: what a read found kept once for the reads of a device that found
+    // the same (a device that reconnects every few minutes would otherwise
+    // add its whole list each time).
+    R"sql(
+    CREATE TABLE contents(
+        id INTEGER PRIMARY KEY,
+        fcd BLOB NOT NULL,
+        numbers INTEGER NOT NULL);
+    INSERT INTO contents(id, fcd, numbers) SELECT id, fcd, numbers FROM snapshots;
+    CREATE TABLE snapshots_3(
+        id INTEGER PRIMARY KEY,
+        device INTEGER NOT NULL REFERENCES devices(number),
+        taken INTEGER NOT NULL,
+        source TEXT NOT NULL,
+        content INTEGER NOT NULL REFERENCES contents(id),
+        backup TEXT NOT NULL DEFAULT '');
+    INSERT INTO snapshots_3(id, device, taken, source, content, backup)
+        SELECT id, device, taken, source, id, backup FROM snapshots;
+    DROP TABLE snapshots;
+    ALTER TABLE snapshots_3 RENAME TO snapshots;
+    CREATE INDEX snapshots_by_device ON snapshots(device, taken);
+    )sql",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -441,8 +463,24 @@ std::int64_t FleetRegister::addSnapshot(unsigned device, const DeviceContents& c
     for (const auto& row : contents.rows) {
         numbers += row[0].empty() ? 0 : 1;
     }
+    // A read that found what the device's latest one found adds no second
+    // copy of it, and no second backup while the first is still there.
+    std::int64_t content = 0;
     std::string backupPath;
-    if (!backupDir.empty()) {
+    {
+        Statement last(db_, "SELECT c.id, c.fcd, s.backup FROM snapshots s"
+                            " JOIN contents c ON c.id = s.content WHERE s.device = ?"
+                            " ORDER BY s.taken DESC, s.id DESC LIMIT 1");
+        last.bind(1, device);
+        if (last.step() && last.text(1) == file.bytes) {
+            content = last.integer(0);
+            std::error_code ec;
+            if (!last.text(2).empty() && std::filesystem::exists(last.text(2), ec)) {
+                backupPath = last.text(2);
+            }
+        }
+    }
+    if (!backupDir.empty() && backupPath.empty()) {
         file_io::FileError fe;
         if (auto saved = backups::save(file.bytes, device, timePoint(when), backupDir, &fe)) {
             backupPath = *saved;
@@ -456,10 +494,15 @@ std::int64_t FleetRegister::addSnapshot(unsigned device, const DeviceContents& c
                      " ON CONFLICT(number) DO NOTHING");
     d.bind(1, device).bind(2, when);
     d.step();
-    Statement s(db_, "INSERT INTO snapshots(device, taken, source, fcd, numbers, backup)"
-                     " VALUES(?, ?, ?, ?, ?, ?)");
-    s.bind(1, device).bind(2, when).bind(3, source).bindBlob(4, file.bytes).bind(5, numbers);
-    s.bind(6, backupPath);
+    if (content == 0) {
+        Statement c(db_, "INSERT INTO contents(fcd, numbers) VALUES(?, ?)");
+        c.bindBlob(1, file.bytes).bind(2, numbers);
+        c.step();
+        content = sqlite3_last_insert_rowid(db_);
+    }
+    Statement s(db_, "INSERT INTO snapshots(device, taken, source, content, backup)"
+                     " VALUES(?, ?, ?, ?, ?)");
+    s.bind(1, device).bind(2, when).bind(3, source).bind(4, content).bind(5, backupPath);
     s.step();
     const std::int64_t id = sqlite3_last_insert_rowid(db_);
     t.commit();
@@ -467,8 +510,9 @@ std::int64_t FleetRegister::addSnapshot(unsigned device, const DeviceContents& c
 }
 
 std::optional<Snapshot> FleetRegister::latestSnapshot(unsigned device) {
-    Statement s(db_, "SELECT id, taken, source, fcd, backup FROM snapshots WHERE device = ?"
-                     " ORDER BY taken DESC, id DESC LIMIT 1");
+    Statement s(db_, "SELECT s.id, s.taken, s.source, c.fcd, s.backup FROM snapshots s"
+                     " JOIN contents c ON c.id = s.content WHERE s.device = ?"
+                     " ORDER BY s.taken DESC, s.id DESC LIMIT 1");
     s.bind(1, device);
     if (!s.step()) {
         return std::nullopt;
@@ -639,8 +683,8 @@ namespace {
 
 const char* const kDeviceQuery =
     "SELECT d.number, d.password, d.label, d.last_seen, d.address, d.firmware, d.conflict,"
-    " coalesce((SELECT numbers FROM snapshots s WHERE s.device = d.number"
-    "           ORDER BY taken DESC, id DESC LIMIT 1), 0),"
+    " coalesce((SELECT c.numbers FROM snapshots s JOIN contents c ON c.id = s.content"
+    "           WHERE s.device = d.number ORDER BY s.taken DESC, s.id DESC LIMIT 1), 0),"
     " (SELECT count(*) FROM jobs j WHERE j.device = d.number"
     "  AND j.state IN ('pending', 'running', 'retry'))"
     " FROM devices d ";

@@ -39,7 +39,7 @@ inline constexpr int kMaxTries = 5;
 
 // The schema version this program writes; a file with a higher one comes
 // from a newer program and is refused.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 class RegisterError : public std::runtime_error {
   public:
@@ -163,7 +163,9 @@ class FleetRegister {
     // Keeps a complete read of a device, and the same read as a backup .fcd
     // in `backupDir` (backups::save; "" keeps no file). Returns the
     // snapshot's id. A backup that cannot be written does not stop the
-    // snapshot: `backupError`, when given, receives why.
+    // snapshot: `backupError`, when given, receives why. A read that found
+    // what the device's latest snapshot holds keeps no second copy, and
+    // names the backup of the first while that file is still there.
     std::int64_t addSnapshot(unsigned device, const DeviceContents& contents, Millis when,
                              const std::string& source, const std::string& backupDir,
                              std::string* backupError = nullptr);

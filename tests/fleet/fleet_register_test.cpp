@@ -89,7 +89,9 @@ TEST(FleetRegisterFile, WhatIsNoRegisterOfThisProgramIsRefusedAndLeftAsItWas) {
         {"newer.sqlite",
          "PRAGMA application_id=1448628791; PRAGMA user_version=" +
              std::to_string(fleet::kSchemaVersion + 1) + "; CREATE TABLE devices(number);",
-         "", "создан более новой версией программы (версия схемы 3"},
+         "",
+         "создан более новой версией программы (версия схемы " +
+             std::to_string(fleet::kSchemaVersion + 1)},
         {"other.sqlite", "CREATE TABLE photos(id INTEGER PRIMARY KEY, name TEXT);", "",
          "база SQLite другой программы"},
     };
@@ -146,6 +148,24 @@ TEST(FleetRegisterFile, ARegisterOfTheFirstSchemaIsMigratedWithWhatItHolds) {
             VALUES (7, 'add', '9161110005', '14', 'retry', 2, 900);
         PRAGMA user_version=1;
     )sql");
+    // And a read of device 7 as that program kept it.
+    const auto read = deviceContents(7, 4321, {{1, {"9161110001", "1"}}, {2, {"9161110002", "2"}}});
+    {
+        MemoryNumberGrid grid;
+        config_file::fillGrid(read, grid);
+        const std::string fcd = config_file::encode(read.block, grid).bytes;
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        sqlite3_stmt* stmt = nullptr;
+        sqlite3_prepare_v2(db,
+                           "INSERT INTO snapshots(device, taken, source, fcd, numbers, backup)"
+                           " VALUES (7, 950, 'serve', ?, 2, '/b/device-7.fcd')",
+                           -1, &stmt, nullptr);
+        sqlite3_bind_blob(stmt, 1, fcd.data(), static_cast<int>(fcd.size()), SQLITE_TRANSIENT);
+        EXPECT_EQ(sqlite3_step(stmt), SQLITE_DONE);
+        sqlite3_finalize(stmt);
+        sqlite3_close(db);
+    }
     auto reg = openOk(path);
     ASSERT_TRUE(reg);
     EXPECT_EQ(rawText(path, "PRAGMA user_version"), std::to_string(fleet::kSchemaVersion));
@@ -159,6 +179,12 @@ TEST(FleetRegisterFile, ARegisterOfTheFirstSchemaIsMigratedWithWhatItHolds) {
     EXPECT_EQ(reg->lastPasswordFrom("10.0.0.5:4000"), 4321);
     EXPECT_EQ(reg->knownPasswords(), (std::vector<std::uint16_t>{4321, 1111}));
     EXPECT_EQ(reg->devices().size(), 3u);
+    EXPECT_EQ(reg->devices()[0].numbers, 2);
+    const auto snapshot = reg->latestSnapshot(7);
+    ASSERT_TRUE(snapshot);
+    EXPECT_EQ(snapshot->contents.rows, read.rows);
+    EXPECT_EQ(snapshot->backupPath, "/b/device-7.fcd");
+    EXPECT_EQ(reg->find("9161110002").size(), 1u);
     // Opening it again migrates nothing twice.
     reg.reset();
     reg = openOk(path);
@@ -294,6 +320,18 @@ TEST(FleetRegisterDevices, SightingsSnapshotsAuditAndTheirListings) {
     reg->addSnapshot(7, second, 600, "job 1", dir.filePath("backups"), &backupError);
     reg->addSnapshot(8, deviceContents(8, 1111, {{5, {"9161110002", "14"}}}), 600, "serve", "");
     EXPECT_EQ(backupError, "");
+    // The same read again: one copy of it, one backup file, as long as that
+    // file is there.
+    const auto firstBackup = reg->latestSnapshot(7)->backupPath;
+    reg->addSnapshot(7, second, 650, "serve", dir.filePath("backups"), &backupError);
+    EXPECT_EQ(reg->latestSnapshot(7)->backupPath, firstBackup);
+    EXPECT_EQ(rawText(path, "SELECT count(*) FROM contents"), "3");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.filePath("backups")),
+                            std::filesystem::directory_iterator()),
+              2);
+    std::filesystem::remove(firstBackup);
+    reg->addSnapshot(7, second, 660, "serve", dir.filePath("backups"), &backupError);
+    EXPECT_TRUE(std::filesystem::exists(reg->latestSnapshot(7)->backupPath));
     const auto latest = reg->latestSnapshot(7);
     ASSERT_TRUE(latest);
     EXPECT_EQ(latest->contents.rows, second.rows);
@@ -336,7 +374,7 @@ TEST(FleetRegisterDevices, SightingsSnapshotsAuditAndTheirListings) {
     EXPECT_FALSE(reg->device(8)->conflict);
 
     const fleet::History h = reg->history(7);
-    ASSERT_EQ(h.snapshots.size(), 2u);
+    ASSERT_EQ(h.snapshots.size(), 4u);
     EXPECT_EQ(h.snapshots[1].source, "job 1");
     ASSERT_EQ(h.jobs.size(), 1u);
     ASSERT_EQ(h.audit.size(), 2u);
