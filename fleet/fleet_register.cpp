@@ -118,12 +118,42 @@ std::optional<JobState> stateFromName(const std::string& name) {
     return std::nullopt;
 }
 
+// What went wrong, for the user: the Russian reason of the failures a user
+// can do something about, then SQLite's own words.
+RegisterError failure(sqlite3* db) {
+    const std::string detail = sqlite3_errmsg(db);
+    std::string reason;
+    switch (sqlite3_errcode(db) & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        reason = "реестр занят другой программой дольше " + std::to_string(kBusyTimeoutMs / 1000) +
+                 " с, попробуйте ещё раз";
+        break;
+    case SQLITE_FULL:
+        reason = "на диске нет места";
+        break;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+        reason = "нет права записи в реестр";
+        break;
+    case SQLITE_IOERR:
+        reason = "ошибка чтения или записи диска";
+        break;
+    case SQLITE_CORRUPT:
+        reason = "файл реестра повреждён";
+        break;
+    default:
+        return RegisterError("Ошибка реестра: " + detail);
+    }
+    return RegisterError("Ошибка реестра: " + reason + " (" + detail + ")");
+}
+
 // One prepared statement, finalised when it goes.
 class Statement {
   public:
     Statement(sqlite3* db, const char* sql) : db_(db) {
         if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
-            throw RegisterError(std::string("Ошибка реестра: ") + sqlite3_errmsg(db));
+            throw failure(db);
         }
     }
     ~Statement() { sqlite3_finalize(stmt_); }
@@ -159,7 +189,7 @@ class Statement {
         if (rc == SQLITE_DONE) {
             return false;
         }
-        throw RegisterError(std::string("Ошибка реестра: ") + sqlite3_errmsg(db_));
+        throw failure(db_);
     }
     std::int64_t integer(int col) const { return sqlite3_column_int64(stmt_, col); }
     bool isNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
@@ -176,11 +206,8 @@ class Statement {
 };
 
 void exec(sqlite3* db, const char* sql) {
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-        const std::string text = message ? message : sqlite3_errmsg(db);
-        sqlite3_free(message);
-        throw RegisterError("Ошибка реестра: " + text);
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        throw failure(db);
     }
 }
 

@@ -204,6 +204,24 @@ TEST(FleetRegisterJobs, StatesFollowTheRetryTheRestartAndTheCancelRules) {
     // itself (foreign keys), with nothing of the batch kept.
     EXPECT_THROW(reg->queue({7, 99}, addRequest("9161110005", "14"), 200), fleet::RegisterError);
     EXPECT_TRUE(reg->jobs().empty());
+    // Another program holding the write lock past the time-out: said so, in
+    // Russian, and nothing kept.
+    {
+        sqlite3* other = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        try {
+            reg->queue({7}, addRequest("9161110005", "14"), 200);
+            ADD_FAILURE() << "queued under another program's lock";
+        } catch (const fleet::RegisterError& e) {
+            EXPECT_NE(std::string(e.what()).find("реестр занят другой программой дольше 5 с"),
+                      std::string::npos)
+                << e.what();
+        }
+        sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+    }
+    EXPECT_TRUE(reg->jobs().empty());
 
     const auto ids = reg->queue({7, 8}, addRequest("9161110005", "14"), 200);
     const auto later = reg->queue({7}, {JobKind::Remove, {}, "9161110001", {}}, 300);
