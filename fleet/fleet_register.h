@@ -189,8 +189,10 @@ class FleetRegister {
     // running -> failed at once (the plan refused it: trying again changes
     // nothing).
     void jobRefused(std::int64_t id, const std::string& reason, Millis when);
-    // At the server's start: every job left running goes to retry. Returns
-    // how many did.
+    // At the server's start: every job left running goes to retry (or, when
+    // that was its last try, to failed). Returns how many did. One server
+    // serves a register: a second one starting would take back the first
+    // one's running jobs.
     int recoverRunningJobs(Millis when);
     // pending/retry -> cancelled. False when the job does not exist or is
     // running or finished (`why` says which, in Russian).
