@@ -1,6 +1,7 @@
 #include "fleet/fleet_register.h"
 
 #include "files/backups.h"
+#include "files/file_io.h"
 #include "files/number_grid.h"
 
 #include <sqlite3.h>
@@ -344,11 +345,19 @@ std::unique_ptr<FleetRegister> FleetRegister::open(const std::string& path, std:
         // The register holds the devices' passwords: for the user alone.
         ::chmod(parent.c_str(), 0700);
     }
+    if (ec) {
+        return failed("Реестр " + quotedPath(path) + " не открыть: папку " +
+                      quotedPath(parent.string()) +
+                      " не создать: " + file_io::reasonText(ec.value()));
+    }
     sqlite3* db = nullptr;
     const int rc =
         sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc != SQLITE_OK) {
-        const std::string why = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+        const int code = db ? sqlite3_system_errno(db) : 0;
+        const std::string why = code != 0 ? file_io::reasonText(code)
+                                : db      ? sqlite3_errmsg(db)
+                                          : sqlite3_errstr(rc);
         sqlite3_close_v2(db);
         return failed("Реестр " + quotedPath(path) + " не открыть: " + why);
     }

@@ -110,6 +110,13 @@ TEST(FleetRegisterFile, WhatIsNoRegisterOfThisProgramIsRefusedAndLeftAsItWas) {
         EXPECT_NE(error.find(c.expected), std::string::npos) << error;
         EXPECT_EQ(slurp(file), before);
     }
+    // A place where no register can be: a folder in its path is a file.
+    std::string error;
+    EXPECT_FALSE(FleetRegister::open(dir.filePath("text.sqlite/fleet.sqlite"), &error));
+    EXPECT_NE(error.find("в пути есть имя, которое не является папкой"), std::string::npos)
+        << error;
+    EXPECT_FALSE(FleetRegister::open(dir.path(), &error));
+    EXPECT_NE(error.find("не открыть: это папка, а не файл"), std::string::npos) << error;
     // The default lies beside the backups.
     EXPECT_EQ(FleetRegister::defaultPathFor("/x/data", "/home/u"),
               "/x/data/vxrt7-config/fleet.sqlite");
