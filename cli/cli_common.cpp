@@ -18,6 +18,17 @@ void say(const Run& run, const std::string& line) {
     }
 }
 
+int printHelp(const Run& run, const std::string& text) {
+    if (run.json) {
+        JsonWriter doc;
+        doc.beginObject().field("help", text).endObject();
+        printJson(doc);
+    } else {
+        std::fputs(text.c_str(), stdout);
+    }
+    return kSuccess;
+}
+
 int fail(const Run& run, int code, const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
     if (run.json) {

@@ -29,6 +29,8 @@ const char* const kMainHelp =
     "  numbers import ФАЙЛ.csv ФАЙЛ.fcd [-o НОВЫЙ.fcd]\n"
     "                                       номера из файла CSV в файл конфигурации\n"
     "  serve --listen ПОРТ                  сервер парка приборов, подключающихся по GPRS\n"
+    "  fleet ДЕЙСТВИЕ                       задания приборам, которые выходят на связь\n"
+    "                                       через Интернет, и их реестр\n"
     "\n"
     "Параметры:\n"
     "  --json      результат одним документом JSON на stdout\n"
@@ -144,17 +146,6 @@ const char* const kServeHelp =
     "очереди; код выхода 0. Код 2 — ошибка в командной строке или реестр нельзя\n"
     "открыть, 3 — порт не открыть (занят, нет прав).\n";
 
-int printHelp(const Run& run, const std::string& text) {
-    if (run.json) {
-        JsonWriter doc;
-        doc.beginObject().field("help", text).endObject();
-        printJson(doc);
-    } else {
-        std::fputs(text.c_str(), stdout);
-    }
-    return kSuccess;
-}
-
 int printVersion(const Run& run) {
     if (run.json) {
         JsonWriter doc;
@@ -222,6 +213,10 @@ int main(int argc, char** argv) {
     if (command == "serve") {
         run.command = command;
         return help ? printHelp(run, kServeHelp) : serveCommand(run, args);
+    }
+    if (command == "fleet") {
+        run.command = command;
+        return fleetCommand(run, args, help);
     }
     if (command == "numbers") {
         run.command = command;

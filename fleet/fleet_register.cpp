@@ -1,6 +1,7 @@
 #include "fleet/fleet_register.h"
 
 #include "files/backups.h"
+#include "files/file_io.h"
 #include "files/number_grid.h"
 
 #include <sqlite3.h>
@@ -72,10 +73,33 @@ const char* const kMigrations[] = {
         ORDER BY last_seen
         ON CONFLICT(address) DO UPDATE SET password = excluded.password, used = excluded.used;
     CREATE TABLE unknown_devices(
-        id INTEGER PRIMARY KEY,
-        address TEXT NOT NULL,
-        seen INTEGER NOT NULL);
+        address TEXT PRIMARY KEY,
+        first_seen INTEGER NOT NULL,
+        last_seen INTEGER NOT NULL,
+        attempts INTEGER NOT NULL);
     CREATE INDEX jobs_by_device ON jobs(device, state, created);
+    CREATE INDEX snapshots_by_device ON snapshots(device, taken);
+    )sql",
+    // 3: what a read found kept once for the reads of a device that found
+    // the same (a device that reconnects every few minutes would otherwise
+    // add its whole list each time).
+    R"sql(
+    CREATE TABLE contents(
+        id INTEGER PRIMARY KEY,
+        fcd BLOB NOT NULL,
+        numbers INTEGER NOT NULL);
+    INSERT INTO contents(id, fcd, numbers) SELECT id, fcd, numbers FROM snapshots;
+    CREATE TABLE snapshots_3(
+        id INTEGER PRIMARY KEY,
+        device INTEGER NOT NULL REFERENCES devices(number),
+        taken INTEGER NOT NULL,
+        source TEXT NOT NULL,
+        content INTEGER NOT NULL REFERENCES contents(id),
+        backup TEXT NOT NULL DEFAULT '');
+    INSERT INTO snapshots_3(id, device, taken, source, content, backup)
+        SELECT id, device, taken, source, id, backup FROM snapshots;
+    DROP TABLE snapshots;
+    ALTER TABLE snapshots_3 RENAME TO snapshots;
     CREATE INDEX snapshots_by_device ON snapshots(device, taken);
     )sql",
 };
@@ -95,12 +119,42 @@ std::optional<JobState> stateFromName(const std::string& name) {
     return std::nullopt;
 }
 
+// What went wrong, for the user: the Russian reason of the failures a user
+// can do something about, then SQLite's own words.
+RegisterError failure(sqlite3* db) {
+    const std::string detail = sqlite3_errmsg(db);
+    std::string reason;
+    switch (sqlite3_errcode(db) & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        reason = "реестр занят другой программой дольше " + std::to_string(kBusyTimeoutMs / 1000) +
+                 " с, попробуйте ещё раз";
+        break;
+    case SQLITE_FULL:
+        reason = "на диске нет места";
+        break;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+        reason = "нет права записи в реестр";
+        break;
+    case SQLITE_IOERR:
+        reason = "ошибка чтения или записи диска";
+        break;
+    case SQLITE_CORRUPT:
+        reason = "файл реестра повреждён";
+        break;
+    default:
+        return RegisterError("Ошибка реестра: " + detail);
+    }
+    return RegisterError("Ошибка реестра: " + reason + " (" + detail + ")");
+}
+
 // One prepared statement, finalised when it goes.
 class Statement {
   public:
     Statement(sqlite3* db, const char* sql) : db_(db) {
         if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
-            throw RegisterError(std::string("Ошибка реестра: ") + sqlite3_errmsg(db));
+            throw failure(db);
         }
     }
     ~Statement() { sqlite3_finalize(stmt_); }
@@ -136,7 +190,7 @@ class Statement {
         if (rc == SQLITE_DONE) {
             return false;
         }
-        throw RegisterError(std::string("Ошибка реестра: ") + sqlite3_errmsg(db_));
+        throw failure(db_);
     }
     std::int64_t integer(int col) const { return sqlite3_column_int64(stmt_, col); }
     bool isNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
@@ -153,23 +207,35 @@ class Statement {
 };
 
 void exec(sqlite3* db, const char* sql) {
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-        const std::string text = message ? message : sqlite3_errmsg(db);
-        sqlite3_free(message);
-        throw RegisterError("Ошибка реестра: " + text);
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        throw failure(db);
     }
 }
 
 // One change, committed whole or not at all. BEGIN IMMEDIATE takes the
 // write lock at once, so two writers wait on the busy time-out instead of
 // failing half-way.
+//
+// With the WAL journal a commit is in the file once COMMIT returns, whatever
+// happens to the process after; Sync::OnDisk also waits until the disk has it
+// (a job that a user queued survives a power cut). The server's many small
+// changes do not wait for the disk: a sync per change would hold up every
+// device it serves.
 class Transaction {
   public:
-    explicit Transaction(sqlite3* db) : db_(db) { exec(db_, "BEGIN IMMEDIATE"); }
+    enum class Sync { OnDisk, InFile };
+    explicit Transaction(sqlite3* db, Sync sync = Sync::InFile) : db_(db), sync_(sync) {
+        if (sync_ == Sync::OnDisk) {
+            exec(db_, "PRAGMA synchronous=FULL");
+        }
+        exec(db_, "BEGIN IMMEDIATE");
+    }
     ~Transaction() {
         if (!committed_) {
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+        if (sync_ == Sync::OnDisk) {
+            sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
         }
     }
     void commit() {
@@ -179,6 +245,7 @@ class Transaction {
 
   private:
     sqlite3* db_;
+    Sync sync_;
     bool committed_ = false;
 };
 
@@ -278,16 +345,37 @@ std::unique_ptr<FleetRegister> FleetRegister::open(const std::string& path, std:
         // The register holds the devices' passwords: for the user alone.
         ::chmod(parent.c_str(), 0700);
     }
+    if (ec) {
+        return failed("Реестр " + quotedPath(path) + " не открыть: папку " +
+                      quotedPath(parent.string()) +
+                      " не создать: " + file_io::reasonText(ec.value()));
+    }
     sqlite3* db = nullptr;
     const int rc =
         sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc != SQLITE_OK) {
-        const std::string why = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+        const int code = db ? sqlite3_system_errno(db) : 0;
+        const std::string why = code != 0 ? file_io::reasonText(code)
+                                : db      ? sqlite3_errmsg(db)
+                                          : sqlite3_errstr(rc);
         sqlite3_close_v2(db);
         return failed("Реестр " + quotedPath(path) + " не открыть: " + why);
     }
     std::unique_ptr<FleetRegister> reg(new FleetRegister(path, db));
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    // SQLite's own busy handler backs off to 100 ms between tries, and a
+    // busy writer (a server with many devices) takes the lock again in the
+    // moment between two of its transactions: a `fleet` command would wait
+    // out the whole time-out. Trying every millisecond gets it in.
+    sqlite3_busy_handler(
+        db,
+        [](void*, int count) {
+            if (count >= kBusyTimeoutMs) {
+                return 0;
+            }
+            sqlite3_sleep(1);
+            return 1;
+        },
+        nullptr);
     try {
         // The first read of the file tells whether it is a database at all.
         const std::int64_t version = pragmaInt(db, "PRAGMA user_version");
@@ -304,7 +392,7 @@ std::unique_ptr<FleetRegister> FleetRegister::open(const std::string& path, std:
                           std::to_string(kSchemaVersion) + "): обновите программу");
         }
         exec(db, "PRAGMA journal_mode=WAL");
-        exec(db, "PRAGMA synchronous=FULL");
+        exec(db, "PRAGMA synchronous=NORMAL");
         exec(db, "PRAGMA foreign_keys=ON");
         for (std::int64_t v = version; v < kSchemaVersion; ++v) {
             Transaction t(db);
@@ -353,7 +441,8 @@ void FleetRegister::deviceSeen(unsigned number, const std::string& address, std:
     Transaction t(db_);
     Statement d(db_, "INSERT INTO devices(number, password, last_seen, address, firmware)"
                      " VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(number) DO UPDATE SET"
-                     " password = ?2, last_seen = ?3, address = ?4, firmware = ?5");
+                     " password = ?2, last_seen = ?3, address = ?4,"
+                     " firmware = CASE WHEN ?5 <> '' THEN ?5 ELSE firmware END");
     d.bind(1, number).bind(2, password).bind(3, when).bind(4, address).bind(5, firmwareVersion);
     d.step();
     Statement a(db_, "INSERT INTO addresses(address, password, used) VALUES(?1, ?2, ?3)"
@@ -365,17 +454,22 @@ void FleetRegister::deviceSeen(unsigned number, const std::string& address, std:
 
 void FleetRegister::unknownDevice(const std::string& address, Millis when) {
     Transaction t(db_);
-    Statement s(db_, "INSERT INTO unknown_devices(address, seen) VALUES(?, ?)");
+    Statement s(db_, "INSERT INTO unknown_devices(address, first_seen, last_seen, attempts)"
+                     " VALUES(?1, ?2, ?2, 1) ON CONFLICT(address) DO UPDATE SET"
+                     " last_seen = ?2, attempts = attempts + 1");
     s.bind(1, address).bind(2, when);
     s.step();
     t.commit();
 }
 
 std::vector<UnknownDevice> FleetRegister::unknownDevices() {
-    Statement s(db_, "SELECT address, seen FROM unknown_devices ORDER BY seen, id");
+    Statement s(db_, "SELECT u.address, u.first_seen, u.last_seen, u.attempts"
+                     " FROM unknown_devices u LEFT JOIN addresses a ON a.address = u.address"
+                     " WHERE a.used IS NULL OR a.used < u.last_seen"
+                     " ORDER BY u.last_seen DESC, u.address");
     std::vector<UnknownDevice> out;
     while (s.step()) {
-        out.push_back({s.text(0), s.integer(1)});
+        out.push_back({s.text(0), s.integer(1), s.integer(2), static_cast<int>(s.integer(3))});
     }
     return out;
 }
@@ -405,8 +499,24 @@ std::int64_t FleetRegister::addSnapshot(unsigned device, const DeviceContents& c
     for (const auto& row : contents.rows) {
         numbers += row[0].empty() ? 0 : 1;
     }
+    // A read that found what the device's latest one found adds no second
+    // copy of it, and no second backup while the first is still there.
+    std::int64_t content = 0;
     std::string backupPath;
-    if (!backupDir.empty()) {
+    {
+        Statement last(db_, "SELECT c.id, c.fcd, s.backup FROM snapshots s"
+                            " JOIN contents c ON c.id = s.content WHERE s.device = ?"
+                            " ORDER BY s.taken DESC, s.id DESC LIMIT 1");
+        last.bind(1, device);
+        if (last.step() && last.text(1) == file.bytes) {
+            content = last.integer(0);
+            std::error_code ec;
+            if (!last.text(2).empty() && std::filesystem::exists(last.text(2), ec)) {
+                backupPath = last.text(2);
+            }
+        }
+    }
+    if (!backupDir.empty() && backupPath.empty()) {
         file_io::FileError fe;
         if (auto saved = backups::save(file.bytes, device, timePoint(when), backupDir, &fe)) {
             backupPath = *saved;
@@ -420,10 +530,15 @@ std::int64_t FleetRegister::addSnapshot(unsigned device, const DeviceContents& c
                      " ON CONFLICT(number) DO NOTHING");
     d.bind(1, device).bind(2, when);
     d.step();
-    Statement s(db_, "INSERT INTO snapshots(device, taken, source, fcd, numbers, backup)"
-                     " VALUES(?, ?, ?, ?, ?, ?)");
-    s.bind(1, device).bind(2, when).bind(3, source).bindBlob(4, file.bytes).bind(5, numbers);
-    s.bind(6, backupPath);
+    if (content == 0) {
+        Statement c(db_, "INSERT INTO contents(fcd, numbers) VALUES(?, ?)");
+        c.bindBlob(1, file.bytes).bind(2, numbers);
+        c.step();
+        content = sqlite3_last_insert_rowid(db_);
+    }
+    Statement s(db_, "INSERT INTO snapshots(device, taken, source, content, backup)"
+                     " VALUES(?, ?, ?, ?, ?)");
+    s.bind(1, device).bind(2, when).bind(3, source).bind(4, content).bind(5, backupPath);
     s.step();
     const std::int64_t id = sqlite3_last_insert_rowid(db_);
     t.commit();
@@ -431,8 +546,9 @@ std::int64_t FleetRegister::addSnapshot(unsigned device, const DeviceContents& c
 }
 
 std::optional<Snapshot> FleetRegister::latestSnapshot(unsigned device) {
-    Statement s(db_, "SELECT id, taken, source, fcd, backup FROM snapshots WHERE device = ?"
-                     " ORDER BY taken DESC, id DESC LIMIT 1");
+    Statement s(db_, "SELECT s.id, s.taken, s.source, c.fcd, s.backup FROM snapshots s"
+                     " JOIN contents c ON c.id = s.content WHERE s.device = ?"
+                     " ORDER BY s.taken DESC, s.id DESC LIMIT 1");
     s.bind(1, device);
     if (!s.step()) {
         return std::nullopt;
@@ -455,7 +571,7 @@ std::optional<Snapshot> FleetRegister::latestSnapshot(unsigned device) {
 
 std::vector<std::int64_t> FleetRegister::queue(const std::vector<unsigned>& devices,
                                                const JobRequest& request, Millis when) {
-    Transaction t(db_);
+    Transaction t(db_, Transaction::Sync::OnDisk);
     Statement s(db_, "INSERT INTO jobs(device, kind, file, number, apartment, state, created)"
                      " VALUES(?, ?, ?, ?, ?, 'pending', ?)");
     std::vector<std::int64_t> ids;
@@ -552,7 +668,7 @@ int FleetRegister::recoverRunningJobs(Millis when) {
 }
 
 bool FleetRegister::cancel(std::int64_t id, Millis when, std::string* why) {
-    Transaction t(db_);
+    Transaction t(db_, Transaction::Sync::OnDisk);
     Statement s(db_, "UPDATE jobs SET state = 'cancelled', finished = ?"
                      " WHERE id = ? AND state IN ('pending', 'retry')");
     s.bind(1, when).bind(2, id);
@@ -570,7 +686,7 @@ bool FleetRegister::cancel(std::int64_t id, Millis when, std::string* why) {
         text = "задание " + std::to_string(id) +
                " выполняется сейчас: отменить можно только задание, которое не выполняется";
     } else {
-        text = "задание " + std::to_string(id) + " уже завершено (" + r.text(0) + ")";
+        text = "задание " + std::to_string(id) + " уже не в очереди (состояние " + r.text(0) + ")";
     }
     if (why) {
         *why = text;
@@ -603,8 +719,8 @@ namespace {
 
 const char* const kDeviceQuery =
     "SELECT d.number, d.password, d.label, d.last_seen, d.address, d.firmware, d.conflict,"
-    " coalesce((SELECT numbers FROM snapshots s WHERE s.device = d.number"
-    "           ORDER BY taken DESC, id DESC LIMIT 1), 0),"
+    " coalesce((SELECT c.numbers FROM snapshots s JOIN contents c ON c.id = s.content"
+    "           WHERE s.device = d.number ORDER BY s.taken DESC, s.id DESC LIMIT 1), 0),"
     " (SELECT count(*) FROM jobs j WHERE j.device = d.number"
     "  AND j.state IN ('pending', 'running', 'retry'))"
     " FROM devices d ";

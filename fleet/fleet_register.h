@@ -5,7 +5,11 @@
 // The file is shared: the server and any number of `vxrt7-cli fleet ...`
 // commands open it at once (WAL journal, a busy time-out of 5 s). Every state
 // change is one transaction, so a process killed at any moment leaves either
-// the state before the change or the state after it. Times are given by the
+// the state before the change or the state after it. A job queued or
+// cancelled is on the disk when the call returns, so that not even a power
+// cut loses it; the server's changes are not waited for on the disk (a power
+// cut may lose the last of them, never corrupts the file: a job that goes
+// back to running is retried). Times are given by the
 // caller, in milliseconds since the epoch. One FleetRegister belongs to one
 // thread.
 //
@@ -35,7 +39,7 @@ inline constexpr int kMaxTries = 5;
 
 // The schema version this program writes; a file with a higher one comes
 // from a newer program and is refused.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 class RegisterError : public std::runtime_error {
   public:
@@ -78,10 +82,12 @@ struct Device {
     int pending = 0;             // jobs pending, running or in retry
 };
 
-// A connection that no password opened.
+// An address from which connections came that no password opened.
 struct UnknownDevice {
     std::string address;
-    Millis seen = 0;
+    Millis firstSeen = 0;
+    Millis lastSeen = 0;
+    int attempts = 0; // connections from it that no password opened
 };
 
 struct Snapshot {
@@ -140,11 +146,14 @@ class FleetRegister {
     // addresses), each once, the most recently used first.
     std::vector<std::uint16_t> knownPasswords();
     // A device opened: creates or updates it (last seen, address, password,
-    // firmware version) and remembers the password for the address.
+    // firmware version: an empty one keeps the version known) and remembers
+    // the password for the address.
     void deviceSeen(unsigned number, const std::string& address, std::uint16_t password,
                     const std::string& firmwareVersion, Millis when);
-    // A connection that no password opened.
+    // A connection that no password opened (counted per address).
     void unknownDevice(const std::string& address, Millis when);
+    // The addresses no password opened, the latest first; an address from
+    // which a device was opened since is left out.
     std::vector<UnknownDevice> unknownDevices();
     // Sets or clears the conflict of a device number (creating the device
     // when the register does not know it yet).
@@ -154,7 +163,9 @@ class FleetRegister {
     // Keeps a complete read of a device, and the same read as a backup .fcd
     // in `backupDir` (backups::save; "" keeps no file). Returns the
     // snapshot's id. A backup that cannot be written does not stop the
-    // snapshot: `backupError`, when given, receives why.
+    // snapshot: `backupError`, when given, receives why. A read that found
+    // what the device's latest snapshot holds keeps no second copy, and
+    // names the backup of the first while that file is still there.
     std::int64_t addSnapshot(unsigned device, const DeviceContents& contents, Millis when,
                              const std::string& source, const std::string& backupDir,
                              std::string* backupError = nullptr);
@@ -178,8 +189,10 @@ class FleetRegister {
     // running -> failed at once (the plan refused it: trying again changes
     // nothing).
     void jobRefused(std::int64_t id, const std::string& reason, Millis when);
-    // At the server's start: every job left running goes to retry. Returns
-    // how many did.
+    // At the server's start: every job left running goes to retry (or, when
+    // that was its last try, to failed). Returns how many did. One server
+    // serves a register: a second one starting would take back the first
+    // one's running jobs.
     int recoverRunningJobs(Millis when);
     // pending/retry -> cancelled. False when the job does not exist or is
     // running or finished (`why` says which, in Russian).
