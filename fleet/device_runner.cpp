@@ -245,8 +245,10 @@ void DeviceRunner::tryNextPassword() {
     readCut_.reset();
     if (candidates_.empty()) {
         phase_ = Phase::Unknown;
-        host_.write(0, [peer = peer_, when = host_.now()](FleetRegister& reg, auto&) {
-            reg.unknownDevice(peer, when);
+        // Remembered by its host, as the devices are: the port changes with
+        // every connection.
+        host_.write(0, [address = address_, when = host_.now()](FleetRegister& reg, auto&) {
+            reg.unknownDevice(address, when);
         });
         report(FleetEvent::Kind::Unknown, "Прибор с адреса " + peer_ +
                                               " не открылся ни одним паролем: записан как "
@@ -255,6 +257,7 @@ void DeviceRunner::tryNextPassword() {
     }
     const std::uint16_t password = candidates_.front();
     candidates_.erase(candidates_.begin());
+    ++tried_;
     password_ = password;
     session_.readConfig(std::to_string(password));
 }
@@ -268,7 +271,8 @@ void DeviceRunner::deviceOpened(const frames::ConfigBlockBytes& block) {
         reg.deviceSeen(number, address, password, std::string(), when);
     });
     report(FleetEvent::Kind::Identified,
-           tag() + ": открыт паролем, номер устройства " + std::to_string(number));
+           tag() + ": пароль подошёл (проверено паролей: " + std::to_string(tried_) +
+               "), номер устройства " + std::to_string(number));
     if (!host_.claim(*this, number)) {
         conflict_ = true;
     }
@@ -517,7 +521,7 @@ void DeviceRunner::finishJob() {
 void DeviceRunner::connectionLost(const std::string& why) {
     phase_ = Phase::Silent;
     if (job_) {
-        jobFailed("связь с прибором прервана (" + why + ")");
+        jobFailed("связь с прибором прервана: " + why);
     }
 }
 

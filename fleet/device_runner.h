@@ -161,6 +161,7 @@ class DeviceRunner : private SessionObserver {
 
     std::vector<std::uint16_t> candidates_; // passwords still to try, in order
     std::optional<std::uint16_t> password_; // the one that opened the device
+    int tried_ = 0;                         // passwords tried so far
     std::optional<unsigned> device_;
     bool conflict_ = false;
     std::vector<std::int64_t> triedHere_; // jobs that failed on this connection

@@ -281,7 +281,7 @@ void FleetServer::readFrom(int connection) {
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
         return;
     }
-    closeConnection(connection, n == 0 ? "прибор закрыл соединение" : std::strerror(errno));
+    closeConnection(connection, n == 0 ? "прибор разорвал связь" : std::strerror(errno));
 }
 
 void FleetServer::apply(InternetClients::Actions actions) {
@@ -333,7 +333,7 @@ int FleetServer::send(int connection, const std::uint8_t* bytes, std::size_t cou
 }
 
 void FleetServer::hangUp(int connection) {
-    toClose_.emplace_back(connection, "соединение закрыто сервером");
+    toClose_.emplace_back(connection, "его закрыл сервер");
 }
 
 void FleetServer::closePending() {
@@ -360,10 +360,11 @@ void FleetServer::closeConnection(int connection, const std::string& why) {
         e.kind = FleetEvent::Kind::Disconnected;
         e.address = conn.peer;
         e.device = conn.runner->device().value_or(0);
-        e.message = (conn.runner->device() ? "Прибор " + std::to_string(*conn.runner->device()) +
+        e.message = "Соединение с " +
+                    (conn.runner->device() ? "прибором " + std::to_string(*conn.runner->device()) +
                                                  " (" + conn.peer + ")"
-                                           : "Соединение с " + conn.peer) +
-                    " отключено" + (why.empty() ? std::string() : ": " + why);
+                                           : conn.peer) +
+                    " закрыто" + (why.empty() ? std::string() : ": " + why);
         log_(e);
     }
 }
