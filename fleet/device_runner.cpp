@@ -127,6 +127,8 @@ void DeviceRunner::event(const SessionEvent& event) {
                 readCut_ = e.rows;
             } else if constexpr (std::is_same_v<E, events::ReplyTimedOut>) {
                 noAnswer_ = true;
+            } else if constexpr (std::is_same_v<E, events::ConfigWritten>) {
+                configWritten_ = true;
             } else if constexpr (std::is_same_v<E, events::NumbersWritten>) {
                 written_ = true;
             } else if constexpr (std::is_same_v<E, events::NumberWriteStopped> ||
@@ -214,6 +216,9 @@ void DeviceRunner::advance() {
         }
         break;
     case Phase::Writing:
+        if (configWritten_ && !audited_) {
+            auditWrite();
+        }
         if (written_) {
             writeEnded();
         } else if (wrongPassword_) {
@@ -435,24 +440,30 @@ void DeviceRunner::planAndWrite(const DeviceContents& current) {
     fresh_ = false; // the device is about to change
     config_file::fillGrid(plan.target, grid_);
     phase_ = Phase::Writing;
-    written_ = wrongPassword_ = noAnswer_ = false;
+    written_ = configWritten_ = audited_ = wrongPassword_ = noAnswer_ = false;
     writeRefused_.reset();
     const frames::ConfigBlockBytes block = plan.target.block;
     session_.writeConfig(std::to_string(*password_),
                          [block]() -> std::optional<frames::ConfigBlockBytes> { return block; });
 }
 
-void DeviceRunner::writeEnded() {
-    // The device took the configuration and every batch: that is a change
-    // written, whatever the read back finds.
+void DeviceRunner::auditWrite() {
+    // The device took the configuration: from here on it changes, whether
+    // the numbers that follow all come through or the link drops half-way
+    // (the next try then audits what it writes on top of what the device
+    // holds by then).
     host_.write(*device_,
-                [device = *device_, id = job_->id, request = job_->request,
+                [device = *device_, id = job_->id, request = std::move(job_->request),
                  before = std::move(before_), when = host_.now()](FleetRegister& reg, auto&) {
                     if (const std::optional<DeviceContents> held = fromFile(before)) {
                         reg.audit(device, id, planJob(request, *held).changes, when);
                     }
                 });
     job_->request = JobRequest{}; // the file is not needed any more
+    audited_ = true;
+}
+
+void DeviceRunner::writeEnded() {
     phase_ = Phase::Verifying;
     startRead();
 }

@@ -141,6 +141,7 @@ class DeviceRunner : private SessionObserver {
     void keepSnapshot(const DeviceContents& contents, const std::string& source);
     void startJob(const Job& job);
     void planAndWrite(const DeviceContents& current);
+    void auditWrite();
     void writeEnded();
     void verifyEnded(DeviceContents readBack);
     void startRead();
@@ -180,6 +181,8 @@ class DeviceRunner : private SessionObserver {
     bool wrongPassword_ = false;
     bool noAnswer_ = false;
     std::optional<int> readCut_;
+    bool configWritten_ = false; // the device answered "CONFW"
+    bool audited_ = false;       // the job's changes are in the audit log
     bool written_ = false;
     std::optional<std::string> writeRefused_;
 };

@@ -253,6 +253,13 @@ TEST(FleetServe, ADropMidWriteLeavesTheJobInRetryAndTheNextConnectionRunsItFromT
     EXPECT_EQ(f.state(healed), JobState::Retry);
     EXPECT_EQ(f.queue->job(healed)->tries, 1);
     EXPECT_FALSE(f.queue->job(healed)->error.empty());
+    // What the cut write changed on the device is in the audit log already.
+    const fleet::History cut = f.queue->history(41);
+    ASSERT_FALSE(cut.audit.empty());
+    EXPECT_EQ(cut.audit.front().job, healed);
+    EXPECT_TRUE(std::any_of(cut.audit.begin(), cut.audit.end(), [](const fleet::AuditEntry& a) {
+        return a.change.find("9175550000") != std::string::npos;
+    }));
 
     ASSERT_TRUE(f.until([&] { return f.finished(healed) && f.finished(doomed); }, 120s));
     EXPECT_EQ(f.state(healed), JobState::Done) << f.queue->job(healed)->error;
