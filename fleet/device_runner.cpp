@@ -350,7 +350,7 @@ void DeviceRunner::keepSnapshot(const DeviceContents& contents, const std::strin
 }
 
 void DeviceRunner::lookForJob() {
-    if (phase_ != Phase::Idle || conflict_ || !device_) {
+    if (phase_ != Phase::Idle || conflict_ || !device_ || host_.stopping()) {
         return;
     }
     const std::optional<Job> next = host_.fleetRegister().nextJob(*device_);

@@ -75,6 +75,8 @@ class RunnerHost {
     // register may not show it yet). release() when it is in retry again.
     virtual bool claimJob(std::int64_t job) = 0;
     virtual void releaseJob(std::int64_t job) = 0;
+    // The server is stopping: no job is started any more.
+    virtual bool stopping() const = 0;
     // The --password values, in order.
     virtual const std::vector<std::uint16_t>& passwords() const = 0;
     // Where the snapshots' backup .fcd files go ("" keeps none).

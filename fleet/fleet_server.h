@@ -98,6 +98,7 @@ class FleetServer : private RunnerHost {
     }
     bool claimJob(std::int64_t job) override { return claimed_.insert(job).second; }
     void releaseJob(std::int64_t job) override { claimed_.erase(job); }
+    bool stopping() const override { return stopping_; }
     void reportProblems();
     int send(int connection, const std::uint8_t* bytes, std::size_t count) override;
     void hangUp(int connection) override;

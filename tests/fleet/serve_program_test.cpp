@@ -232,11 +232,21 @@ TEST(FleetServeProgram, ASigkilledServerLosesNoJobAndItsRestartRunsItAgain) {
     EXPECT_EQ(dev->snapshot().numbers, file);
     EXPECT_TRUE(server->logHas("\"event\":\"jobDone\"")) << server->log();
 
-    // SIGTERM: the server ends what is in flight and exits 0.
+    // SIGTERM in the middle of the next write: the server gives the exchange
+    // at most 5 s, exits 0, and leaves the job done or back in retry, never
+    // running; nothing more is started.
+    const std::int64_t next = reg.push(61, fcdWith(numbersFrom(9177770000, 650)));
+    const std::int64_t after = reg.push(61, fcdWith(numbersFrom(9178880000, 3)));
+    const std::size_t before = dev->received().size();
+    ASSERT_TRUE(waitFor([&] { return dev->received().find("ADN", before) != std::string::npos; }))
+        << server->log();
     ASSERT_EQ(::kill(server->pid(), SIGTERM), 0);
     EXPECT_EQ(server->wait(), 0);
     EXPECT_TRUE(server->logHas("\"event\":\"stopped\"")) << server->log();
     EXPECT_EQ(integrity(path), "ok");
+    const JobState cut = reg.state(next);
+    EXPECT_TRUE(cut == JobState::Done || cut == JobState::Retry) << fleet::stateName(cut);
+    EXPECT_EQ(reg.state(after), JobState::Pending);
 }
 
 TEST(FleetServeProgram, ConnectionsThatNeverAnnounceThemselvesLeaveTheDevicesServed) {
