@@ -340,3 +340,25 @@ TEST(FleetServe, ClientsThatAreNoDeviceAreClosedWhileTheDevicesAreServed) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(FleetServe, DevicesPastTheMostServedAtOnceAreRefusedAndTheOthersServed) {
+    fleet::ServerOptions options;
+    options.maxDevices = 2;
+    Fleet f(options);
+    auto a = device(f.port(), 61, 1234);
+    auto b = device(f.port(), 62, 1234);
+    ASSERT_TRUE(f.until([&] { return f.count(FleetEvent::Kind::Snapshot) == 2; }));
+    auto c = device(f.port(), 63, 1234);
+    ASSERT_TRUE(f.until([&] { return f.count(FleetEvent::Kind::Refused) >= 1; }));
+    EXPECT_EQ(f.server->devices(), 2);
+    EXPECT_FALSE(f.queue->device(63));
+    EXPECT_EQ(c->received(), "") << "a device refused is sent nothing";
+    // One goes: the third, dialling again, takes its place.
+    a->stop();
+    ASSERT_TRUE(f.until([&] { return f.queue->device(63).has_value(); }));
+    EXPECT_EQ(f.server->devices(), 2);
+}
+
+} // namespace
