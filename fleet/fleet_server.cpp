@@ -127,6 +127,17 @@ bool FleetServer::listen(std::string* error) {
         return false;
     }
     int fd = ::socket(list->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0 && errno == EAFNOSUPPORT && options_.listenAddress.empty()) {
+        // A machine without IPv6: every IPv4 address.
+        ::freeaddrinfo(list);
+        list = nullptr;
+        hints.ai_family = AF_INET;
+        if (::getaddrinfo(nullptr, service.c_str(), &hints, &list) != 0) {
+            *error = "Не удалось открыть порт " + service + ": нет адреса IPv4";
+            return false;
+        }
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    }
     if (fd >= 0) {
         const int one = 1;
         const int zero = 0;
