@@ -11,7 +11,8 @@
 // server's CPU time per device (utime + stime of /proc/PID/stat over the whole
 // run, identification included), its peak RSS (VmHWM), the register's size
 // with its journal, and the jobs done, failed and lost (not finished within
-// 10 min).
+// 10 min). With KEEP set in the environment the runs' folder (the server's
+// and the simulators' logs, the registers) is left in /tmp.
 #include "files/config_file.h"
 #include "files/number_grid.h"
 #include "fleet/fleet_register.h"
