@@ -21,6 +21,17 @@ void complain(const std::string& message) {
     console::write(2, std::string(kProgram) + ": " + message + "\n");
 }
 
+int printHelp(const Run& run, const std::string& text) {
+    if (run.json) {
+        JsonWriter doc;
+        doc.beginObject().field("help", text).endObject();
+        printJson(doc);
+    } else {
+        console::write(1, text);
+    }
+    return kSuccess;
+}
+
 int fail(const Run& run, int code, const std::string& message) {
     complain(message);
     if (run.json) {

@@ -32,6 +32,10 @@ void printJson(const JsonWriter& doc);
 // Writes a line of text to stdout (nothing of it when --json is given).
 void say(const Run& run, const std::string& line);
 
+// Prints a command's help: the text, or with --json a document {"help"}.
+// Returns kSuccess.
+int printHelp(const Run& run, const std::string& text);
+
 // Reports a failure: the message on stderr and, with --json, a document
 // {"command", "error", "exitCode"} on stdout. Returns `code`.
 // "vxrt7-cli: <message>" on stderr.

@@ -22,6 +22,13 @@ int writeCommand(Run& run, const std::vector<std::string>& args);
 int diffPortCommand(Run& run, const std::vector<std::string>& args); // diff --port P FILE
 int flashCommand(Run& run, const std::vector<std::string>& args);
 
+// The fleet server: many devices over the Internet at once.
+int serveCommand(Run& run, const std::vector<std::string>& args);
+
+// fleet ACTION ...: the fleet register's jobs and listings; `help` when
+// --help was given.
+int fleetCommand(Run& run, const std::vector<std::string>& args, bool help);
+
 // A diff as the fields "equal", "settings", "added", "removed" and "moved"
 // of an open JSON object, and as lines of text.
 void writeDiffFields(JsonWriter& doc, const config_diff::Result& d);

@@ -3,6 +3,7 @@
 #include "cli/cli_common.h"
 #include "config/config_block.h"
 #include "files/backups.h"
+#include "fleet/job_plan.h"
 #include "session/event_text.h"
 
 #include <charconv>
@@ -12,39 +13,6 @@ namespace cli {
 namespace {
 
 using namespace std::chrono_literals;
-
-// An apartment as the device gives it back: the record keeps the low 16 bits
-// of the number, and an empty cell is 0.
-std::string apartmentOnDevice(const std::string& text) {
-    long long value = 0;
-    std::size_t at = text.find_first_not_of(' ');
-    if (at == std::string::npos) {
-        return "0";
-    }
-    if (text[at] == '+') {
-        ++at;
-    }
-    const auto [end, ec] = std::from_chars(text.data() + at, text.data() + text.size(), value);
-    if (ec != std::errc{} || end != text.data() + text.size()) {
-        return text;
-    }
-    return std::to_string(static_cast<std::uint16_t>(value));
-}
-
-// The list the device holds after the file is written: the numbers in order
-// from the first cell, with their apartments as the device keeps them.
-config_file::Decoded asWritten(const config_file::Decoded& file) {
-    config_file::Decoded out;
-    out.block = file.block;
-    out.rows.resize(file.rows.size());
-    std::size_t next = 0;
-    for (const auto& row : file.rows) {
-        if (!row[0].empty()) {
-            out.rows[next++] = {row[0], apartmentOnDevice(row[1])};
-        }
-    }
-    return out;
-}
 
 // What a failure names of an event: its box, else its log line.
 std::string said(const SessionEvent& event) {
@@ -304,7 +272,7 @@ void DeviceJob::readEnded() {
     result_.numbers = numbers;
     result_.read = read;
     if (phase_ == Phase::Verifying) {
-        config_file::Decoded expected = asWritten(*request_.file);
+        config_file::Decoded expected = fleet::asStored(*request_.file);
         expected.block = writtenBlock();
         const config_diff::Result d = config_diff::compare(expected, read);
         if (d.equal()) {
@@ -334,7 +302,7 @@ void DeviceJob::readEnded() {
         return;
     case JobRequest::Kind::Diff: {
         // The file as the device would hold it once written.
-        config_file::Decoded expected = asWritten(*request_.file);
+        config_file::Decoded expected = fleet::asStored(*request_.file);
         expected.block = writtenBlock();
         const config_diff::Result d = config_diff::compare(read, expected);
         result_.diff = d;

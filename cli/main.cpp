@@ -29,6 +29,9 @@ const char* const kMainHelp =
     "  numbers export ФАЙЛ.fcd -o ФАЙЛ.csv  список номеров в файл CSV\n"
     "  numbers import ФАЙЛ.csv ФАЙЛ.fcd [-o НОВЫЙ.fcd]\n"
     "                                       номера из файла CSV в файл конфигурации\n"
+    "  serve --listen ПОРТ                  сервер парка приборов, подключающихся по GPRS\n"
+    "  fleet ДЕЙСТВИЕ                       задания приборам, которые выходят на связь\n"
+    "                                       через Интернет, и их реестр\n"
     "\n"
     "Параметры:\n"
     "  --json      результат одним документом JSON на stdout\n"
@@ -115,16 +118,34 @@ const char* const kNumbersHelp =
     "ФАЙЛ.fcd; файл заменяется целиком, а при любой ошибке остаётся прежним.\n"
     "Код выхода: 0 — успешно, 2 — ошибка в файле или командной строке.\n";
 
-int printHelp(const Run& run, const std::string& text) {
-    if (run.json) {
-        JsonWriter doc;
-        doc.beginObject().field("help", text).endObject();
-        printJson(doc);
-    } else {
-        console::write(1, text);
-    }
-    return kSuccess;
-}
+const char* const kServeHelp =
+    "Использование: vxrt7-cli serve --listen ПОРТ [--register ФАЙЛ] [--password N]...\n"
+    "                               [--max-devices N] [--address АДРЕС] [--json]\n"
+    "\n"
+    "Сервер парка приборов: принимает подключения приборов по GPRS (как сервер окна\n"
+    "программы, приборы объявляют себя \"CONNECT\") и обслуживает все сразу, каждый\n"
+    "своим сеансом. Подключившийся прибор открывается чтением конфигурации: сначала\n"
+    "паролем, с которым последний раз открылся прибор с того же адреса, затем каждым\n"
+    "--password по порядку, затем паролями из реестра. Номер устройства (из блока\n"
+    "конфигурации) — его имя в реестре. Полное чтение сохраняется в реестре и\n"
+    "резервной копией; затем выполняются задания, поставленные командами fleet:\n"
+    "чтение, запись (\"CONFW\", \"ERASE\" и пакеты номеров), контрольное чтение.\n"
+    "Прибор, отключившийся посреди задания, выполнит его заново при следующем\n"
+    "подключении; после 5 попыток задание не выполнено.\n"
+    "\n"
+    "Параметры:\n"
+    "  --listen ПОРТ      TCP-порт (0 — выберет система)\n"
+    "  --register ФАЙЛ    реестр SQLite (по умолчанию\n"
+    "                     $XDG_DATA_HOME/vxrt7-config/fleet.sqlite)\n"
+    "  --password N       пароль приборов; можно несколько раз\n"
+    "  --max-devices N    приборов одновременно, не больше (по умолчанию 1000)\n"
+    "  --address АДРЕС    слушать только этот адрес (по умолчанию все)\n"
+    "  --json             журнал в stderr: объект JSON в строке\n"
+    "\n"
+    "Журнал: строка на событие в stderr. SIGTERM или SIGINT: обмены, что идут,\n"
+    "завершаются (не дольше 5 с), задания, не успевшие закончиться, остаются в\n"
+    "очереди; код выхода 0. Код 2 — ошибка в командной строке или реестр нельзя\n"
+    "открыть, 3 — порт не открыть (занят, нет прав).\n";
 
 int printVersion(const Run& run) {
     if (run.json) {
@@ -189,6 +210,14 @@ int main(int argc, char** argv) {
             return help ? printHelp(run, std::string(entry.second) + kDeviceOptions)
                         : entry.first(run, args);
         }
+    }
+    if (command == "serve") {
+        run.command = command;
+        return help ? printHelp(run, kServeHelp) : serveCommand(run, args);
+    }
+    if (command == "fleet") {
+        run.command = command;
+        return fleetCommand(run, args, help);
     }
     if (command == "numbers") {
         run.command = command;

@@ -5,7 +5,9 @@
 // device, and a client becomes the device only by the announcement rule: its
 // first 1024 bytes hold "CONNECT", it did not begin with a TLS handshake, no
 // line up to the end of the announcement's line held " HTTP/1.", and the
-// analysis sees its bytes from "CONNECT" on.
+// analysis sees its bytes from "CONNECT" on. An input whose first byte has its
+// top bit set runs the fleet server's rule (oneDevice off): any number of
+// devices, each chunk named with the open, announced connection it came from.
 #include "link/internet_clients.h"
 
 #include <algorithm>
@@ -44,6 +46,9 @@ bool mayAnnounce(const std::string& stream) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     InternetClients clients;
     clients.maxClients = 4;
+    const bool fleet = size > 0 && (data[0] & 0x80) != 0;
+    clients.oneDevice = !fleet;
+    std::set<int> announced;         // open connections that announced themselves
     clients.allowedPeers = {};       // any
     std::set<int> open;              // connections the server still holds
     std::map<int, std::string> sent; // what each open client sent before it was the device
@@ -57,6 +62,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const int c : a.close) {
             open.erase(c);
             sent.erase(c);
+            announced.erase(c);
+        }
+        require(a.from.size() == a.analyse.size());
+        for (std::size_t i = 0; i < a.analyse.size(); ++i) {
+            const int c = a.from[i];
+            require(open.count(c) == 1);
+            if (announced.insert(c).second) {
+                // A new device: taken by the rule, analysed from its "CONNECT".
+                require(mayAnnounce(sent[c]));
+                require(a.analyse[i].compare(0, 7, "CONNECT") == 0);
+                require(sent[c].find(a.analyse[i]) != std::string::npos);
+            }
+            require(fleet || c == clients.device());
+        }
+        require(fleet || announced.size() <= 1);
+        if (fleet) {
+            return;
         }
         const int deviceNow = clients.device();
         require(deviceNow == 0 || open.count(deviceNow) == 1);
@@ -90,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             // The transport reads at most 1024 bytes at a time.
             const std::size_t n = std::min<std::size_t>(
                 {byte() * (op & 4 ? 8u : 1u), InternetClients::kMaxRead, size - at});
-            if (open.count(c) == 1 && c != device) {
+            if (open.count(c) == 1 && announced.count(c) == 0) {
                 sent[c].append(reinterpret_cast<const char*>(data + at), n);
             }
             apply(clients.received(c, reinterpret_cast<const char*>(data + at), n, now));
@@ -101,6 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const int c = 1 + byte() % next;
             open.erase(c);
             sent.erase(c);
+            announced.erase(c);
             apply(clients.closed(c));
             break;
         }

@@ -130,7 +130,7 @@ InternetClients::Actions InternetClients::received(int connection, const char* b
     }
     Client& client = it->second;
     if (client.announced) {
-        fromDevice(client, std::string(bytes, count), nowMs, out);
+        fromDevice(connection, client, std::string(bytes, count), nowMs, out);
         return out;
     }
     // Not yet known: gathered until the announcement rule decides, so at
@@ -172,7 +172,7 @@ void InternetClients::announce(int connection, std::size_t at, Actions& out) {
     // that may have died without closing.
     std::vector<int> older;
     for (const auto& [other, c] : clients_) {
-        if (other != connection && c.announced) {
+        if (oneDevice && other != connection && c.announced) {
             older.push_back(other);
         }
     }
@@ -183,12 +183,13 @@ void InternetClients::announce(int connection, std::size_t at, Actions& out) {
     }
     for (std::size_t from = at; from < sent.size(); from += kMaxRead) {
         out.analyse.push_back(sent.substr(from, kMaxRead));
+        out.from.push_back(connection);
     }
     out.status = statusNow();
 }
 
-void InternetClients::fromDevice(Client& client, std::string bytes, std::int64_t nowMs,
-                                 Actions& out) {
+void InternetClients::fromDevice(int connection, Client& client, std::string bytes,
+                                 std::int64_t nowMs, Actions& out) {
     if (!client.held.empty()) {
         std::string joined = client.held + bytes;
         if (joined.size() > kMaxPacket) {
@@ -199,6 +200,7 @@ void InternetClients::fromDevice(Client& client, std::string bytes, std::int64_t
         if (joined.back() == '@' && (joined.size() - 2) % 12 == 0) {
             client.held.clear();
             out.analyse.push_back(std::move(joined));
+            out.from.push_back(connection);
             return;
         }
         if (packetIncomplete(joined)) {
@@ -216,6 +218,7 @@ void InternetClients::fromDevice(Client& client, std::string bytes, std::int64_t
         return;
     }
     out.analyse.push_back(std::move(bytes));
+    out.from.push_back(connection);
 }
 
 InternetClients::Actions InternetClients::closed(int connection) {
@@ -278,17 +281,23 @@ InternetClients::Actions InternetClients::tick(std::int64_t nowMs) {
     // Several clients may announce themselves in one tick: the newest one is
     // the device, and what an older one sent is never analysed, since its
     // connection is closed in the same breath.
-    std::vector<std::pair<int, std::vector<std::string>>> announced;
+    struct Chunks {
+        int connection;
+        std::vector<std::string> analyse;
+        std::vector<int> from;
+    };
+    std::vector<Chunks> announced;
     for (const int connection : unknown) {
         // An announcement may have closed an older client in this loop, but
         // never one that had not announced itself.
         Actions one;
         judgeClient(connection, nowMs, one);
-        std::erase_if(announced, [&](const auto& entry) {
-            return std::find(one.close.begin(), one.close.end(), entry.first) != one.close.end();
+        std::erase_if(announced, [&](const Chunks& entry) {
+            return std::find(one.close.begin(), one.close.end(), entry.connection) !=
+                   one.close.end();
         });
         if (!one.analyse.empty()) {
-            announced.emplace_back(connection, std::move(one.analyse));
+            announced.push_back({connection, std::move(one.analyse), std::move(one.from)});
         }
         out.close.insert(out.close.end(), one.close.begin(), one.close.end());
         out.log.insert(out.log.end(), one.log.begin(), one.log.end());
@@ -296,8 +305,9 @@ InternetClients::Actions InternetClients::tick(std::int64_t nowMs) {
             out.status = one.status;
         }
     }
-    for (auto& [connection, chunks] : announced) {
-        out.analyse.insert(out.analyse.end(), chunks.begin(), chunks.end());
+    for (Chunks& chunks : announced) {
+        out.analyse.insert(out.analyse.end(), chunks.analyse.begin(), chunks.analyse.end());
+        out.from.insert(out.from.end(), chunks.from.begin(), chunks.from.end());
     }
     summary(nowMs, out);
     return out;

@@ -88,6 +88,10 @@ class InternetClients {
     std::int64_t announceQuietMs = kAnnounceQuietMs;
     std::int64_t packetTimeoutMs = kPacketTimeoutMs;
     std::int64_t refusalSummaryMs = kRefusalSummaryMs;
+    // One device at a time (the window's server): a client that announces
+    // itself closes an older one that did. A fleet server sets it false and
+    // keeps every announced client, each a device of its own.
+    bool oneDevice = true;
     // Peer addresses that may be the device; empty: any. IPv4 addresses
     // match also in their IPv6-mapped form ("::ffff:127.0.0.2").
     std::vector<std::string> allowedPeers;
@@ -95,6 +99,7 @@ class InternetClients {
     // What the server must do after an event.
     struct Actions {
         std::vector<std::string> analyse; // the device's chunks for the reply analysis, in order
+        std::vector<int> from;            // the connection each chunk of `analyse` came from
         std::vector<int> close;           // connections to close
         std::vector<SessionEvent> log;    // what it says in the log, in order
         // What panel 2 says now; none: unchanged.
@@ -140,7 +145,8 @@ class InternetClients {
     // Decides on a client that has not announced itself yet, by what it sent.
     void judgeClient(int connection, std::int64_t nowMs, Actions& out);
     void announce(int connection, std::size_t at, Actions& out);
-    void fromDevice(Client& client, std::string bytes, std::int64_t nowMs, Actions& out);
+    void fromDevice(int connection, Client& client, std::string bytes, std::int64_t nowMs,
+                    Actions& out);
     // Logs a refusal, or counts it while a summary is due.
     void refusal(events::ClientRefused refused, std::int64_t nowMs, Actions& out);
     void summary(std::int64_t nowMs, Actions& out);

@@ -5,6 +5,8 @@ VXRT7_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
+  # the fleet's register
+  libsqlite3-dev
   clang libclang-rt-14-dev clang-format
   fonts-dejavu-core
   # the icon's PNG sizes; the installed program's and the package's checks

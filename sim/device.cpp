@@ -219,6 +219,7 @@ void SimDevice::say(std::string text) {
 
 void SimDevice::linkOpened() {
     closeRequested_ = false;
+    batchesThisLink_ = 0;
     input_.clear();
     read_ = ReadSession{};
     linked_ = true;

@@ -155,6 +155,12 @@ struct Faults {
     unsigned repeatBatchAt = 0;
     // Every number write finds the memory full, whatever is stored.
     bool memoryFull = false;
+    // The connection drops (the device closes it without answering) when the
+    // k-th "ADN" batch of a connection has been stored (0: off), as a GPRS
+    // link that dies in the middle of a write; `drops` times in all
+    // (0: on every connection). A drop counts down `drops` by one.
+    unsigned dropAfterBatches = 0;
+    unsigned drops = 1;
     // The next rejectFrames firmware frames are refused with "@", whatever
     // they hold; counts down as they come.
     unsigned rejectFrames = 0;
@@ -375,6 +381,8 @@ class SimDevice {
     unsigned refuseCount_ = 0;
     unsigned armedRepeat_ = 0;
     unsigned repeatCount_ = 0;
+    unsigned batchesThisLink_ = 0; // batches stored since the connection was made
+    unsigned dropsMade_ = 0;
 };
 
 // The device's view of the texts it is sent.

@@ -274,6 +274,13 @@ std::string SimDevice::onBatch(std::string_view payload) {
             return "FULL";
         }
     }
+    if (faults_.dropAfterBatches != 0 && ++batchesThisLink_ == faults_.dropAfterBatches &&
+        (faults_.drops == 0 || dropsMade_ < faults_.drops)) {
+        // The batch is kept, its answer never leaves: the link is gone.
+        ++dropsMade_;
+        closeRequested_ = true;
+        return {};
+    }
     return "ADD";
 }
 

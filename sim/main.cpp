@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,16 +49,28 @@ bool initialState(const sim::SimOptions& o, sim::DeviceState* state) {
     return true;
 }
 
-bool dump(const sim::SimOptions& o, const sim::SimRunner& runner) {
+// The dump of one device: with several, the file name gets "-" and the
+// device number.
+bool dump(const sim::SimOptions& o, const sim::SimRunner& runner, std::uint16_t number) {
     if (o.dumpFile.empty()) {
         return true;
     }
+    const std::string path = o.devices > 1 ? o.dumpFile + "-" + std::to_string(number) : o.dumpFile;
     std::string error;
-    if (!sim::writeStateDump(o.dumpFile, runner.snapshot(), &error)) {
+    if (!sim::writeStateDump(path, runner.snapshot(), &error)) {
         std::fprintf(stderr, "vxrt7-sim: --dump: %s\n", error.c_str());
         return false;
     }
     return true;
+}
+
+std::uint16_t deviceNumberOf(const sim::DeviceState& state) {
+    return static_cast<std::uint16_t>(state.configBlock[58] | (state.configBlock[59] << 8));
+}
+
+void setDeviceNumber(sim::DeviceState& state, std::uint16_t number) {
+    state.configBlock[58] = static_cast<std::uint8_t>(number & 0xFF);
+    state.configBlock[59] = static_cast<std::uint8_t>(number >> 8);
 }
 
 } // namespace
@@ -104,23 +117,40 @@ int main(int argc, char** argv) {
     options.retry = o.retry;
     options.sayAfterLink = o.say;
     options.sayDelay = o.sayDelay;
-    sim::SimRunner runner(options);
+    // A fleet: every device its own runner (and connection), the device
+    // numbers counting up from the first.
+    const std::uint16_t first = o.deviceNumber.value_or(deviceNumberOf(options.state));
+    std::vector<std::unique_ptr<sim::SimRunner>> runners;
+    std::vector<std::uint16_t> numbers;
     try {
-        runner.start();
+        for (unsigned i = 0; i < o.devices; ++i) {
+            sim::SimRunner::Options one = options;
+            const auto number = static_cast<std::uint16_t>(first + i);
+            if (o.deviceNumber || o.devices > 1) {
+                setDeviceNumber(one.state, number);
+            }
+            runners.push_back(std::make_unique<sim::SimRunner>(std::move(one)));
+            numbers.push_back(number);
+            runners.back()->start();
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vxrt7-sim: %s\n", e.what());
         return 1;
     }
 
-    if (o.tcp) {
+    if (o.fleet) {
+        std::printf("connect %s:%u devices %u numbers %u-%u\n", o.tcp->host.c_str(), o.tcp->port,
+                    o.devices, numbers.front(), numbers.back());
+    } else if (o.tcp) {
         std::printf("tcp %s:%u\n", o.tcp->host.c_str(), o.tcp->port);
     } else {
-        std::printf("%s\n", runner.slavePath().c_str());
+        std::printf("%s\n", runners.front()->slavePath().c_str());
     }
     std::fflush(stdout);
 
     int status = 0;
-    for (;;) {
+    bool ended = false;
+    while (!ended) {
         const timespec quarter{0, 250'000'000};
         const int sig = sigtimedwait(&stopSignals, nullptr, &quarter);
         if (sig > 0) {
@@ -131,18 +161,25 @@ int main(int argc, char** argv) {
             status = 1;
             break;
         }
-        if (!runner.running()) {
-            const std::string why = runner.failure();
-            if (!why.empty()) {
-                std::fprintf(stderr, "vxrt7-sim: %s\n", why.c_str());
-                status = 1;
+        // One device: the program ends with it. A fleet reconnects, so its
+        // devices end only when stopped.
+        for (const auto& runner : runners) {
+            if (!runner->running()) {
+                const std::string why = runner->failure();
+                if (!why.empty()) {
+                    std::fprintf(stderr, "vxrt7-sim: %s\n", why.c_str());
+                    status = 1;
+                }
+                ended = true;
+                break;
             }
-            break;
         }
     }
-    runner.stop();
-    if (!dump(o, runner)) {
-        status = 1;
+    for (std::size_t i = 0; i < runners.size(); ++i) {
+        runners[i]->stop();
+        if (!dump(o, *runners[i], numbers[i])) {
+            status = 1;
+        }
     }
     return status;
 }

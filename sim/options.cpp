@@ -59,6 +59,17 @@ std::string usageText() {
            "  --tcp HOST:PORT      connect to a TCP server instead ([IPV6]:PORT too)\n"
            "  --retry MS           TCP: connect again MS ms after a failed or ended\n"
            "                       connection instead of ending\n"
+           "  --connect HOST:PORT  a fleet of GPRS devices connecting to a fleet server\n"
+           "                       (vxrt7-cli serve): like --tcp, but each device\n"
+           "                       connects again 1 s (or --retry MS) after its\n"
+           "                       connection dropped or ended, until SIGTERM or SIGINT\n"
+           "  --devices N          with --connect: N devices in this one process,\n"
+           "                       1..10000 (default 1), each with its own connection\n"
+           "                       and its own copy of the state below\n"
+           "  --device-number N    the device number (offset 58 of the block) of the\n"
+           "                       first device, 0..65535; the others count up from it\n"
+           "  --latency-ms N       the delay of every message: the device answers each\n"
+           "                       command N ms after it came (the same as --delay-ms)\n"
            "  --baud N             charge both directions the wire time of N baud\n"
            "                       (10 bits a byte); default: no pacing\n"
            "  --delay-ms N         wait N ms before answering a command\n"
@@ -101,6 +112,11 @@ std::string usageText() {
            "  --refuse-ntf K       refuse the K-th RT+NTF with \"+NTF:0\"\n"
            "  --repeat-batch K     answer the K-th ADN batch \"ADN\" (send it again)\n"
            "  --memory-full        every number write finds no free cell\n"
+           "  --drop-after-batches K\n"
+           "                       TCP: the connection drops when the K-th \"ADN\" batch\n"
+           "                       of a connection has been stored (no answer to it)\n"
+           "  --drops N            how many such drops in all, per device (default 1;\n"
+           "                       0: on every connection)\n"
            "  --reject-frames K    the bootloader refuses the next K frames with \"@\"\n"
            "  --mute-loader-at K   the K-th frame hangs the bootloader: it answers nothing\n"
            "                       more until \"!RST\" restarts it\n"
@@ -151,7 +167,13 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             (name == "--no-reply" ? o.faults.noReply : o.faults.memoryFull) = true;
             continue;
         }
-        static const std::array<const char*, 28> withValue = {"--reply-delay",
+        static const std::array<const char*, 34> withValue = {"--reply-delay",
+                                                              "--connect",
+                                                              "--devices",
+                                                              "--device-number",
+                                                              "--latency-ms",
+                                                              "--drop-after-batches",
+                                                              "--drops",
                                                               "--split-random",
                                                               "--link",
                                                               "--fw-version",
@@ -208,12 +230,17 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
              : name == "--config"    ? o.configFile
              : name == "--numbers"   ? o.numbersFile
                                      : o.dumpFile) = *v;
-        } else if (name == "--tcp") {
+        } else if (name == "--tcp" || name == "--connect") {
             TcpTarget target;
             if (!parseTcpTarget(*v, &target)) {
-                return fail("--tcp needs HOST:PORT with a port from 1 to 65535, not '" + *v + "'");
+                return fail(name + " needs HOST:PORT with a port from 1 to 65535, not '" + *v +
+                            "'");
+            }
+            if (o.tcp) {
+                return fail("--tcp and --connect name one server, given once");
             }
             o.tcp = target;
+            o.fleet = name == "--connect";
         } else if (name == "--say") {
             if (v->empty()) {
                 return fail("--say needs a text");
@@ -236,15 +263,20 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                 n = ranged(1, 65'536);
             } else if (name == "--split-random") {
                 n = ranged(1, 4'000'000'000);
-            } else if (name == "--password" || name == "--capacity") {
+            } else if (name == "--password" || name == "--capacity" || name == "--device-number") {
                 n = ranged(0, 65'535);
+            } else if (name == "--devices") {
+                n = ranged(1, 10'000);
+            } else if (name == "--drops") {
+                n = ranged(0, 1'000'000);
             } else if (name == "--retry") {
                 n = ranged(1, 600'000);
             } else if (name == "--corrupt-packet" || name == "--refuse-ntf" ||
                        name == "--read-stops-after" || name == "--repeat-batch" ||
-                       name == "--reject-frames" || name == "--mute-loader-at") {
+                       name == "--drop-after-batches" || name == "--reject-frames" ||
+                       name == "--mute-loader-at") {
                 n = ranged(1, 1'000'000);
-            } else { // --delay-ms, --reply-delay, --split-gap-ms, --say-delay-ms
+            } else { // --delay-ms, --reply-delay, --latency-ms, --split-gap-ms, --say-delay-ms
                 n = ranged(0, 60'000);
             }
             if (!n) {
@@ -266,6 +298,14 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                 o.password = static_cast<std::uint16_t>(*n);
             } else if (name == "--capacity") {
                 o.capacity = *n;
+            } else if (name == "--device-number") {
+                o.deviceNumber = static_cast<std::uint16_t>(*n);
+            } else if (name == "--devices") {
+                o.devices = static_cast<unsigned>(*n);
+            } else if (name == "--drop-after-batches") {
+                o.faults.dropAfterBatches = static_cast<unsigned>(*n);
+            } else if (name == "--drops") {
+                o.faults.drops = static_cast<unsigned>(*n);
             } else if (name == "--retry") {
                 o.retry = std::chrono::milliseconds{*n};
             } else if (name == "--corrupt-packet") {
@@ -278,7 +318,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                 o.faults.repeatBatchAt = static_cast<unsigned>(*n);
             } else if (name == "--split-random") {
                 o.faults.randomSplitSeed = static_cast<std::uint32_t>(*n);
-            } else if (name == "--delay-ms" || name == "--reply-delay") {
+            } else if (name == "--delay-ms" || name == "--reply-delay" || name == "--latency-ms") {
                 o.pacing.processingDelay = std::chrono::milliseconds{*n};
             } else if (name == "--split-gap-ms") {
                 o.faults.splitGap = std::chrono::milliseconds{*n};
@@ -291,7 +331,17 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         return fail("--link belongs to the terminal; it cannot go with --tcp");
     }
     if (o.retry.count() > 0 && !o.tcp) {
-        return fail("--retry needs --tcp");
+        return fail("--retry needs --tcp or --connect");
+    }
+    if (o.devices > 1 && !o.fleet) {
+        return fail("--devices needs --connect");
+    }
+    if (o.deviceNumber && o.devices > 1 && *o.deviceNumber + (o.devices - 1) > 65'535) {
+        return fail("--device-number " + std::to_string(*o.deviceNumber) + " with --devices " +
+                    std::to_string(o.devices) + " runs past 65535");
+    }
+    if (o.fleet && o.retry.count() == 0) {
+        o.retry = std::chrono::milliseconds{1000};
     }
     return result;
 }

@@ -24,7 +24,12 @@ struct SimOptions {
                    // --corrupt-packet, --read-stops-after, --refuse-ntf, --repeat-batch,
                    // --memory-full,
                    // --reject-frames, --mute-loader-at
-    std::optional<TcpTarget> tcp;                  // --tcp HOST:PORT
+    std::optional<TcpTarget> tcp; // --tcp HOST:PORT, --connect HOST:PORT
+    // --connect: a fleet of GPRS devices that stay on line, reconnecting
+    // after a dropped or ended connection.
+    bool fleet = false;
+    unsigned devices = 1;                          // --devices
+    std::optional<std::uint16_t> deviceNumber;     // --device-number: of the first device
     std::chrono::milliseconds retry{0};            // --retry MS
     std::optional<std::uint16_t> password;         // --password
     std::size_t capacity = kDefaultNumberCapacity; // --capacity

@@ -97,6 +97,12 @@ if [ "$what" = staging ]; then
   version=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/vxrt7-cli" --version) ||
     fail "the installed vxrt7-cli does not start"
   [[ "$version" =~ ^vxrt7-cli\ [0-9.]+$ ]] || fail "vxrt7-cli --version printed '$version'"
+  # The fleet server's unit: installed, naming the installed tool, not enabled.
+  unit="$prefix/lib/systemd/system/vxrt7-fleet.service"
+  expect_file "$unit"
+  grep -q '^ExecStart=/usr/bin/vxrt7-cli serve --listen ' "$unit" ||
+    fail "the fleet unit does not start the installed vxrt7-cli serve: $(grep ExecStart "$unit")"
+  [ -z "$(find "$stage" -path '*.wants/*')" ] || fail "the fleet unit is enabled by the install"
   # Nothing is left beside the programs that belongs elsewhere.
   [ ! -e "$prefix/bin/vxrt7-tcp.so" ] || fail "the module lies in bin/"
 
@@ -140,7 +146,8 @@ else
            ./usr/share/applications/ru.veliran.vxrt7_config.desktop \
            ./usr/share/metainfo/ru.veliran.vxrt7_config.metainfo.xml \
            ./usr/share/icons/hicolor/scalable/apps/vxrt7-config.svg \
-           ./usr/share/icons/hicolor/48x48/apps/vxrt7-config.png; do
+           ./usr/share/icons/hicolor/48x48/apps/vxrt7-config.png \
+           ./usr/lib/systemd/system/vxrt7-fleet.service; do
     grep -q " $f\$" <<<"$contents" || fail "the package lacks $f"
   done
   depends=$(dpkg-deb -f "$deb" Depends)

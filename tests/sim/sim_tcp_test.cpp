@@ -4,9 +4,12 @@
 #include "raw_tty.h"
 #include "sim/sim_runner.h"
 #include "tcp_peer.h"
+#include "tests/support/sim_process.h"
 #include "wire_helpers.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 using namespace simtest;
 
@@ -191,3 +194,38 @@ TEST(SimTcp, StopClosesTheConnection) {
 }
 
 } // namespace
+
+// The program as a fleet: every device its own connection and its own number,
+// counting up from --device-number; each connects again after its connection
+// dropped, and the drop after K batches strikes once.
+TEST(SimTcp, AFleetProgramConnectsEveryDeviceWithItsOwnNumberAndRedials) {
+    TcpListener server;
+    ASSERT_TRUE(server.ok());
+    SimProcess fleet({"--connect", server.address(), "--devices", "3", "--device-number", "100",
+                      "--retry", "50", "--drop-after-batches", "1"});
+    ASSERT_TRUE(fleet.ok()) << fleet.error();
+    EXPECT_EQ(fleet.slavePath(), "connect " + server.address() + " devices 3 numbers 100-102");
+    std::set<unsigned> numbers;
+    std::vector<TcpConnection> devices;
+    for (int i = 0; i < 3; ++i) {
+        devices.push_back(server.accept());
+        ASSERT_EQ(devices.back().read(7), "CONNECT");
+        ASSERT_TRUE(devices.back().write("CONFR" + passwordBytes(1234)));
+        const std::string reply = devices.back().read(5 + 68);
+        ASSERT_EQ(reply.substr(0, 5), "CONFR");
+        numbers.insert(static_cast<unsigned char>(reply[5 + 58]) |
+                       (static_cast<unsigned char>(reply[5 + 59]) << 8));
+    }
+    EXPECT_EQ(numbers, (std::set<unsigned>{100, 101, 102}));
+
+    // The first batch is kept and never answered: the link drops.
+    const std::string one = batch({record("9161110001", 5)});
+    ASSERT_TRUE(devices[0].write(one));
+    EXPECT_TRUE(devices[0].waitPeerClosed());
+    TcpConnection again = server.accept();
+    ASSERT_EQ(again.read(7), "CONNECT");
+    // The drop struck once: a batch on the new connection is answered.
+    ASSERT_TRUE(again.write(batch({record("9161110002", 6)})));
+    EXPECT_EQ(again.read(3), "ADD");
+    EXPECT_EQ(fleet.stop(), 0);
+}
