@@ -93,6 +93,7 @@ enum class Refusal {
     NoBatchToResend,   // "ADN" before any batch
     ImageInUse,        // another image while programming
     FirmwareNotOnline, // programming while the Internet server is in use
+    ChangesSerialOnly, // a write of the changed cells while the device is on the Internet link
 };
 struct Refused {
     Refusal why;
@@ -185,6 +186,11 @@ struct FreeingRest {};
 struct NumbersWritten {
     int count = 0;
 };
+// A write of the changed cells ended with the device's "+EFA:": `cells`
+// "RT+NTF" commands went out and were confirmed.
+struct ChangesWritten {
+    int cells = 0;
+};
 // The device refused a cell ("+NTF:" without 1).
 struct NumberRefused {};
 struct NumberWriteStopped {
@@ -193,6 +199,7 @@ struct NumberWriteStopped {
         NotSent,      // a step could not be sent
         BadRow,       // a row that cannot be sent; `detail` says which and why
         BadApartment, // an apartment that is no whole number; `detail`: the row, `value`: it
+        ListNotRead,  // the device's list, read to find the changed cells, did not come whole
     };
     Reason reason = Reason::NoAnswer;
     std::string detail;
@@ -243,7 +250,7 @@ using SessionEvent = std::variant<
     events::DeviceRead, events::NumberReadCut, events::BadPackets, events::PacketTooLong,
     events::NumbersOutsideList, events::KeyListed, events::BackupKept, events::BackupFailed,
     events::ListNotWritable, events::NumberSent, events::FreeingRest, events::NumbersWritten,
-    events::NumberRefused, events::NumberWriteStopped, events::AwaitingBootloader,
-    events::BootloaderReady, events::BootloaderSilent, events::FirmwareFileUnreadable,
-    events::FirmwareFileInvalid, events::FirmwareProgress, events::FirmwareDone,
-    events::FirmwareFailed, events::FirmwareRejected, events::ServerNote>;
+    events::ChangesWritten, events::NumberRefused, events::NumberWriteStopped,
+    events::AwaitingBootloader, events::BootloaderReady, events::BootloaderSilent,
+    events::FirmwareFileUnreadable, events::FirmwareFileInvalid, events::FirmwareProgress,
+    events::FirmwareDone, events::FirmwareFailed, events::FirmwareRejected, events::ServerNote>;

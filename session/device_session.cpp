@@ -3,6 +3,7 @@
 #include "config/config_block.h"
 #include "files/backups.h"
 #include "files/config_file.h"
+#include "session/number_changes.h"
 #include "session/number_list.h"
 
 #include <chrono>
@@ -60,6 +61,20 @@ DeviceSession::DeviceSession(comm::TMainThreadDispatcher* dispatcher, NumberGrid
                        },
                        [this] { protocol_.configWritePending = false; }});
     deviceWrites_.add({[this] { return writer_.deviceHolds(); }, [this] { writer_.stop(); }});
+    // A write of the changed cells between the device's "CONFW" and its whole list.
+    deviceWrites_.add({[this]() -> std::optional<std::string> {
+                           if (changes_ != Changes::Reading) {
+                               return std::nullopt;
+                           }
+                           return std::string("конфигурация записана, список прибора читается; "
+                                              "номера не записывались");
+                       },
+                       [this] {
+                           if (changes_ == Changes::Reading) {
+                               heldListCut();
+                           }
+                           changes_ = Changes::None;
+                       }});
 }
 
 TComm DeviceSession::makePort(comm::TMainThreadDispatcher* dispatcher) {
@@ -158,18 +173,70 @@ void DeviceSession::readConfig(const std::string& password) {
 void DeviceSession::writeConfig(
     const std::string& password,
     const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock) {
-    readPassword_ = password;
+    changes_ = Changes::None;
+    run([&] { sendConfig(password, buildBlock); });
+}
+
+void DeviceSession::writeChanges(
+    const std::string& password,
+    const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock) {
+    changes_ = Changes::None;
     run([&] {
-        commands_.writeConfig(password, [&]() -> std::optional<frames::ConfigBlockBytes> {
-            // The device's "CONFW" starts the number writer at once: a row it
-            // could not send must stop the write before anything goes out.
-            if (const std::optional<std::string> problem = listWriteProblem(grid_)) {
-                observer_.event(events::ListNotWritable{*problem});
-                return std::nullopt;
-            }
-            return buildBlock ? buildBlock() : std::nullopt;
-        });
+        if (link_.state.remoteConnected && !link_.state.directDevice) {
+            observer_.event(events::Refused{events::Refusal::ChangesSerialOnly});
+            return;
+        }
+        protocol_.configWritePending = false;
+        sendConfig(password, buildBlock);
+        if (protocol_.configWritePending) {
+            changes_ = Changes::ConfigSent;
+        }
     });
+}
+
+void DeviceSession::sendConfig(
+    const std::string& password,
+    const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock) {
+    readPassword_ = password;
+    commands_.writeConfig(password, [&]() -> std::optional<frames::ConfigBlockBytes> {
+        // The device's "CONFW" starts the number writer at once: a row it
+        // could not send must stop the write before anything goes out.
+        if (const std::optional<std::string> problem = listWriteProblem(grid_)) {
+            observer_.event(events::ListNotWritable{*problem});
+            return std::nullopt;
+        }
+        return buildBlock ? buildBlock() : std::nullopt;
+    });
+}
+
+void DeviceSession::readHeldList() {
+    changes_ = Changes::Reading;
+    listCompleteBefore_ = protocol_.numberListComplete;
+    replies_.setNumberGrid(&heldGrid_);
+    heldTransfer_.readNumbers(readPassword_);
+    if (!protocol_.numberReadPending) {
+        // "READ" did not go out; the transfer said why.
+        heldListCut();
+    }
+}
+
+void DeviceSession::heldListRead() {
+    changes_ = Changes::None;
+    replies_.setNumberGrid(&grid_);
+    protocol_.numberListComplete = listCompleteBefore_;
+    const number_changes::Plan plan =
+        number_changes::plan(number_changes::cellsOf(heldGrid_), number_changes::cellsOf(grid_));
+    writer_.startChanges(plan.send);
+}
+
+void DeviceSession::heldListCut() {
+    changes_ = Changes::None;
+    // Packets of the cut read that still come go to heldGrid_, never into
+    // the list the user edits; the next read of the list takes them back.
+    protocol_.numberReadPending = false;
+    protocol_.numberListComplete = listCompleteBefore_;
+    observer_.event(
+        events::NumberWriteStopped{events::NumberWriteStopped::Reason::ListNotRead, {}, {}, 0});
 }
 
 void DeviceSession::expectReply() {
@@ -196,6 +263,8 @@ void DeviceSession::readNumbers(const std::string& password) {
 }
 
 void DeviceSession::startNumberRead(const std::string& password) {
+    changes_ = Changes::None;
+    replies_.setNumberGrid(&grid_);
     // A read starts with no refused packets, with a link or without.
     observer_.event(events::BadPackets{0});
     transfer_.readNumbers(password);
@@ -309,6 +378,9 @@ void DeviceSession::cutExchange() {
     // The transfer reports the cut itself.
     if (transfer_.readCut()) {
         blockRead_.reset();
+        if (changes_ == Changes::Reading) {
+            heldListCut();
+        }
     }
 }
 
@@ -354,6 +426,14 @@ void DeviceSession::numbersWanted() {
 }
 
 void DeviceSession::writerStep(device_replies::WriterStep step) {
+    if (step == device_replies::WriterStep::Start && changes_ == Changes::ConfigSent) {
+        // The device took the configuration: what it holds comes next.
+        readHeldList();
+        return;
+    }
+    if (step == device_replies::WriterStep::Start) {
+        changes_ = Changes::None;
+    }
     writer_.step(step);
 }
 
@@ -374,6 +454,10 @@ void DeviceSession::badPackets(std::uint8_t count) {
 }
 
 void DeviceSession::numberListRead() {
+    if (changes_ == Changes::Reading) {
+        heldListRead();
+        return;
+    }
     if (const auto block = std::exchange(blockRead_, std::nullopt)) {
         deviceRead_ = block;
         observer_.event(events::DeviceRead{*block});
@@ -389,6 +473,9 @@ void DeviceSession::event(const SessionEvent& event) {
         written != nullptr && written->count < 0) {
         // The device's "+EFA:" ends the serial write: the count is the writer's.
         observer_.event(events::NumbersWritten{writer_.state.confirmed});
+        if (writer_.state.changesOnly) {
+            observer_.event(events::ChangesWritten{writer_.state.confirmed});
+        }
         return;
     }
     observer_.event(event);

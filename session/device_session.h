@@ -95,6 +95,14 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     // the writer could not send (listWriteProblem), which is reported.
     void writeConfig(const std::string& password,
                      const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock);
+    // "Записать изменения": sends the block as writeConfig does; once the
+    // device has taken it, reads the device's list into memory (the list
+    // shown stays as it is) and writes only the cells that differ from what
+    // the device holds, then "RT+EFA" as the full write ends, which leaves
+    // the device as a full write would. Serial link only: on the Internet
+    // link the batches carry no cell numbers, so nothing is sent there.
+    void writeChanges(const std::string& password,
+                      const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock);
     void changePassword(const std::string& password, const std::string& newPassword);
     void sendApn(const std::string& password, const std::string& apn);
     void restartDevice();
@@ -126,6 +134,8 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     bool numberReadPending() const { return protocol_.numberReadPending; }
     // Numbers the device confirmed in the number write under way or the last one.
     int numbersConfirmed() const { return writer_.state.confirmed; }
+    // Whether the number write under way (or the last one) sends only the changed cells.
+    bool changesOnly() const { return writer_.state.changesOnly; }
     bool holdsFirmwareImage() const { return firmware_.holdsImage(); }
     // Image blocks sent to the bootloader in the programming under way or the last one.
     std::size_t firmwareBlocksSent() const { return firmware_.blockIndex(); }
@@ -198,6 +208,15 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
 
     // Empties the list and asks the device for its list.
     void startNumberRead(const std::string& password);
+    // The configuration and the list check, for both writes.
+    void sendConfig(const std::string& password,
+                    const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock);
+    // The device took the configuration of a write of the changed cells:
+    // its list is read into heldGrid_.
+    void readHeldList();
+    // That read is over: whole (the changed cells go) or cut (nothing goes).
+    void heldListRead();
+    void heldListCut();
     // Analyses every chunk the link has ready.
     void analyseChunks();
     // What the link's events and ticks leave: the port went away, a
@@ -246,4 +265,13 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     // The block of the last complete read, for its backup.
     std::optional<frames::ConfigBlockBytes> deviceRead_;
     bool numberListShown_ = false;
+    // A write of the changed cells: its configuration is on the way, or
+    // the device's list is being read for it into heldGrid_ (the list the
+    // user edits stays as it is). The list's completeness, as it stood
+    // before that read, comes back when it ends.
+    enum class Changes { None, ConfigSent, Reading };
+    Changes changes_ = Changes::None;
+    bool listCompleteBefore_ = true;
+    MemoryNumberGrid heldGrid_;
+    NumberTransfer heldTransfer_{link_, commands_, protocol_, heldGrid_};
 };

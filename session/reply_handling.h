@@ -62,6 +62,8 @@ class ReplyHandler {
     void analyseInternetRead(const std::uint8_t* bytes, std::size_t count);
 
     ProtocolState& protocol() { return protocol_; }
+    // Where the records of number packets go from now on.
+    void setNumberGrid(NumberGrid* grid) { numberGrid_ = grid; }
 
     // Packets longer than this are not number packets (21 records).
     static constexpr std::size_t kMaxPacket = device_replies::kMaxPacket;

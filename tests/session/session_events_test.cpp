@@ -64,6 +64,7 @@ const char* const kNames[] = {
     "NumberSent",
     "FreeingRest",
     "NumbersWritten",
+    "ChangesWritten",
     "NumberRefused",
     "NumberWriteStopped",
     "AwaitingBootloader",
