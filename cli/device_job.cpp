@@ -134,6 +134,9 @@ void DeviceJob::event(const SessionEvent& event) {
                 lastMessage_ = e.what;
             } else if constexpr (std::is_same_v<E, events::NumbersWritten>) {
                 numbersWritten_ = true;
+                result_.cellsWritten = session_.numbersConfirmed();
+            } else if constexpr (std::is_same_v<E, events::ChangesWritten>) {
+                result_.cellsWritten = e.cells;
             } else if constexpr (std::is_same_v<E, events::NumberWriteStopped> ||
                                  std::is_same_v<E, events::NumberRefused>) {
                 writeRefused_ = said(event);
@@ -308,8 +311,10 @@ void DeviceJob::readEnded() {
         expected.block = writtenBlock();
         const config_diff::Result d = config_diff::compare(expected, read);
         if (d.equal()) {
-            finish(kSuccess,
-                   "Записано и проверено: конфигурация и номеров " + std::to_string(numbers));
+            finish(kSuccess, "Записано и проверено: конфигурация и номеров " +
+                                 std::to_string(numbers) +
+                                 (request_.full ? " (записано ячеек: " : " (изменено ячеек: ") +
+                                 std::to_string(result_.cellsWritten) + ")");
         } else {
             result_.diff = d;
             finish(kDiffers,
@@ -351,9 +356,16 @@ void DeviceJob::readEnded() {
         }
         phase_ = Phase::Writing;
         numbersWritten_ = false;
+        result_.cellsWritten = -1;
         writeRefused_.reset();
         allow(300s);
-        session_.writeConfig(request_.password, [this] { return writtenBlock(); });
+        // By default only the cells that differ from the device's list go;
+        // the session reads that list for this write, after the configuration.
+        if (request_.full) {
+            session_.writeConfig(request_.password, [this] { return writtenBlock(); });
+        } else {
+            session_.writeChanges(request_.password, [this] { return writtenBlock(); });
+        }
         return;
     default:
         return;

@@ -174,6 +174,7 @@ void DeviceSession::writeConfig(
     const std::string& password,
     const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock) {
     changes_ = Changes::None;
+    changesPlanned_ = false;
     run([&] { sendConfig(password, buildBlock); });
 }
 
@@ -181,6 +182,7 @@ void DeviceSession::writeChanges(
     const std::string& password,
     const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock) {
     changes_ = Changes::None;
+    changesPlanned_ = false;
     run([&] {
         if (link_.state.remoteConnected && !link_.state.directDevice) {
             observer_.event(events::Refused{events::Refusal::ChangesSerialOnly});
@@ -224,6 +226,14 @@ void DeviceSession::heldListRead() {
     changes_ = Changes::None;
     replies_.setNumberGrid(&grid_);
     protocol_.numberListComplete = listCompleteBefore_;
+    // The cells go once the chunk that ended the list is acknowledged.
+    changesPlanned_ = true;
+}
+
+void DeviceSession::writePlannedChanges() {
+    if (!std::exchange(changesPlanned_, false)) {
+        return;
+    }
     const number_changes::Plan plan =
         number_changes::plan(number_changes::cellsOf(heldGrid_), number_changes::cellsOf(grid_));
     writer_.startChanges(plan.send);
@@ -264,6 +274,7 @@ void DeviceSession::readNumbers(const std::string& password) {
 
 void DeviceSession::startNumberRead(const std::string& password) {
     changes_ = Changes::None;
+    changesPlanned_ = false;
     replies_.setNumberGrid(&grid_);
     // A read starts with no refused packets, with a link or without.
     observer_.event(events::BadPackets{0});
@@ -393,6 +404,7 @@ void DeviceSession::analyseChunks() {
             throw;
         }
         link_.endChunk(true);
+        writePlannedChanges();
     }
 }
 

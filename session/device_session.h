@@ -217,6 +217,8 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     // That read is over: whole (the changed cells go) or cut (nothing goes).
     void heldListRead();
     void heldListCut();
+    // After the chunk that ended that read: the plan of the changed cells and its write.
+    void writePlannedChanges();
     // Analyses every chunk the link has ready.
     void analyseChunks();
     // What the link's events and ticks leave: the port went away, a
@@ -272,6 +274,7 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     enum class Changes { None, ConfigSent, Reading };
     Changes changes_ = Changes::None;
     bool listCompleteBefore_ = true;
+    bool changesPlanned_ = false;
     MemoryNumberGrid heldGrid_;
     NumberTransfer heldTransfer_{link_, commands_, protocol_, heldGrid_};
 };

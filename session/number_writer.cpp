@@ -345,7 +345,7 @@ void NumberListWriter::tick() {
     }
     ++state.writeTicks;
     if (state.writeTicks > state.writeLimit) {
-        state.pendingCell = -1;
+        // The cell that waited stays unconfirmed: the device may hold it.
         state.writeRow = 1;
         state.writeCell = 0;
         state.writeTicks = 0;
