@@ -77,6 +77,8 @@ class DeviceJob : private SessionObserver {
     void linked();
     void startRead(const std::string& password);
     void readEnded();
+    // The configuration and the numbers: every cell, or the changed ones.
+    void startWrite(bool full);
     void finish(int code, std::string message);
     // A failure in the middle of a step: which step, what the device holds
     // now and where the backup is.
@@ -109,7 +111,9 @@ class DeviceJob : private SessionObserver {
     bool portGone_ = false; // the port went away or failed
     bool noAnswer_ = false;
     bool numbersWritten_ = false;
-    std::optional<int> cellsWritten_; // the cells a write of the changes sent
+    // The cells a write of the changes sent, once its read back differed and
+    // the whole list went after it.
+    std::optional<int> changedCells_;
     std::optional<std::string> writeRefused_;
     bool programmed_ = false;
 };

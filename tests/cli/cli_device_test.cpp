@@ -336,6 +336,32 @@ TEST_F(CliDevice, WriteSendsOnlyTheChangedCellsAndFullSendsEveryCell) {
     EXPECT_EQ(stored[39], (std::pair<std::string, std::string>{"9189999999", "0"}));
 }
 
+// A number the owner deleted by SMS leaves a free cell in the middle, which
+// the device's read does not show: the list read looks like the file, so the
+// write of the changes sends no number and "RT+EFA=2" frees the cell that
+// holds the second. The read back finds it, and the tool writes the whole
+// list instead, which leaves the device holding the file.
+TEST_F(CliDevice, AFreeCellInTheMiddleIsFoundByTheReadBackAndTheWholeListGoes) {
+    deviceFiles(blockA(), "0;9160000001;1\n2;9160000003;3\n");
+    Device device(dir, "dev", {"--config", path("block"), "--numbers", path("numbers")});
+    MemoryNumberGrid grid;
+    grid.setCell(1, 1, "9160000001");
+    grid.setCell(2, 1, "1");
+    grid.setCell(1, 2, "9160000003");
+    grid.setCell(2, 2, "3");
+    spit(path("two.fcd"), config_file::encode(blockA().encode(), grid).bytes);
+    const CliResult r = run({"write", "--fast", "--port", device.port(), "two.fcd"});
+    ASSERT_EQ(r.code, 0) << r.err << r.out;
+    const QJsonObject entry = portEntry(r.json(), 0);
+    EXPECT_EQ(str(entry["message"]),
+              "Записано и проверено: конфигурация и номеров 2 (изменено ячеек: 0; контрольное "
+              "чтение не совпало с файлом, список записан целиком: ячеек 2)");
+    EXPECT_EQ(entry["cellsWritten"].toInt(), 2);
+    Entries stored;
+    device.stopAndDump(&stored);
+    EXPECT_EQ(stored, (Entries{{"9160000001", "1"}, {"9160000003", "3"}}));
+}
+
 TEST_F(CliDevice, ACutFileIsRefusedBeforeAnythingGoesToTheDevice) {
     deviceFiles(blockA(), "0;9160000001;1\n1;9160000002;2\n");
     const std::string trace = path("received");
