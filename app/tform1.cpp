@@ -410,7 +410,9 @@ void TForm1::writeToDevice(bool changesOnly) {
         return config->configBlock.encode();
     };
     if (changesOnly) {
-        session->writeChanges(s(ui.Password->text()), buildBlock);
+        // Read back, too: no read shows a cell the owner freed in the middle
+        // of the list, and the whole list must then go.
+        session->writeChanges(s(ui.Password->text()), buildBlock, true);
     } else {
         session->writeConfig(s(ui.Password->text()), buildBlock);
     }

@@ -191,6 +191,10 @@ struct NumbersWritten {
 struct ChangesWritten {
     int cells = 0;
 };
+// The list read back after a write of the changes is not the list: a cell
+// the owner freed in the middle (which no read shows) moved the later ones.
+// The whole list is written next.
+struct ChangesNotHeld {};
 // The device refused a cell ("+NTF:" without 1).
 struct NumberRefused {};
 struct NumberWriteStopped {
@@ -200,6 +204,7 @@ struct NumberWriteStopped {
         BadRow,       // a row that cannot be sent; `detail` says which and why
         BadApartment, // an apartment that is no whole number; `detail`: the row, `value`: it
         ListNotRead,  // the device's list, read to find the changed cells, did not come whole
+        CheckNotRead, // the read back after a write of the changes did not come whole
     };
     Reason reason = Reason::NoAnswer;
     std::string detail;
@@ -250,7 +255,8 @@ using SessionEvent = std::variant<
     events::DeviceRead, events::NumberReadCut, events::BadPackets, events::PacketTooLong,
     events::NumbersOutsideList, events::KeyListed, events::BackupKept, events::BackupFailed,
     events::ListNotWritable, events::NumberSent, events::FreeingRest, events::NumbersWritten,
-    events::ChangesWritten, events::NumberRefused, events::NumberWriteStopped,
-    events::AwaitingBootloader, events::BootloaderReady, events::BootloaderSilent,
-    events::FirmwareFileUnreadable, events::FirmwareFileInvalid, events::FirmwareProgress,
-    events::FirmwareDone, events::FirmwareFailed, events::FirmwareRejected, events::ServerNote>;
+    events::ChangesWritten, events::ChangesNotHeld, events::NumberRefused,
+    events::NumberWriteStopped, events::AwaitingBootloader, events::BootloaderReady,
+    events::BootloaderSilent, events::FirmwareFileUnreadable, events::FirmwareFileInvalid,
+    events::FirmwareProgress, events::FirmwareDone, events::FirmwareFailed,
+    events::FirmwareRejected, events::ServerNote>;

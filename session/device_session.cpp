@@ -63,6 +63,10 @@ DeviceSession::DeviceSession(comm::TMainThreadDispatcher* dispatcher, NumberGrid
     deviceWrites_.add({[this] { return writer_.deviceHolds(); }, [this] { writer_.stop(); }});
     // A write of the changed cells between the device's "CONFW" and its whole list.
     deviceWrites_.add({[this]() -> std::optional<std::string> {
+                           if (changes_ == Changes::Checking) {
+                               return std::string("изменения записаны, идет контрольное чтение "
+                                                  "списка прибора");
+                           }
                            if (changes_ != Changes::Reading) {
                                return std::nullopt;
                            }
@@ -70,7 +74,7 @@ DeviceSession::DeviceSession(comm::TMainThreadDispatcher* dispatcher, NumberGrid
                                               "номера не записывались");
                        },
                        [this] {
-                           if (changes_ == Changes::Reading) {
+                           if (changes_ == Changes::Reading || changes_ == Changes::Checking) {
                                heldListCut();
                            }
                            changes_ = Changes::None;
@@ -175,14 +179,17 @@ void DeviceSession::writeConfig(
     const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock) {
     changes_ = Changes::None;
     changesPlanned_ = false;
+    fullPlanned_ = false;
     run([&] { sendConfig(password, buildBlock); });
 }
 
 void DeviceSession::writeChanges(
     const std::string& password,
-    const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock) {
+    const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock, bool check) {
     changes_ = Changes::None;
     changesPlanned_ = false;
+    fullPlanned_ = false;
+    checkChanges_ = check;
     run([&] {
         if (link_.state.remoteConnected && !link_.state.directDevice) {
             observer_.event(events::Refused{events::Refusal::ChangesSerialOnly});
@@ -211,8 +218,8 @@ void DeviceSession::sendConfig(
     });
 }
 
-void DeviceSession::readHeldList() {
-    changes_ = Changes::Reading;
+void DeviceSession::readHeldList(Changes phase) {
+    changes_ = phase;
     listCompleteBefore_ = protocol_.numberListComplete;
     replies_.setNumberGrid(&heldGrid_);
     heldTransfer_.readNumbers(readPassword_);
@@ -223,14 +230,28 @@ void DeviceSession::readHeldList() {
 }
 
 void DeviceSession::heldListRead() {
+    const bool checking = changes_ == Changes::Checking;
     changes_ = Changes::None;
     replies_.setNumberGrid(&grid_);
     protocol_.numberListComplete = listCompleteBefore_;
+    if (checking) {
+        if (number_changes::cellsOf(heldGrid_) == number_changes::cellsOf(grid_)) {
+            observer_.event(events::ChangesWritten{writer_.state.confirmed});
+        } else {
+            observer_.event(events::ChangesNotHeld{});
+            fullPlanned_ = true;
+        }
+        return;
+    }
     // The cells go once the chunk that ended the list is acknowledged.
     changesPlanned_ = true;
 }
 
 void DeviceSession::writePlannedChanges() {
+    if (std::exchange(fullPlanned_, false)) {
+        writer_.step(device_replies::WriterStep::Start);
+        return;
+    }
     if (!std::exchange(changesPlanned_, false)) {
         return;
     }
@@ -240,13 +261,15 @@ void DeviceSession::writePlannedChanges() {
 }
 
 void DeviceSession::heldListCut() {
+    const bool checking = changes_ == Changes::Checking;
     changes_ = Changes::None;
     // Packets of the cut read that still come go to heldGrid_, never into
     // the list the user edits; the next read of the list takes them back.
     protocol_.numberReadPending = false;
     protocol_.numberListComplete = listCompleteBefore_;
-    observer_.event(
-        events::NumberWriteStopped{events::NumberWriteStopped::Reason::ListNotRead, {}, {}, 0});
+    using Reason = events::NumberWriteStopped::Reason;
+    observer_.event(events::NumberWriteStopped{
+        checking ? Reason::CheckNotRead : Reason::ListNotRead, {}, {}, writer_.state.confirmed});
 }
 
 void DeviceSession::expectReply() {
@@ -275,6 +298,7 @@ void DeviceSession::readNumbers(const std::string& password) {
 void DeviceSession::startNumberRead(const std::string& password) {
     changes_ = Changes::None;
     changesPlanned_ = false;
+    fullPlanned_ = false;
     replies_.setNumberGrid(&grid_);
     // A read starts with no refused packets, with a link or without.
     observer_.event(events::BadPackets{0});
@@ -389,7 +413,7 @@ void DeviceSession::cutExchange() {
     // The transfer reports the cut itself.
     if (transfer_.readCut()) {
         blockRead_.reset();
-        if (changes_ == Changes::Reading) {
+        if (changes_ == Changes::Reading || changes_ == Changes::Checking) {
             heldListCut();
         }
     }
@@ -440,7 +464,7 @@ void DeviceSession::numbersWanted() {
 void DeviceSession::writerStep(device_replies::WriterStep step) {
     if (step == device_replies::WriterStep::Start && changes_ == Changes::ConfigSent) {
         // The device took the configuration: what it holds comes next.
-        readHeldList();
+        readHeldList(Changes::Reading);
         return;
     }
     if (step == device_replies::WriterStep::Start) {
@@ -466,7 +490,7 @@ void DeviceSession::badPackets(std::uint8_t count) {
 }
 
 void DeviceSession::numberListRead() {
-    if (changes_ == Changes::Reading) {
+    if (changes_ == Changes::Reading || changes_ == Changes::Checking) {
         heldListRead();
         return;
     }
@@ -485,7 +509,9 @@ void DeviceSession::event(const SessionEvent& event) {
         written != nullptr && written->count < 0) {
         // The device's "+EFA:" ends the serial write: the count is the writer's.
         observer_.event(events::NumbersWritten{writer_.state.confirmed});
-        if (writer_.state.changesOnly) {
+        if (writer_.state.changesOnly && checkChanges_) {
+            readHeldList(Changes::Checking);
+        } else if (writer_.state.changesOnly) {
             observer_.event(events::ChangesWritten{writer_.state.confirmed});
         }
         return;

@@ -101,8 +101,12 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     // the device holds, then "RT+EFA" as the full write ends, which leaves
     // the device as a full write would. Serial link only: on the Internet
     // link the batches carry no cell numbers, so nothing is sent there.
+    // `check`: the list is read back after "+EFA:" (into memory too); a list
+    // other than the one written (a cell the owner freed in the middle, which
+    // no read shows, moved the later ones) is then written whole.
     void writeChanges(const std::string& password,
-                      const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock);
+                      const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock,
+                      bool check = false);
     void changePassword(const std::string& password, const std::string& newPassword);
     void sendApn(const std::string& password, const std::string& apn);
     void restartDevice();
@@ -211,9 +215,10 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     // The configuration and the list check, for both writes.
     void sendConfig(const std::string& password,
                     const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock);
-    // The device took the configuration of a write of the changed cells:
-    // its list is read into heldGrid_.
-    void readHeldList();
+    // The device took the configuration of a write of the changed cells
+    // (Reading), or "+EFA:" ended it (Checking): its list is read into heldGrid_.
+    enum class Changes { None, ConfigSent, Reading, Checking };
+    void readHeldList(Changes phase);
     // That read is over: whole (the changed cells go) or cut (nothing goes).
     void heldListRead();
     void heldListCut();
@@ -268,13 +273,16 @@ class DeviceSession : private ReplyTargets, private FirmwarePageView, private Li
     std::optional<frames::ConfigBlockBytes> deviceRead_;
     bool numberListShown_ = false;
     // A write of the changed cells: its configuration is on the way, or
-    // the device's list is being read for it into heldGrid_ (the list the
-    // user edits stays as it is). The list's completeness, as it stood
-    // before that read, comes back when it ends.
-    enum class Changes { None, ConfigSent, Reading };
+    // the device's list is being read for it (or read back after it) into
+    // heldGrid_ (the list the user edits stays as it is). The list's
+    // completeness, as it stood before that read, comes back when it ends.
     Changes changes_ = Changes::None;
+    bool checkChanges_ = false; // read back after "+EFA:"
     bool listCompleteBefore_ = true;
+    // After the chunk that ended a list read: the changed cells go, or
+    // (the read back differed) the whole list.
     bool changesPlanned_ = false;
+    bool fullPlanned_ = false;
     MemoryNumberGrid heldGrid_;
     NumberTransfer heldTransfer_{link_, commands_, protocol_, heldGrid_};
 };

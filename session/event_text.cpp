@@ -297,6 +297,10 @@ EventText textOf(const NumbersWritten&) {
 EventText textOf(const ChangesWritten& e) {
     return logs("Записано изменений: " + std::to_string(e.cells));
 }
+EventText textOf(const ChangesNotHeld&) {
+    return logs("Контрольное чтение: список прибора не совпал со списком (в приборе были пустые "
+                "ячейки между номерами). Список записывается целиком");
+}
 EventText textOf(const NumberRefused&) {
     return logs("Неверное значение ячейки памяти");
 }
@@ -312,6 +316,10 @@ EventText textOf(const NumberWriteStopped& e) {
     case Reason::ListNotRead:
         return logs(std::string(kAbandoned) +
                     ": список номеров прибора не считан; номера не записывались");
+    case Reason::CheckNotRead:
+        return logs(std::string(kAbandoned) +
+                    ": контрольное чтение списка прибора не завершено; изменения записаны, "
+                    "но не проверены");
     case Reason::BadApartment: {
         const std::string box = "'" + e.value + "' is not a valid integer value";
         EventText t = logs(std::string(kAbandoned) + ": " + e.detail + ": " + box);

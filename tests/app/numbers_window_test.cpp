@@ -529,6 +529,8 @@ TEST(NumbersWindow, WriteChangesSendsTheDifferingCellsAndTheCloseGuardAsks) {
                                "Запись номера 61",
                                "Инициализация свободной памяти",
                                "Запись номеров завершена",
+                               "Идет чтение номеров. Ждите...",
+                               "Чтение номеров завершено",
                                "Записано изменений: 2"};
     qsizetype at = 0;
     for (const QString& line : order) {
@@ -541,8 +543,9 @@ TEST(NumbersWindow, WriteChangesSendsTheDifferingCellsAndTheCloseGuardAsks) {
         [&] { return readFileBytes(run.trace).find("RT+EFA=61\r", traced) != std::string::npos; },
         2000));
     const std::string sent = readFileBytes(run.trace).substr(traced);
-    EXPECT_EQ(sent.substr(sent.find("RT+")),
-              "RT+NTF=9,9170000010,110\rRT+NTF=60,9179999999,61\rRT+EFA=61\r");
+    // Then the list is read back.
+    EXPECT_EQ(sent.substr(sent.find("RT+"), 68),
+              "RT+NTF=9,9170000010,110\rRT+NTF=60,9179999999,61\rRT+EFA=61\rREAD 1234\r");
 
     // A resident out at the top: every later cell shifts and goes. "Выход"
     // in the middle asks; no goes on, yes stops and says what was confirmed.
@@ -586,6 +589,34 @@ TEST(NumbersWindow, WriteChangesSendsTheDifferingCellsAndTheCloseGuardAsks) {
                 << "cell " << k;
         }
     }
+}
+
+// A number deleted by SMS left a free cell in the middle, which the device's
+// read does not show: the list read looks like the grid, no cell goes, and
+// "RT+EFA=" frees the cell that holds the last number. The read back finds it
+// and the whole list goes, so nothing is lost.
+TEST(NumbersWindow, WriteChangesOverAFreeCellInTheMiddleEndsWithTheWholeList) {
+    WindowRun run;
+    QFile numbers(run.dir.filePath(QStringLiteral("holes")));
+    ASSERT_TRUE(numbers.open(QIODevice::WriteOnly));
+    numbers.write("0;9160000001;1\n1;9160000002;2\n3;9160000004;4\n");
+    numbers.close();
+    run.startLinked({"--numbers", numbers.fileName().toStdString()});
+    const std::vector<Entry> list = {{"9160000001", "1"}, {"9160000002", "2"}, {"9160000004", "4"}};
+    fillGrid(*run.form, list);
+    run.form->ui.N11->trigger();
+    const QString done = QString::fromUtf8("Запись номеров завершена");
+    ASSERT_TRUE(hurryQuietTime(*run.form, [&] { return run.log().count(done) == 2; }))
+        << run.log().toStdString();
+    const QString log = run.log();
+    const qsizetype check = log.indexOf(QString::fromUtf8(
+        "Контрольное чтение: список прибора не совпал со списком (в приборе были пустые ячейки "
+        "между номерами). Список записывается целиком"));
+    ASSERT_GT(check, log.indexOf(done)) << log.toStdString();
+    EXPECT_TRUE(log.endsWith(done)) << log.toStdString();
+    EXPECT_FALSE(log.contains(QString::fromUtf8("Записано изменений")));
+    EXPECT_EQ(gridEntries(*run.form), list);
+    EXPECT_EQ(deviceEntries(run), list);
 }
 
 TEST(NumbersWindow, WriteChangesIsDisabledOnTheInternetLinkWithItsReason) {

@@ -65,6 +65,7 @@ const char* const kNames[] = {
     "FreeingRest",
     "NumbersWritten",
     "ChangesWritten",
+    "ChangesNotHeld",
     "NumberRefused",
     "NumberWriteStopped",
     "AwaitingBootloader",
