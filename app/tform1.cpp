@@ -131,6 +131,7 @@ TForm1::TForm1(const Options& options, QWidget* parent)
     connect(ui.RzToolButton3, &QAbstractButton::clicked, this, [this] { N6Click(); });
     connect(ui.N7, &QAction::triggered, this, [this] { N7Click(); });
     connect(ui.RzToolButton4, &QAbstractButton::clicked, this, [this] { N7Click(); });
+    connect(ui.N11, &QAction::triggered, this, [this] { N11Click(); });
     connect(ui.ChPass, &QAbstractButton::clicked, this,
             [this] { session->changePassword(s(ui.Password->text()), s(ui.New_pass->text())); });
     connect(ui.Send_APN, &QAbstractButton::clicked, this,
@@ -213,6 +214,7 @@ void TForm1::FormCreate() {
 
     // 9-13. The relay timing defaults, shown and drawn.
     config->startUp();
+    showWriteChangesState();
 
     // Both timers run from the start: the port timer's first tick comes a second
     // later.
@@ -334,6 +336,7 @@ void TForm1::Port_BoxChange() {
     ui.Label29->setVisible(internet);
     ui.Edit2->setVisible(internet);
     ui.Start_server->setVisible(internet);
+    showWriteChangesState();
 }
 
 void TForm1::RateChange() {
@@ -355,6 +358,27 @@ void TForm1::N6Click() {
 }
 
 void TForm1::N7Click() {
+    writeToDevice(false);
+}
+
+void TForm1::N11Click() {
+    writeToDevice(true);
+}
+
+void TForm1::showWriteChangesState() {
+    // On the Internet link the device stores the numbers of a batch in the
+    // order received, with no cell numbers: only the whole list can go.
+    const bool internet = session->internetChosen();
+    ui.N11->setEnabled(!internet);
+    ui.N11->setToolTip(
+        internet ? QString::fromUtf8("Через Интернет номера передаются пакетами без номеров ячеек: "
+                                     "запись изменений возможна только через последовательный "
+                                     "порт. Используйте «Записать в устройство»")
+                 : QString::fromUtf8("Записать конфигурацию и только те номера, которые "
+                                     "отличаются от списка прибора"));
+}
+
+void TForm1::writeToDevice(bool changesOnly) {
     if (session->numberListIncomplete() &&
         QMessageBox::question(
             this, windowTitle(),
@@ -364,16 +388,22 @@ void TForm1::N7Click() {
         logLine("Запись не начата: список номеров считан не полностью");
         return;
     }
-    session->writeConfig(s(ui.Password->text()),
-                         [this]() -> std::optional<frames::ConfigBlockBytes> {
-                             QString error;
-                             if (!config->Write_conf(&error)) {
-                                 logLine("Конфигурация не записана: " + s(error));
-                                 message(s(error));
-                                 return std::nullopt;
-                             }
-                             return config->configBlock.encode();
-                         });
+    const auto buildBlock = [this]() -> std::optional<frames::ConfigBlockBytes> {
+        QString error;
+        if (!config->Write_conf(&error)) {
+            logLine("Конфигурация не записана: " + s(error));
+            message(s(error));
+            return std::nullopt;
+        }
+        return config->configBlock.encode();
+    };
+    if (changesOnly) {
+        // Read back, too: no read shows a cell the owner freed in the middle
+        // of the list, and the whole list must then go.
+        session->writeChanges(s(ui.Password->text()), buildBlock, true);
+    } else {
+        session->writeConfig(s(ui.Password->text()), buildBlock);
+    }
 }
 
 void TForm1::N1Click() {

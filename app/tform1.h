@@ -80,6 +80,9 @@ class TForm1 : public QMainWindow, private SessionObserver, private EventTextSin
     void Start_serverClick();
     void N6Click();
     void N7Click();
+    void N11Click(); // "Записать изменения"
+    // "Записать изменения" is there for the serial link only.
+    void showWriteChangesState();
     void N1Click();
     void N4Click();
     void N9Click();
@@ -121,6 +124,8 @@ class TForm1 : public QMainWindow, private SessionObserver, private EventTextSin
 
   private:
     void FormCreate();
+    // "Записать в устройство" (every cell) and "Записать изменения".
+    void writeToDevice(bool changesOnly);
     void FormClose();
     void syncTimers();
     void onSignal(int signal);

@@ -303,6 +303,7 @@ void TForm1Ui::setupMenu(QMainWindow* form) {
     N10 = iconItem("N10", "Экспорт в CSV", QStyle::SP_FileDialogDetailedView);
     N6 = iconItem("N6", "Считать с устройства", QStyle::SP_ArrowDown);
     N7 = iconItem("N7", "Записать в устройство", QStyle::SP_ArrowUp);
+    N11 = item("N11", "Записать изменения");
     N9 = iconItem("N9", "Выход", QStyle::SP_DialogCloseButton);
     // Items of the bar itself show their caption, not a picture.
     N1 = item("N1", "Руководство");
@@ -313,6 +314,8 @@ void TForm1Ui::setupMenu(QMainWindow* form) {
     N2Menu->addSeparator();
     N2Menu->addAction(N6);
     N2Menu->addAction(N7);
+    N2Menu->addAction(N11);
+    N2Menu->setToolTipsVisible(true);
     N2Menu->addSeparator();
     N2Menu->addAction(N9);
     MainMenu->addAction(N1);

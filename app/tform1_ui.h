@@ -83,6 +83,9 @@ class TForm1Ui {
     QAction* N10 = nullptr; // "Экспорт в CSV"
     QAction* N6 = nullptr;
     QAction* N7 = nullptr;
+    // "Записать изменения": the cells that differ from the device's list only
+    // (serial link; disabled, with the reason as its tooltip, on the Internet link).
+    QAction* N11 = nullptr;
     QAction* N9 = nullptr;
     QAction* N1 = nullptr;
     QAction* N4 = nullptr;

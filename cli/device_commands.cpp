@@ -22,15 +22,17 @@ struct DeviceArgs {
     std::vector<std::string> ports;
     bool all = false;
     bool fast = false;
+    bool full = false;
     std::optional<std::string> password;
     std::optional<std::string> output;
     std::vector<std::string> positional;
 };
 
-// --port (repeatable), --all, --fast, --password N and, where `withOutput`,
-// -o FILE; anything else starting with "-" is refused.
+// --port (repeatable), --all, --fast, --password N, where `withOutput`
+// -o FILE, and where `withFull` --full; anything else starting with "-" is
+// refused.
 std::optional<DeviceArgs> parseDeviceArgs(const std::vector<std::string>& args, bool withOutput,
-                                          std::string* error) {
+                                          bool withFull, std::string* error) {
     DeviceArgs parsed;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
@@ -41,6 +43,10 @@ std::optional<DeviceArgs> parseDeviceArgs(const std::vector<std::string>& args, 
         }
         if (arg == "--all" || arg == "--fast") {
             (arg == "--all" ? parsed.all : parsed.fast) = true;
+            continue;
+        }
+        if (withFull && arg == "--full") {
+            parsed.full = true;
             continue;
         }
         if (arg.size() < 2 || arg[0] != '-') {
@@ -211,6 +217,9 @@ int report(const Run& run, const std::vector<std::unique_ptr<DeviceJob>>& jobs,
             if (r.read) {
                 doc.field("numbers", r.numbers);
             }
+            if (r.cellsWritten >= 0) {
+                doc.field("cellsWritten", r.cellsWritten);
+            }
             if (r.diff) {
                 doc.key("diff").beginObject();
                 writeDiffFields(doc, *r.diff);
@@ -248,7 +257,8 @@ int report(const Run& run, const std::vector<std::unique_ptr<DeviceJob>>& jobs,
 
 int deviceCommand(Run& run, const std::vector<std::string>& args, JobRequest::Kind kind) {
     std::string error;
-    const auto parsed = parseDeviceArgs(args, kind == JobRequest::Kind::Read, &error);
+    const auto parsed = parseDeviceArgs(args, kind == JobRequest::Kind::Read,
+                                        kind == JobRequest::Kind::Write, &error);
     if (!parsed) {
         return usage(run, error);
     }
@@ -305,6 +315,7 @@ int deviceCommand(Run& run, const std::vector<std::string>& args, JobRequest::Ki
         request.kind = kind;
         request.port = port;
         request.fast = parsed->fast;
+        request.full = parsed->full;
         if (parsed->password) {
             request.password = *parsed->password;
         }

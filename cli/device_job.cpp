@@ -102,6 +102,9 @@ void DeviceJob::event(const SessionEvent& event) {
                 lastMessage_ = e.what;
             } else if constexpr (std::is_same_v<E, events::NumbersWritten>) {
                 numbersWritten_ = true;
+                result_.cellsWritten = session_.numbersConfirmed();
+            } else if constexpr (std::is_same_v<E, events::ChangesWritten>) {
+                result_.cellsWritten = e.cells;
             } else if constexpr (std::is_same_v<E, events::NumberWriteStopped> ||
                                  std::is_same_v<E, events::NumberRefused>) {
                 writeRefused_ = said(event);
@@ -276,8 +279,26 @@ void DeviceJob::readEnded() {
         expected.block = writtenBlock();
         const config_diff::Result d = config_diff::compare(expected, read);
         if (d.equal()) {
-            finish(kSuccess,
-                   "Записано и проверено: конфигурация и номеров " + std::to_string(numbers));
+            std::string cells =
+                request_.full ? " (записано ячеек: " + std::to_string(result_.cellsWritten) + ")"
+                : !changedCells_
+                    ? " (изменено ячеек: " + std::to_string(result_.cellsWritten) + ")"
+                    : " (изменено ячеек: " + std::to_string(*changedCells_) +
+                          "; контрольное чтение не совпало с файлом, список записан целиком: "
+                          "ячеек " +
+                          std::to_string(result_.cellsWritten) + ")";
+            if (changedCells_) {
+                result_.cellsWritten += *changedCells_;
+            }
+            finish(kSuccess, "Записано и проверено: конфигурация и номеров " +
+                                 std::to_string(numbers) + cells);
+        } else if (!request_.full && !changedCells_) {
+            // The device's read shows no free cells: one the owner freed by
+            // SMS in the middle of the list makes every later cell other than
+            // the read said, and the write of the changes left them wrong.
+            // The whole list leaves the device as the file has it.
+            changedCells_ = result_.cellsWritten;
+            startWrite(true);
         } else {
             result_.diff = d;
             finish(kDiffers,
@@ -317,14 +338,27 @@ void DeviceJob::readEnded() {
             failStep("запись", *problem + "; в прибор ничего не записано");
             return;
         }
-        phase_ = Phase::Writing;
-        numbersWritten_ = false;
-        writeRefused_.reset();
-        allow(300s);
-        session_.writeConfig(request_.password, [this] { return writtenBlock(); });
+        startWrite(request_.full);
         return;
     default:
         return;
+    }
+}
+
+void DeviceJob::startWrite(bool full) {
+    // A read back left the device's list in the grid: the file's goes.
+    config_file::fillGrid(*request_.file, grid_);
+    phase_ = Phase::Writing;
+    numbersWritten_ = false;
+    result_.cellsWritten = -1;
+    writeRefused_.reset();
+    allow(300s);
+    // By default only the cells that differ from the device's list go; the
+    // session reads that list for this write, after the configuration.
+    if (full) {
+        session_.writeConfig(request_.password, [this] { return writtenBlock(); });
+    } else {
+        session_.writeChanges(request_.password, [this] { return writtenBlock(); });
     }
 }
 

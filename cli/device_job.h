@@ -22,6 +22,9 @@ struct JobRequest {
     std::string port;
     std::string password = "1234"; // the factory password, as the window starts with
     bool fast = false;
+    // write: every cell as the design's write sends them, instead of the
+    // cells that differ from the device's list read for the write.
+    bool full = false;
     const config_file::Decoded* file = nullptr; // write, diff
     std::string imagePath;                      // flash: an image that passed the check
     std::size_t imageBlocks = 0;
@@ -36,6 +39,7 @@ struct JobResult {
     std::optional<config_file::Decoded> read; // what a read brought (the last read)
     std::optional<config_diff::Result> diff;  // diff: the device against the file
     int numbers = 0;                          // numbers read or written
+    int cellsWritten = -1;                    // write: "RT+NTF" commands the device confirmed
     std::string portError;                    // why the port did not open (comm::openErrorName)
 };
 
@@ -73,6 +77,8 @@ class DeviceJob : private SessionObserver {
     void linked();
     void startRead(const std::string& password);
     void readEnded();
+    // The configuration and the numbers: every cell, or the changed ones.
+    void startWrite(bool full);
     void finish(int code, std::string message);
     // A failure in the middle of a step: which step, what the device holds
     // now and where the backup is.
@@ -105,6 +111,9 @@ class DeviceJob : private SessionObserver {
     bool portGone_ = false; // the port went away or failed
     bool noAnswer_ = false;
     bool numbersWritten_ = false;
+    // The cells a write of the changes sent, once its read back differed and
+    // the whole list went after it.
+    std::optional<int> changedCells_;
     std::optional<std::string> writeRefused_;
     bool programmed_ = false;
 };

@@ -94,6 +94,7 @@ enum class Refusal {
     NoBatchToResend,   // "ADN" before any batch
     ImageInUse,        // another image while programming
     FirmwareNotOnline, // programming while the Internet server is in use
+    ChangesSerialOnly, // a write of the changed cells while the device is on the Internet link
 };
 struct Refused {
     Refusal why;
@@ -186,6 +187,15 @@ struct FreeingRest {};
 struct NumbersWritten {
     int count = 0;
 };
+// A write of the changed cells ended with the device's "+EFA:": `cells`
+// "RT+NTF" commands went out and were confirmed.
+struct ChangesWritten {
+    int cells = 0;
+};
+// The list read back after a write of the changes is not the list: a cell
+// the owner freed in the middle (which no read shows) moved the later ones.
+// The whole list is written next.
+struct ChangesNotHeld {};
 // The device refused a cell ("+NTF:" without 1).
 struct NumberRefused {};
 struct NumberWriteStopped {
@@ -194,6 +204,8 @@ struct NumberWriteStopped {
         NotSent,      // a step could not be sent
         BadRow,       // a row that cannot be sent; `detail` says which and why
         BadApartment, // an apartment that is no whole number; `detail`: the row, `value`: it
+        ListNotRead,  // the device's list, read to find the changed cells, did not come whole
+        CheckNotRead, // the read back after a write of the changes did not come whole
     };
     Reason reason = Reason::NoAnswer;
     std::string detail;
@@ -329,12 +341,13 @@ using SessionEvent = std::variant<
     events::DeviceRead, events::NumberReadCut, events::BadPackets, events::PacketTooLong,
     events::NumbersOutsideList, events::KeyListed, events::BackupKept, events::BackupFailed,
     events::ListNotWritable, events::NumberSent, events::FreeingRest, events::NumbersWritten,
-    events::NumberRefused, events::NumberWriteStopped, events::AwaitingBootloader,
-    events::BootloaderReady, events::BootloaderSilent, events::FirmwareFileUnreadable,
-    events::FirmwareFileInvalid, events::FirmwareProgress, events::FirmwareDone,
-    events::FirmwareFailed, events::FirmwareRejected, events::FirmwareImage, events::ServerStarted,
-    events::ServerStopped, events::ServerPortRefused, events::ServerModuleMissing,
-    events::ServerListenFailed, events::ServerSocketError, events::AcceptPaused,
-    events::AcceptResumed, events::NoDeviceOnServer, events::InternetClient, events::ClientRefused,
+    events::ChangesWritten, events::ChangesNotHeld, events::NumberRefused,
+    events::NumberWriteStopped, events::AwaitingBootloader, events::BootloaderReady,
+    events::BootloaderSilent, events::FirmwareFileUnreadable, events::FirmwareFileInvalid,
+    events::FirmwareProgress, events::FirmwareDone, events::FirmwareFailed,
+    events::FirmwareRejected, events::FirmwareImage, events::ServerStarted, events::ServerStopped,
+    events::ServerPortRefused, events::ServerModuleMissing, events::ServerListenFailed,
+    events::ServerSocketError, events::AcceptPaused, events::AcceptResumed,
+    events::NoDeviceOnServer, events::InternetClient, events::ClientRefused,
     events::RefusalsCounted, events::ConnectionsCapped, events::DeviceConnected,
     events::DeviceReplaced, events::PacketCut, events::PacketTimedOut>;

@@ -3,6 +3,7 @@
 #include "config/config_block.h"
 #include "files/backups.h"
 #include "files/config_file.h"
+#include "session/number_changes.h"
 #include "session/number_list.h"
 
 #include <chrono>
@@ -59,6 +60,24 @@ DeviceSession::DeviceSession(comm::TMainThreadDispatcher* dispatcher, NumberGrid
                        },
                        [this] { protocol_.configWritePending = false; }});
     deviceWrites_.add({[this] { return writer_.deviceHolds(); }, [this] { writer_.stop(); }});
+    // A write of the changed cells between the device's "CONFW" and its whole list.
+    deviceWrites_.add({[this]() -> std::optional<std::string> {
+                           if (changes_ == Changes::Checking) {
+                               return std::string("изменения записаны, идет контрольное чтение "
+                                                  "списка прибора");
+                           }
+                           if (changes_ != Changes::Reading) {
+                               return std::nullopt;
+                           }
+                           return std::string("конфигурация записана, список прибора читается; "
+                                              "номера не записывались");
+                       },
+                       [this] {
+                           if (changes_ == Changes::Reading || changes_ == Changes::Checking) {
+                               heldListCut();
+                           }
+                           changes_ = Changes::None;
+                       }});
 }
 
 TComm DeviceSession::makePort(comm::TMainThreadDispatcher* dispatcher) {
@@ -157,18 +176,99 @@ void DeviceSession::readConfig(const std::string& password) {
 void DeviceSession::writeConfig(
     const std::string& password,
     const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock) {
-    readPassword_ = password;
+    changes_ = Changes::None;
+    changesPlanned_ = false;
+    fullPlanned_ = false;
+    run([&] { sendConfig(password, buildBlock); });
+}
+
+void DeviceSession::writeChanges(
+    const std::string& password,
+    const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock, bool check) {
+    changes_ = Changes::None;
+    changesPlanned_ = false;
+    fullPlanned_ = false;
+    checkChanges_ = check;
     run([&] {
-        commands_.writeConfig(password, [&]() -> std::optional<frames::ConfigBlockBytes> {
-            // The device's "CONFW" starts the number writer at once: a row it
-            // could not send must stop the write before anything goes out.
-            if (const std::optional<std::string> problem = listWriteProblem(grid_)) {
-                observer_.event(events::ListNotWritable{*problem});
-                return std::nullopt;
-            }
-            return buildBlock ? buildBlock() : std::nullopt;
-        });
+        if (link_.state.remoteConnected && !link_.state.directDevice) {
+            observer_.event(events::Refused{events::Refusal::ChangesSerialOnly});
+            return;
+        }
+        protocol_.configWritePending = false;
+        sendConfig(password, buildBlock);
+        if (protocol_.configWritePending) {
+            changes_ = Changes::ConfigSent;
+        }
     });
+}
+
+void DeviceSession::sendConfig(
+    const std::string& password,
+    const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock) {
+    readPassword_ = password;
+    commands_.writeConfig(password, [&]() -> std::optional<frames::ConfigBlockBytes> {
+        // The device's "CONFW" starts the number writer at once: a row it
+        // could not send must stop the write before anything goes out.
+        if (const std::optional<std::string> problem = listWriteProblem(grid_)) {
+            observer_.event(events::ListNotWritable{*problem});
+            return std::nullopt;
+        }
+        return buildBlock ? buildBlock() : std::nullopt;
+    });
+}
+
+void DeviceSession::readHeldList(Changes phase) {
+    changes_ = phase;
+    listCompleteBefore_ = protocol_.numberListComplete;
+    replies_.setNumberGrid(&heldGrid_);
+    heldTransfer_.readNumbers(readPassword_);
+    if (!protocol_.numberReadPending) {
+        // "READ" did not go out; the transfer said why.
+        heldListCut();
+    }
+}
+
+void DeviceSession::heldListRead() {
+    const bool checking = changes_ == Changes::Checking;
+    changes_ = Changes::None;
+    replies_.setNumberGrid(&grid_);
+    protocol_.numberListComplete = listCompleteBefore_;
+    if (checking) {
+        if (number_changes::cellsOf(heldGrid_) == number_changes::cellsOf(grid_)) {
+            observer_.event(events::ChangesWritten{writer_.state.confirmed});
+        } else {
+            observer_.event(events::ChangesNotHeld{});
+            fullPlanned_ = true;
+        }
+        return;
+    }
+    // The cells go once the chunk that ended the list is acknowledged.
+    changesPlanned_ = true;
+}
+
+void DeviceSession::writePlannedChanges() {
+    if (std::exchange(fullPlanned_, false)) {
+        writer_.step(device_replies::WriterStep::Start);
+        return;
+    }
+    if (!std::exchange(changesPlanned_, false)) {
+        return;
+    }
+    const number_changes::Plan plan =
+        number_changes::plan(number_changes::cellsOf(heldGrid_), number_changes::cellsOf(grid_));
+    writer_.startChanges(plan.send);
+}
+
+void DeviceSession::heldListCut() {
+    const bool checking = changes_ == Changes::Checking;
+    changes_ = Changes::None;
+    // Packets of the cut read that still come go to heldGrid_, never into
+    // the list the user edits; the next read of the list takes them back.
+    protocol_.numberReadPending = false;
+    protocol_.numberListComplete = listCompleteBefore_;
+    using Reason = events::NumberWriteStopped::Reason;
+    observer_.event(events::NumberWriteStopped{
+        checking ? Reason::CheckNotRead : Reason::ListNotRead, {}, {}, writer_.state.confirmed});
 }
 
 void DeviceSession::expectReply() {
@@ -195,6 +295,10 @@ void DeviceSession::readNumbers(const std::string& password) {
 }
 
 void DeviceSession::startNumberRead(const std::string& password) {
+    changes_ = Changes::None;
+    changesPlanned_ = false;
+    fullPlanned_ = false;
+    replies_.setNumberGrid(&grid_);
     // A read starts with no refused packets, with a link or without.
     observer_.event(events::BadPackets{0});
     transfer_.readNumbers(password);
@@ -315,6 +419,9 @@ void DeviceSession::cutExchange() {
     // The transfer reports the cut itself.
     if (transfer_.readCut()) {
         replies_.forgetConfigRead();
+        if (changes_ == Changes::Reading || changes_ == Changes::Checking) {
+            heldListCut();
+        }
     }
 }
 
@@ -330,6 +437,7 @@ void DeviceSession::analyseChunks() {
             throw;
         }
         link_.endChunk(true);
+        writePlannedChanges();
     }
 }
 
@@ -357,12 +465,28 @@ void DeviceSession::analyseSerial(std::span<const std::uint8_t> chunk) {
     actOnReplies();
 }
 
+void DeviceSession::writerStep(device_replies::WriterStep step) {
+    if (step == device_replies::WriterStep::Start && changes_ == Changes::ConfigSent) {
+        // The device took the configuration: what it holds comes next.
+        readHeldList(Changes::Reading);
+        return;
+    }
+    if (step == device_replies::WriterStep::Start) {
+        changes_ = Changes::None;
+    }
+    writer_.step(step);
+}
+
 void DeviceSession::actOnReplies() {
     while (const std::optional<ReplyRequest> request = replies_.next()) {
         if (std::holds_alternative<reply_requests::ReadNumbers>(*request)) {
             startNumberRead(readPassword_);
         } else if (const auto* writer = std::get_if<reply_requests::StepWriter>(&*request)) {
-            writer_.step(writer->step);
+            writerStep(writer->step);
+        } else if (std::holds_alternative<reply_requests::NumberListRead>(*request)) {
+            if (changes_ == Changes::Reading || changes_ == Changes::Checking) {
+                heldListRead();
+            }
         } else if (std::holds_alternative<reply_requests::ResendBatch>(*request)) {
             writer_.resendLastBatch();
         } else if (const auto* key = std::get_if<reply_requests::AddKey>(&*request);
@@ -381,6 +505,11 @@ void DeviceSession::event(const SessionEvent& event) {
         written != nullptr && written->count < 0) {
         // The device's "+EFA:" ends the serial write: the count is the writer's.
         observer_.event(events::NumbersWritten{writer_.state.confirmed});
+        if (writer_.state.changesOnly && checkChanges_) {
+            readHeldList(Changes::Checking);
+        } else if (writer_.state.changesOnly) {
+            observer_.event(events::ChangesWritten{writer_.state.confirmed});
+        }
         return;
     }
     observer_.event(event);

@@ -88,6 +88,18 @@ class DeviceSession : private LinkObserver {
     // the writer could not send (listWriteProblem), which is reported.
     void writeConfig(const std::string& password,
                      const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock);
+    // "Записать изменения": sends the block as writeConfig does; once the
+    // device has taken it, reads the device's list into memory (the list
+    // shown stays as it is) and writes only the cells that differ from what
+    // the device holds, then "RT+EFA" as the full write ends, which leaves
+    // the device as a full write would. Serial link only: on the Internet
+    // link the batches carry no cell numbers, so nothing is sent there.
+    // `check`: the list is read back after "+EFA:" (into memory too); a list
+    // other than the one written (a cell the owner freed in the middle, which
+    // no read shows, moved the later ones) is then written whole.
+    void writeChanges(const std::string& password,
+                      const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock,
+                      bool check = false);
     void changePassword(const std::string& password, const std::string& newPassword);
     void sendApn(const std::string& password, const std::string& apn);
     void restartDevice();
@@ -119,6 +131,8 @@ class DeviceSession : private LinkObserver {
     bool numberReadPending() const { return protocol_.numberReadPending; }
     // Numbers the device confirmed in the number write under way or the last one.
     int numbersConfirmed() const { return writer_.state.confirmed; }
+    // Whether the number write under way (or the last one) sends only the changed cells.
+    bool changesOnly() const { return writer_.state.changesOnly; }
     bool holdsFirmwareImage() const { return firmware_.holdsImage(); }
     // Image blocks sent to the bootloader in the programming under way or the last one.
     std::size_t firmwareBlocksSent() const { return firmware_.blockIndex(); }
@@ -193,6 +207,21 @@ class DeviceSession : private LinkObserver {
 
     // Empties the list and asks the device for its list.
     void startNumberRead(const std::string& password);
+    // The configuration and the list check, for both writes.
+    void sendConfig(const std::string& password,
+                    const std::function<std::optional<frames::ConfigBlockBytes>()>& buildBlock);
+    // The device took the configuration of a write of the changed cells
+    // (Reading), or "+EFA:" ended it (Checking): its list is read into heldGrid_.
+    enum class Changes { None, ConfigSent, Reading, Checking };
+    void readHeldList(Changes phase);
+    // A step of the writer that a reply asks for; the device's "CONFW" of a
+    // write of the changes starts the read of its list instead.
+    void writerStep(device_replies::WriterStep step);
+    // That read is over: whole (the changed cells go) or cut (nothing goes).
+    void heldListRead();
+    void heldListCut();
+    // After the chunk that ended that read: the plan of the changed cells and its write.
+    void writePlannedChanges();
     // Analyses every chunk the link has ready.
     void analyseChunks();
     // Acts on a serial chunk taken by the reply handling.
@@ -231,4 +260,17 @@ class DeviceSession : private LinkObserver {
     // The block of the last complete read, for its backup.
     std::optional<frames::ConfigBlockBytes> deviceRead_;
     bool numberListShown_ = false;
+    // A write of the changed cells: its configuration is on the way, or
+    // the device's list is being read for it (or read back after it) into
+    // heldGrid_ (the list the user edits stays as it is). The list's
+    // completeness, as it stood before that read, comes back when it ends.
+    Changes changes_ = Changes::None;
+    bool checkChanges_ = false; // read back after "+EFA:"
+    bool listCompleteBefore_ = true;
+    // After the chunk that ended a list read: the changed cells go, or
+    // (the read back differed) the whole list.
+    bool changesPlanned_ = false;
+    bool fullPlanned_ = false;
+    MemoryNumberGrid heldGrid_;
+    NumberTransfer heldTransfer_{link_, commands_, protocol_, heldGrid_};
 };

@@ -68,6 +68,9 @@ const char* refusalText(Refusal why) {
     case Refusal::FirmwareNotOnline:
         return "Обновление ПО через Интернет невозможно: подключите устройство к "
                "последовательному порту";
+    case Refusal::ChangesSerialOnly:
+        return "Запись изменений через Интернет невозможна: пакеты номеров не указывают ячеек "
+               "памяти. Используйте «Записать в устройство»";
     }
     return "";
 }
@@ -291,6 +294,13 @@ EventText textOf(const FreeingRest&) {
 EventText textOf(const NumbersWritten&) {
     return logs(replyText(ReplyKind::NumbersWritten));
 }
+EventText textOf(const ChangesWritten& e) {
+    return logs("Записано изменений: " + std::to_string(e.cells));
+}
+EventText textOf(const ChangesNotHeld&) {
+    return logs("Контрольное чтение: список прибора не совпал со списком (в приборе были пустые "
+                "ячейки между номерами). Список записывается целиком");
+}
 EventText textOf(const NumberRefused&) {
     return logs("Неверное значение ячейки памяти");
 }
@@ -303,6 +313,13 @@ EventText textOf(const NumberWriteStopped& e) {
         return logs(kAbandoned);
     case Reason::BadRow:
         return logs(std::string(kAbandoned) + ": " + e.detail);
+    case Reason::ListNotRead:
+        return logs(std::string(kAbandoned) +
+                    ": список номеров прибора не считан; номера не записывались");
+    case Reason::CheckNotRead:
+        return logs(std::string(kAbandoned) +
+                    ": контрольное чтение списка прибора не завершено; изменения записаны, "
+                    "но не проверены");
     case Reason::BadApartment: {
         const std::string box = "'" + e.value + "' is not a valid integer value";
         EventText t = logs(std::string(kAbandoned) + ": " + e.detail + ": " + box);

@@ -47,6 +47,23 @@ std::optional<std::int32_t> apartmentValue(const std::string& text) {
     return static_cast<std::int32_t>(value);
 }
 
+// Cells in ascending order as "3, 7-12, 40".
+std::string cellRanges(const std::vector<std::int32_t>& cells) {
+    std::string text;
+    for (std::size_t i = 0; i < cells.size();) {
+        std::size_t j = i;
+        while (j + 1 < cells.size() && cells[j + 1] == cells[j] + 1) {
+            ++j;
+        }
+        text += (text.empty() ? "" : ", ") + std::to_string(cells[i]);
+        if (j > i) {
+            text += "-" + std::to_string(cells[j]);
+        }
+        i = j + 1;
+    }
+    return text;
+}
+
 std::string rowText(int row) {
     return "строка " + std::to_string(row);
 }
@@ -113,7 +130,7 @@ void NumberListWriter::step(device_replies::WriterStep step) {
     using device_replies::WriterStep;
     switch (step) {
     case WriterStep::Start:
-        start();
+        start(false, {});
         break;
     case WriterStep::Next:
         next();
@@ -130,8 +147,17 @@ void NumberListWriter::step(device_replies::WriterStep step) {
     link_.notifyTimers();
 }
 
-void NumberListWriter::start() {
+void NumberListWriter::startChanges(std::vector<bool> sendCells) {
+    start(true, std::move(sendCells));
+    link_.notifyTimers();
+}
+
+void NumberListWriter::start(bool changesOnly, std::vector<bool> sendCells) {
     link_.report(events::Started{events::Operation::NumberWrite});
+    state.changesOnly = changesOnly;
+    state.sendCells = std::move(sendCells);
+    state.confirmedCells.clear();
+    state.pendingCell = -1;
     state.writeRow = 1;
     state.writeCell = 0;
     state.writeLimit = NumberWriteState::kDirectLimit;
@@ -141,8 +167,19 @@ void NumberListWriter::start() {
     state.total = 0;
     state.confirmed = 0;
     state.unconfirmed = 0;
-    for (int r = 1; r <= grid_.rowCount(); ++r) {
-        state.total += grid_.cell(NumberGrid::kNumberColumn, r).empty() ? 0 : 1;
+    if (changesOnly) {
+        state.total = static_cast<std::int32_t>(
+            std::count(state.sendCells.begin(), state.sendCells.end(), true));
+    } else {
+        for (int r = 1; r <= grid_.rowCount(); ++r) {
+            state.total += grid_.cell(NumberGrid::kNumberColumn, r).empty() ? 0 : 1;
+        }
+    }
+    if (changesOnly && state.internet) {
+        // The batches carry no cell numbers: only the full write can go there.
+        state.active = false;
+        link_.report(events::Refused{events::Refusal::ChangesSerialOnly});
+        return;
     }
     if (!state.internet) {
         next();
@@ -164,6 +201,10 @@ void NumberListWriter::next() {
     // The reply that brought us here confirms the step before.
     state.confirmed += state.unconfirmed;
     state.unconfirmed = 0;
+    if (state.pendingCell >= 0) {
+        state.confirmedCells.push_back(state.pendingCell);
+        state.pendingCell = -1;
+    }
     std::vector<frames::NumberRecordBytes> records;
     const int rows = grid_.rowCount();
     for (int r = std::max(state.writeRow, 1); r <= rows; ++r) {
@@ -178,6 +219,14 @@ void NumberListWriter::next() {
             return;
         }
 
+        if (!state.internet && state.changesOnly &&
+            !(static_cast<std::size_t>(state.writeCell) < state.sendCells.size() &&
+              state.sendCells[static_cast<std::size_t>(state.writeCell)])) {
+            // The device holds this cell as the list has it.
+            ++state.writeCell;
+            state.writeRow = r + 1;
+            continue;
+        }
         if (!state.internet) {
             const cp1251::EncodeResult apartment1251 = cp1251::fromUtf8(apartment);
             if (!apartment1251.ok()) {
@@ -192,6 +241,7 @@ void NumberListWriter::next() {
             }
             link_.sendText(frame.bytes);
             state.unconfirmed = 1;
+            state.pendingCell = state.writeCell;
             ++state.writeCell;
             state.writeRow = r + 1;
             state.writeTicks = 1;
@@ -251,11 +301,15 @@ void NumberListWriter::refused() {
     link_.report(events::NumberRefused{});
     state.writeTicks = 0;
     state.unconfirmed = 0; // not stored
+    state.pendingCell = -1;
 }
 
 std::optional<std::string> NumberListWriter::deviceHolds() const {
     if (!state.active) {
         return std::nullopt;
+    }
+    if (state.changesOnly) {
+        return changesHeld();
     }
     std::string text = "в приборе записано " + std::to_string(state.confirmed) + " из " +
                        std::to_string(state.total) + " номеров";
@@ -266,6 +320,18 @@ std::optional<std::string> NumberListWriter::deviceHolds() const {
     text += state.internet ? "; прежний список прибора стерт"
                            : "; в остальных ячейках прибора прежние номера";
     return text;
+}
+
+std::string NumberListWriter::changesHeld() const {
+    std::string text = "в приборе записано " + std::to_string(state.confirmed) + " из " +
+                       std::to_string(state.total) + " измененных ячеек";
+    if (!state.confirmedCells.empty()) {
+        text += " (подтверждены ячейки " + cellRanges(state.confirmedCells) + ")";
+    }
+    if (state.pendingCell >= 0) {
+        text += ", ячейка " + std::to_string(state.pendingCell) + " отправлена без подтверждения";
+    }
+    return text + "; в остальных ячейках прибора прежние номера";
 }
 
 void NumberListWriter::stop() {
@@ -279,6 +345,7 @@ void NumberListWriter::tick() {
     }
     ++state.writeTicks;
     if (state.writeTicks > state.writeLimit) {
+        // The cell that waited stays unconfirmed: the device may hold it.
         state.writeRow = 1;
         state.writeCell = 0;
         state.writeTicks = 0;
@@ -294,6 +361,7 @@ void NumberListWriter::tick() {
 }
 
 void NumberListWriter::abandon(Reason reason, const std::string& detail, const std::string& value) {
+    state.pendingCell = -1;
     state.writeRow = 1;
     state.writeCell = 0;
     state.writeTicks = 0;

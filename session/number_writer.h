@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 class LinkController;
 class DeviceCommands;
@@ -56,6 +57,17 @@ struct NumberWriteState {
     std::int32_t total = 0;
     std::int32_t confirmed = 0;
     std::int32_t unconfirmed = 0;
+
+    // A write of the changed cells only (serial link): sendCells[k] says
+    // whether cell k goes; the cells between are counted but not sent, and
+    // the write ends with the same "RT+EFA" as the full write. Empty and
+    // false for a full write.
+    bool changesOnly = false;
+    std::vector<bool> sendCells;
+    // The cells the device confirmed in this write, in the order sent, and
+    // the one that waits for its reply (-1: none).
+    std::vector<std::int32_t> confirmedCells;
+    std::int32_t pendingCell = -1;
 };
 
 // Whether every row of the list can be written, checked before anything is
@@ -78,6 +90,11 @@ class NumberListWriter {
     // Start the write, send the next step after a success, stop after a
     // refusal, or count one 20 ms tick (WriteNumbers with the codes 0 to 3).
     void step(device_replies::WriterStep step);
+    // Starts a write of the cells `sendCells` marks (serial link only; the
+    // device took the configuration and its list was read for this write):
+    // the rows are walked as a full write walks them, so cell k is the k-th
+    // non-empty row, and only the marked cells are sent.
+    void startChanges(std::vector<bool> sendCells);
 
     // The Internet reply "ADN": sends the last batch again, unchanged.
     void resendLastBatch();
@@ -92,10 +109,12 @@ class NumberListWriter {
     void stop();
 
   private:
-    void start();
+    void start(bool changesOnly, std::vector<bool> sendCells);
     void next();
     void refused();
     void tick();
+    // deviceHolds() of a write of the changed cells: which cells the device confirmed.
+    std::string changesHeld() const;
     // Ends the write at once and reports why; nothing more is sent and late
     // replies start nothing.
     using Reason = events::NumberWriteStopped::Reason;

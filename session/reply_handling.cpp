@@ -53,7 +53,13 @@ void ReplyHandler::take(const std::uint8_t* bytes, std::size_t count, Channel ch
 }
 
 std::optional<ReplyRequest> ReplyHandler::next() {
-    while (chunkOpen_ && nextReply_ < replies_.size()) {
+    while (chunkOpen_) {
+        if (std::exchange(listEnded_, false)) {
+            return reply_requests::NumberListRead{};
+        }
+        if (nextReply_ >= replies_.size()) {
+            break;
+        }
         if (std::optional<ReplyRequest> request = act(replies_[nextReply_++])) {
             return request;
         }
@@ -167,6 +173,7 @@ void ReplyHandler::numberReadEnded() {
     if (protocol_.numberReadPending) {
         protocol_.numberReadPending = false;
         protocol_.numberListComplete = true;
+        listEnded_ = true;
         if (const auto block = std::exchange(blockRead_, std::nullopt)) {
             link_.report(events::DeviceRead{*block});
         }

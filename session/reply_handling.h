@@ -34,6 +34,8 @@ struct ReadNumbers {};
 struct StepWriter {
     device_replies::WriterStep step = device_replies::WriterStep::None;
 };
+// A number read has ended with the whole list in the grid.
+struct NumberListRead {};
 // The Internet link's "ADN": the writer's last batch again.
 struct ResendBatch {};
 // A key the device reported, as UTF-8: it belongs in the list while the list
@@ -44,7 +46,8 @@ struct AddKey {
 } // namespace reply_requests
 
 using ReplyRequest = std::variant<reply_requests::ReadNumbers, reply_requests::StepWriter,
-                                  reply_requests::ResendBatch, reply_requests::AddKey>;
+                                  reply_requests::NumberListRead, reply_requests::ResendBatch,
+                                  reply_requests::AddKey>;
 
 class ReplyHandler {
   public:
@@ -71,6 +74,10 @@ class ReplyHandler {
     // A number read without a configuration read before it, or a read cut
     // short: its end reports no DeviceRead.
     void forgetConfigRead() { blockRead_.reset(); }
+
+    ProtocolState& protocol() { return protocol_; }
+    // Where the records of number packets go from now on.
+    void setNumberGrid(NumberGrid* grid) { numberGrid_ = grid; }
 
     // Packets longer than this are not number packets (21 records).
     static constexpr std::size_t kMaxPacket = device_replies::kMaxPacket;
@@ -104,4 +111,7 @@ class ReplyHandler {
     std::string echo_;
     // The block of a configuration read whose number read is under way.
     std::optional<frames::ConfigBlockBytes> blockRead_;
+    // The reply just acted on ended a number read: next() says so before
+    // the next reply.
+    bool listEnded_ = false;
 };

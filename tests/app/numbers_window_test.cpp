@@ -488,3 +488,154 @@ TEST(NumbersWindow, SigtermDuringANumberWriteStopsItAndSaysWhatTheDeviceHolds) {
     ASSERT_GE(written, 29) << err;
     expectCutWrite(deviceEntries(run), newList(), old, written, oneMore);
 }
+
+// "Записать изменения" through the window's menu: enabled on the serial link
+// and disabled with its reason on the Internet link; the configuration
+// goes, the device's list is read into memory (the list shown stays as the
+// user edited it), only the differing cells go and the log says how many.
+// Closing during it asks as during any write and says which cells went.
+TEST(NumbersWindow, WriteChangesSendsTheDifferingCellsAndTheCloseGuardAsks) {
+    WindowRun run;
+    std::vector<Entry> held;
+    for (int i = 1; i <= 60; ++i) {
+        held.push_back({std::to_string(9170000000LL + i), std::to_string(i)});
+    }
+    run.startLinked(
+        {"--baud", "115200", "--numbers", writeNumbersFile(run.dir, held).toStdString()});
+    TForm1Ui& ui = run.form->ui;
+    const QList<QAction*> items = ui.N2Menu->actions();
+    ASSERT_EQ(items.indexOf(ui.N11), items.indexOf(ui.N7) + 1);
+    EXPECT_EQ(ui.N11->text(), QString::fromUtf8("Записать изменения"));
+    EXPECT_TRUE(ui.N11->isEnabled());
+    EXPECT_TRUE(ui.N7->isEnabled());
+
+    // One resident's apartment changed, one added at the end.
+    std::vector<Entry> edited = held;
+    edited[9].apartment = "110";
+    edited.push_back({"9179999999", "61"});
+    fillGrid(*run.form, edited);
+    const std::size_t traced = readFileBytes(run.trace).size();
+    ui.N11->trigger();
+    ASSERT_TRUE(hurryQuietTime(*run.form, [&] {
+        return run.log().contains(QString::fromUtf8("Записано изменений: 2"));
+    })) << run.log().right(600).toStdString();
+    EXPECT_EQ(gridEntries(*run.form), edited);
+    const QString log = run.log();
+    const QStringList order = {"Конфигурация записана",
+                               "Идет чтение номеров. Ждите...",
+                               "Чтение номеров завершено",
+                               "Идет запись номеров. Ждите...",
+                               "Запись номера 10",
+                               "Запись номера 61",
+                               "Инициализация свободной памяти",
+                               "Запись номеров завершена",
+                               "Идет чтение номеров. Ждите...",
+                               "Чтение номеров завершено",
+                               "Записано изменений: 2"};
+    qsizetype at = 0;
+    for (const QString& line : order) {
+        const qsizetype next = log.indexOf(line, at);
+        ASSERT_GE(next, at) << line.toStdString() << "\n" << log.toStdString();
+        at = next;
+    }
+    EXPECT_EQ(countOf(log.toStdString(), "Запись номера "), 2);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return readFileBytes(run.trace).find("RT+EFA=61\r", traced) != std::string::npos; },
+        2000));
+    const std::string sent = readFileBytes(run.trace).substr(traced);
+    // Then the list is read back.
+    EXPECT_EQ(sent.substr(sent.find("RT+"), 68),
+              "RT+NTF=9,9170000010,110\rRT+NTF=60,9179999999,61\rRT+EFA=61\rREAD 1234\r");
+
+    // A resident out at the top: every later cell shifts and goes. "Выход"
+    // in the middle asks; no goes on, yes stops and says what was confirmed.
+    const std::vector<Entry> before = edited;
+    edited.erase(edited.begin());
+    fillGrid(*run.form, edited);
+    run.form->numberGrid->setCell(1, 61, "");
+    run.form->numberGrid->setCell(2, 61, "");
+    ui.N11->trigger();
+    ASSERT_TRUE(hurryQuietTime(*run.form, [&] { return run.log().contains("Запись номера 5"); }));
+    QString asked;
+    answerQuestion(QMessageBox::No, &asked);
+    ui.N9->trigger();
+    EXPECT_EQ(asked, QString::fromUtf8("Идет запись в прибор. Прервать?"));
+    EXPECT_TRUE(run.form->isVisible());
+    ASSERT_TRUE(hurryQuietTime(*run.form, [&] { return run.log().contains("Запись номера 8"); }));
+    asked.clear();
+    answerQuestion(QMessageBox::Yes, &asked);
+    ui.N9->trigger();
+    EXPECT_EQ(asked, QString::fromUtf8("Идет запись в прибор. Прервать?"));
+    EXPECT_FALSE(run.form->session->port().Enabled());
+    const std::string cut = run.log().toStdString();
+    const auto mark = cut.find("Запись в прибор прервана: в приборе записано ");
+    ASSERT_NE(mark, std::string::npos) << cut;
+    const std::string holds = cut.substr(mark);
+    EXPECT_NE(holds.find(" из 60 измененных ячеек (подтверждены ячейки 0-"), std::string::npos)
+        << holds;
+    EXPECT_NE(holds.find("; в остальных ячейках прибора прежние номера"), std::string::npos)
+        << holds;
+    // The cells confirmed hold the new list; the rest is as before.
+    const std::vector<Entry> device = deviceEntries(run);
+    const int confirmed = run.form->session->numbersConfirmed();
+    ASSERT_GE(confirmed, 7);
+    ASSERT_EQ(device.size(), 61u);
+    for (int k = 0; k < 61; ++k) {
+        if (k < confirmed) {
+            EXPECT_EQ(device[static_cast<std::size_t>(k)], edited[static_cast<std::size_t>(k)])
+                << "cell " << k;
+        } else if (k > confirmed) {
+            EXPECT_EQ(device[static_cast<std::size_t>(k)], before[static_cast<std::size_t>(k)])
+                << "cell " << k;
+        }
+    }
+}
+
+// A number deleted by SMS left a free cell in the middle, which the device's
+// read does not show: the list read looks like the grid, no cell goes, and
+// "RT+EFA=" frees the cell that holds the last number. The read back finds it
+// and the whole list goes, so nothing is lost.
+TEST(NumbersWindow, WriteChangesOverAFreeCellInTheMiddleEndsWithTheWholeList) {
+    WindowRun run;
+    QFile numbers(run.dir.filePath(QStringLiteral("holes")));
+    ASSERT_TRUE(numbers.open(QIODevice::WriteOnly));
+    numbers.write("0;9160000001;1\n1;9160000002;2\n3;9160000004;4\n");
+    numbers.close();
+    run.startLinked({"--numbers", numbers.fileName().toStdString()});
+    const std::vector<Entry> list = {{"9160000001", "1"}, {"9160000002", "2"}, {"9160000004", "4"}};
+    fillGrid(*run.form, list);
+    run.form->ui.N11->trigger();
+    const QString done = QString::fromUtf8("Запись номеров завершена");
+    ASSERT_TRUE(hurryQuietTime(*run.form, [&] { return run.log().count(done) == 2; }))
+        << run.log().toStdString();
+    const QString log = run.log();
+    const qsizetype check = log.indexOf(QString::fromUtf8(
+        "Контрольное чтение: список прибора не совпал со списком (в приборе были пустые ячейки "
+        "между номерами). Список записывается целиком"));
+    ASSERT_GT(check, log.indexOf(done)) << log.toStdString();
+    EXPECT_TRUE(log.endsWith(done)) << log.toStdString();
+    EXPECT_FALSE(log.contains(QString::fromUtf8("Записано изменений")));
+    EXPECT_EQ(gridEntries(*run.form), list);
+    EXPECT_EQ(deviceEntries(run), list);
+}
+
+TEST(NumbersWindow, WriteChangesIsDisabledOnTheInternetLinkWithItsReason) {
+    WindowRun run;
+    linkOverTcp(run, {});
+    TForm1Ui& ui = run.form->ui;
+    EXPECT_FALSE(ui.N11->isEnabled());
+    EXPECT_TRUE(ui.N7->isEnabled());
+    EXPECT_TRUE(ui.N11->toolTip().contains(
+        QString::fromUtf8("запись изменений возможна только через последовательный порт")))
+        << ui.N11->toolTip().toStdString();
+    // The session refuses it there too, should a front end call it.
+    const std::size_t lines = run.log().size();
+    run.form->session->writeChanges("1234",
+                                    [] { return std::optional<frames::ConfigBlockBytes>(); });
+    EXPECT_TRUE(run.log().mid(lines).contains(
+        QString::fromUtf8("Запись изменений через Интернет невозможна")))
+        << run.log().mid(lines).toStdString();
+    // Back to a serial port: enabled again.
+    run.form->ui.Port_Box->setEditText(run.link);
+    EXPECT_TRUE(ui.N11->isEnabled());
+}

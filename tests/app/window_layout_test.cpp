@@ -326,9 +326,13 @@ TEST_F(WindowLayout, MenuHoldsTheItemsWithTheirCaptions) {
         const char* caption;
     };
     const std::vector<Item> submenu = {
-        {ui.N3, "N3", "Открыть из файла"},      {ui.N8, "N8", "Сохранить в файл"},
-        {ui.N10, "N10", "Экспорт в CSV"},       {ui.N6, "N6", "Считать с устройства"},
-        {ui.N7, "N7", "Записать в устройство"}, {ui.N9, "N9", "Выход"},
+        {ui.N3, "N3", "Открыть из файла"},
+        {ui.N8, "N8", "Сохранить в файл"},
+        {ui.N10, "N10", "Экспорт в CSV"},
+        {ui.N6, "N6", "Считать с устройства"},
+        {ui.N7, "N7", "Записать в устройство"},
+        {ui.N11, "N11", "Записать изменения"},
+        {ui.N9, "N9", "Выход"},
     };
     QList<QAction*> inSubmenu;
     for (QAction* action : ui.N2Menu->actions()) {

@@ -271,6 +271,97 @@ TEST_F(CliDevice, WriteLeavesTheFileOnTheDeviceKeepsTheOldAndDiffSeesIt) {
     EXPECT_EQ(stored, expected);
 }
 
+// The everyday edit: one resident out in the middle of the list and one in
+// at the end. By default the tool sends only the cells that differ from the
+// list it reads after the configuration (the later cells shift); --full
+// sends every cell. Both leave the device holding the file, and both say
+// how many cells went.
+TEST_F(CliDevice, WriteSendsOnlyTheChangedCellsAndFullSendsEveryCell) {
+    const std::string trace = path("trace");
+    MemoryNumberGrid grid;
+    std::string held;
+    for (int row = 1; row <= 40; ++row) {
+        const std::string number = std::to_string(9180000000LL + row);
+        grid.setCell(1, row, number);
+        grid.setCell(2, row, std::to_string(row));
+        held += std::to_string(row - 1) + ";" + number + ";" + std::to_string(row) + "\n";
+    }
+    deviceFiles(blockA(), held);
+    Device device(dir, "dev",
+                  {"--config", path("block"), "--numbers", path("numbers"), "--trace", trace});
+    grid.setCell(1, 37, "");
+    grid.setCell(2, 37, "");
+    grid.setCell(1, 45, "9189999999");
+    spit(path("edit.fcd"), config_file::encode(blockA().encode(), grid).bytes);
+
+    CliResult r = run({"write", "--fast", "--port", device.port(), "edit.fcd"});
+    ASSERT_EQ(r.code, 0) << r.err << r.out;
+    QJsonObject entry = portEntry(r.json(), 0);
+    EXPECT_EQ(str(entry["message"]), "Записано и проверено: конфигурация и номеров 40 (изменено "
+                                     "ячеек: 4)");
+    EXPECT_EQ(entry["cellsWritten"].toInt(), 4);
+    std::string sent = slurp(trace);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (sent = slurp(trace)).find("RT+EFA=") != std::string::npos; }, 5000));
+    // Each after the device's answer to the one before; the read back follows.
+    const std::size_t from = sent.find("RT+");
+    EXPECT_EQ(sent.substr(from, sent.find("RT+EFA=40\r") + 10 - from),
+              "RT+NTF=36,9180000038,38\rRT+NTF=37,9180000039,39\r"
+              "RT+NTF=38,9180000040,40\rRT+NTF=39,9189999999,\r"
+              "RT+EFA=40\r");
+    // Nothing left to change: only the end of the list goes.
+    spit(trace, "");
+    r = run({"write", "--fast", "--port", device.port(), "edit.fcd"});
+    ASSERT_EQ(r.code, 0) << r.err << r.out;
+    EXPECT_EQ(portEntry(r.json(), 0)["cellsWritten"].toInt(), 0);
+    EXPECT_EQ(slurp(trace).find("RT+NTF="), std::string::npos);
+
+    // The design's whole write, in text: the table's line says the cells too.
+    spit(trace, "");
+    r = runCli({"write", "--fast", "--full", "--port", device.port(), "edit.fcd"}, dir);
+    ASSERT_EQ(r.code, 0) << r.err << r.out;
+    EXPECT_NE(r.out.find(device.port() + " | успешно | Записано и проверено: конфигурация и "
+                                         "номеров 40 (записано ячеек: 40)"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(countOf(slurp(trace), "RT+NTF="), 40);
+    r = runCli({"read", "--full", "--port", device.port(), "-o", "x.fcd"}, dir);
+    EXPECT_EQ(r.code, 2) << "--full is for write only";
+
+    Entries stored;
+    device.stopAndDump(&stored);
+    ASSERT_EQ(stored.size(), 40u);
+    EXPECT_EQ(stored[35], (std::pair<std::string, std::string>{"9180000036", "36"}));
+    EXPECT_EQ(stored[36], (std::pair<std::string, std::string>{"9180000038", "38"}));
+    EXPECT_EQ(stored[39], (std::pair<std::string, std::string>{"9189999999", "0"}));
+}
+
+// A number the owner deleted by SMS leaves a free cell in the middle, which
+// the device's read does not show: the list read looks like the file, so the
+// write of the changes sends no number and "RT+EFA=2" frees the cell that
+// holds the second. The read back finds it, and the tool writes the whole
+// list instead, which leaves the device holding the file.
+TEST_F(CliDevice, AFreeCellInTheMiddleIsFoundByTheReadBackAndTheWholeListGoes) {
+    deviceFiles(blockA(), "0;9160000001;1\n2;9160000003;3\n");
+    Device device(dir, "dev", {"--config", path("block"), "--numbers", path("numbers")});
+    MemoryNumberGrid grid;
+    grid.setCell(1, 1, "9160000001");
+    grid.setCell(2, 1, "1");
+    grid.setCell(1, 2, "9160000003");
+    grid.setCell(2, 2, "3");
+    spit(path("two.fcd"), config_file::encode(blockA().encode(), grid).bytes);
+    const CliResult r = run({"write", "--fast", "--port", device.port(), "two.fcd"});
+    ASSERT_EQ(r.code, 0) << r.err << r.out;
+    const QJsonObject entry = portEntry(r.json(), 0);
+    EXPECT_EQ(str(entry["message"]),
+              "Записано и проверено: конфигурация и номеров 2 (изменено ячеек: 0; контрольное "
+              "чтение не совпало с файлом, список записан целиком: ячеек 2)");
+    EXPECT_EQ(entry["cellsWritten"].toInt(), 2);
+    Entries stored;
+    device.stopAndDump(&stored);
+    EXPECT_EQ(stored, (Entries{{"9160000001", "1"}, {"9160000003", "3"}}));
+}
+
 TEST_F(CliDevice, ACutFileIsRefusedBeforeAnythingGoesToTheDevice) {
     deviceFiles(blockA(), "0;9160000001;1\n1;9160000002;2\n");
     const std::string trace = path("received");
@@ -411,7 +502,11 @@ TEST_F(CliDevice, BadInputsGetAClearMessageAndTheirExitCode) {
     const std::string message = str(entry["message"]);
     EXPECT_NE(message.find(device.port()), std::string::npos) << message;
     EXPECT_NE(message.find("шаг «запись»"), std::string::npos) << message;
-    EXPECT_NE(message.find("в приборе записано 4 из 20 номеров"), std::string::npos) << message;
+    // The device held one number, so every cell of the file differs.
+    EXPECT_NE(message.find("в приборе записано 4 из 20 измененных ячеек (подтверждены ячейки 0-3), "
+                           "ячейка 4 отправлена без подтверждения"),
+              std::string::npos)
+        << message;
     EXPECT_NE(message.find(str(entry["backup"])), std::string::npos) << message;
     EXPECT_EQ(slurp(str(entry["backup"])).size(), config_file::kEmptyFileSize + 11);
 }

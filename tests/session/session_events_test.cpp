@@ -64,6 +64,8 @@ const char* const kNames[] = {
     "NumberSent",
     "FreeingRest",
     "NumbersWritten",
+    "ChangesWritten",
+    "ChangesNotHeld",
     "NumberRefused",
     "NumberWriteStopped",
     "AwaitingBootloader",
