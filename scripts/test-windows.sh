@@ -120,7 +120,7 @@ check "numbers import: exit 0" "$status" "$out$err"
 cli write --port COM5 объект-2.fcd
 check "write: exit 0" "$status" "$out$err"
 check "write: written and read back" \
-  "$(grep -qx 'COM5 | успешно | Записано и проверено: конфигурация и номеров 5' <<<"$out"; echo $?)" "$out"
+  "$(grep -qx 'COM5 | успешно | Записано и проверено: конфигурация и номеров 5 (изменено ячеек: 3)' <<<"$out"; echo $?)" "$out"
 
 cli diff --port COM5 объект-2.fcd
 check "diff --port: the device holds the file" "$status" "$out$err"
