@@ -31,6 +31,16 @@ foreach(dir protocol config)
   add_test(NAME test_${dir} COMMAND test_${dir})
 endforeach()
 
+# The file formats (.fcd, CSV) and the plans of the fleet's jobs, which
+# stand on nothing of the system, with the Linux build's own tests.
+add_executable(test_files tests/files/config_file_test.cpp tests/files/csv_numbers_test.cpp)
+add_executable(test_fleet tests/fleet/job_plan_test.cpp)
+foreach(program test_files test_fleet)
+  target_link_libraries(${program} PRIVATE vxrt7_core vxrt7_fleet vxrt7_gtest_main)
+  target_include_directories(${program} PRIVATE ${CMAKE_SOURCE_DIR})
+  add_test(NAME ${program} COMMAND ${program})
+endforeach()
+
 file(GLOB files CONFIGURE_DEPENDS tests/windows/*.cpp tests/windows/*.h)
 add_executable(test_windows ${files} tests/support/manual_dispatcher.cpp)
 target_link_libraries(test_windows PRIVATE vxrt7_core vxrt7_gtest_main)

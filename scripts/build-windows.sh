@@ -16,7 +16,7 @@ if command -v ccache >/dev/null; then
 fi
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVXRT7_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" "${launcher[@]}" >/dev/null
-cmake --build "$build" -j "$(nproc)" --target vxrt7-cli test_protocol test_config test_windows
+cmake --build "$build" -j "$(nproc)" --target vxrt7-cli test_protocol test_config test_files test_fleet test_windows
 
 version=$(sed -n 's/^project(vxrt7 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 name="vxrt7-cli-$version-win64"

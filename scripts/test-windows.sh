@@ -67,7 +67,7 @@ start_sim COM6 --no-reply
 rm -f "$WINEPREFIX/dosdevices/com9"
 
 # The core's test programs.
-for program in test_protocol test_config test_windows; do
+for program in test_protocol test_config test_files test_fleet test_windows; do
   out=$(VXRT7_TEST_COM=COM5 VXRT7_TEST_COM_ABSENT=COM9 wine "$win/bin/$program.exe" --gtest_brief=1 2>&1)
   check "$program under Wine" $? "$out"
   printf '%s\n' "$out" | grep -E '^\[  (PASSED|FAILED)  \]' | sed "s/^/$program: /"
