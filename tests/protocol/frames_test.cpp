@@ -35,9 +35,12 @@ TEST(Frames, ConfigReadCarriesThePasswordLowByteFirst) {
         std::uint16_t password;
         std::string tail;
     } cases[] = {
-        {1234, bytesOf({0xD2, 0x04})}, {200, bytesOf({0xC8, 0x00})}, // below 256: the zero high
-                                                                     // byte is sent
-        {0, bytesOf({0x00, 0x00})},    {65535, bytesOf({0xFF, 0xFF})}, {256, bytesOf({0x00, 0x01})},
+        {1234, bytesOf({0xD2, 0x04})},
+        {200, bytesOf({0xC8, 0x00})}, // below 256: the zero high
+                                      // byte is sent
+        {0, bytesOf({0x00, 0x00})},
+        {65535, bytesOf({0xFF, 0xFF})},
+        {256, bytesOf({0x00, 0x01})},
     };
     for (const auto& c : cases) {
         const std::string frame = frameConfigRead(c.password);
